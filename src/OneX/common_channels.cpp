@@ -1,0 +1,146 @@
+#include "OneX/common_channels.h"
+
+#include <cmath>
+#include <string>
+
+#include "host/convert.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/random.h"
+#include "host/text.h"
+
+namespace onex {
+
+RealVector OneX_FwdPilot() { return RealVector(kPilotChips, 1.0); }
+
+RealMatrix OneX_WalshMatrix(double index) {
+    if (std::isnan(index)) throw host::Error("OneX_WalshMatrix: the order must be a number, not NaN.");
+    if (index > kMaxWalshOrder)
+        throw host::Error("OneX_WalshMatrix: order " + host::num2str(index) + " exceeds the largest supported order " +
+                          std::to_string(static_cast<int>(kMaxWalshOrder)) + ".");
+    const int doublings = index >= 2 ? static_cast<int>(std::floor(std::log2(index))) : 0;
+    RealMatrix h(1, 1, 1.0);
+    for (int d = 0; d < doublings; ++d) {
+        const std::size_t n = h.rows();
+        RealMatrix next(2 * n, 2 * n);
+        for (std::size_t c = 0; c < n; ++c)
+            for (std::size_t r = 0; r < n; ++r) {
+                const double v = h(r, c);
+                next(r, c) = v;
+                next(r, c + n) = v;
+                next(r + n, c) = v;
+                next(r + n, c + n) = -v;
+            }
+        h = std::move(next);
+    }
+    return h;
+}
+
+ComplexVector OneX_FwdMACslot(const RealVector& rpcBits, const RealVector& rpcGains, double raBit, double raGain) {
+    if (rpcBits.size() != kRpcChannels || rpcGains.size() != kRpcChannels)
+        throw host::Error("OneX_FwdMACslot: RPCbits and RPCgains must each hold 59 values (MAC indices 5 to 63), got " +
+                          std::to_string(rpcBits.size()) + " and " + std::to_string(rpcGains.size()) + ".");
+    static const RealMatrix walsh = OneX_WalshMatrix(64);
+    ComplexVector chips(kMacCodeLength);
+    auto add = [&](int macIndex, double amplitude) {
+        if (amplitude == 0.0) return;
+        const std::size_t code = static_cast<std::size_t>(macWalshCode(macIndex));
+        const bool quadrature = macOnQuadrature(macIndex);
+        for (std::size_t c = 0; c < kMacCodeLength; ++c) {
+            const double v = amplitude * walsh(code, c);
+            chips[c] += quadrature ? Complex(0.0, v) : Complex(v, 0.0);
+        }
+    };
+    add(kRaMacIndex, (1.0 - 2.0 * raBit) * raGain);
+    for (std::size_t i = 0; i < kRpcChannels; ++i)
+        add(static_cast<int>(i) + 5, (1.0 - 2.0 * rpcBits[i]) * rpcGains[i]);
+    return OneX_Repeat(chips, kMacChips / kMacCodeLength);
+}
+
+ComplexVector OneX_FwdIdleSlot(bool active, double gainDb, std::size_t numberOfChips) {
+    ComplexVector out(numberOfChips);
+    if (!active) return out;
+    const double sigma = std::sqrt(std::pow(10.0, gainDb / 10.0) / 2.0);
+    for (Complex& c : out) {
+        const double re = host::randn();
+        c = Complex(sigma * re, sigma * host::randn());
+    }
+    return out;
+}
+
+RealVector OneX_SignalMap(const RealVector& bits) {
+    RealVector out(bits.size());
+    for (std::size_t i = 0; i < bits.size(); ++i) out[i] = 1.0 - 2.0 * bits[i];
+    return out;
+}
+
+}  // namespace onex
+
+// ---- host forms ------------------------------------------------------------------------
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+std::vector<Array> OneX_FwdPilot(int, Arguments) { return {host::toRow(onex::OneX_FwdPilot())}; }
+
+std::vector<Array> OneX_FwdMACslot(int, Arguments args) {
+    constexpr const char* fn = "OneX_FwdMACslot";
+    host::requireInputs(fn, args, 4);
+    const auto bits = host::realVector(*args[0], {fn, "RPCbits"});
+    const auto gains = host::realVector(*args[1], {fn, "RPCgains"});
+    const double raBit = host::realScalar(*args[2], {fn, "RAbit"});
+    const double raGain = host::realScalar(*args[3], {fn, "RAgain"});
+    return {host::toRow(onex::OneX_FwdMACslot(bits, gains, raBit, raGain))};
+}
+
+std::vector<Array> OneX_FwdIdleSlot(int, Arguments args) {
+    constexpr const char* fn = "OneX_FwdIdleSlot";
+    host::requireInputs(fn, args, 3);
+    const bool active = host::realScalar(*args[0], {fn, "IdleSlotGainActive"}) != 0.0;
+    const double gain = host::realScalar(*args[1], {fn, "IdleSlotGain"});
+    const auto chips = host::integerScalar(*args[2], {fn, "NumberOfChips"}, 0, 1LL << 30);
+    return {host::toRow(onex::OneX_FwdIdleSlot(active, gain, static_cast<std::size_t>(chips)))};
+}
+
+std::vector<Array> OneX_SignalMap(int, Arguments args) {
+    constexpr const char* fn = "OneX_SignalMap";
+    host::requireInputs(fn, args, 1);  // a second input is accepted and ignored
+    const Array& in = *args[0];
+    if (!in.isNumeric() && !in.isLogical())
+        throw host::Error(std::string(fn) + ": input must be numeric, not " + std::string(in.className()) + ".");
+    Array out = Array::numeric(host::ClassId::Double, in.rows(), in.cols(), in.isComplex());
+    for (std::size_t i = 0; i < in.numel(); ++i)
+        out.setComplex(i, 1.0 - 2.0 * in.complexAt(i));
+    return {std::move(out)};
+}
+
+std::vector<Array> OneX_WalshMatrix(int, Arguments args) {
+    host::requireInputs("OneX_WalshMatrix", args, 1);
+    return {host::toArray(onex::OneX_WalshMatrix(host::realScalar(*args[0], {"OneX_WalshMatrix", "index"})))};
+}
+
+std::vector<Array> OneX_WalshCover(int, Arguments args) {
+    constexpr const char* fn = "OneX_WalshCover";
+    host::requireInputs(fn, args, 2);
+    if (args[0]->isComplex() || args[1]->isComplex())
+        return {host::toRow(onex::OneX_WalshCover(host::complexVector(*args[0], {fn, "signal"}),
+                                                  host::complexVector(*args[1], {fn, "code"})))};
+    return {host::toRow(onex::OneX_WalshCover(host::realVector(*args[0], {fn, "signal"}),
+                                              host::realVector(*args[1], {fn, "code"})))};
+}
+
+std::vector<Array> OneX_Repeat(int, Arguments args) {
+    constexpr const char* fn = "OneX_Repeat";
+    host::requireInputs(fn, args, 2);
+    const auto factor = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "factor"}, 0, 1LL << 30));
+    if (factor != 0 && args[0]->numel() > (std::size_t{1} << 31) / factor)
+        throw host::Error(std::string(fn) + ": " + std::to_string(factor) + " copies of " +
+                          std::to_string(args[0]->numel()) + " elements are more than the host can hold.");
+    if (args[0]->isComplex())
+        return {host::toRow(onex::OneX_Repeat(host::complexVector(*args[0], {fn, "input"}), factor))};
+    return {host::toRow(onex::OneX_Repeat(host::realVector(*args[0], {fn, "input"}), factor))};
+}
+
+}  // namespace brevia::bind

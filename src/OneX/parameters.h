@@ -1,0 +1,39 @@
+#pragma once
+// The waveform parameter set `parameters`: every setting that shapes the frame, as a
+// struct array with the fields, shapes and defaults that parameter files store, and the
+// rules by which the main window's text boxes turn what the user typed into a value.
+
+#include <string_view>
+
+#include "host/array.h"
+
+namespace onex {
+
+inline constexpr const char* kParameterFileFormatId = "OneX-Fwd - Format 1.2";
+inline constexpr std::size_t kSlotsPerFrame = 16;
+inline constexpr std::size_t kChipsPerSlot = 2048;
+inline constexpr std::size_t kChipsPerFrame = kSlotsPerFrame * kChipsPerSlot;  // 32768
+inline constexpr double kChipRate = 1228800.0;
+
+// A new record with every default, fields in the order parameter files keep them.
+host::Array defaultParameters();
+// The per-slot record `parameters.slot` with its defaults.
+host::Array defaultSlotParameters();
+// Fills the application's `parameters` record with the defaults.
+void InitializeParameters();
+
+// How a text entry becomes a number: the numbers read from the text (none for text that
+// is not a number), optionally truncated toward zero, then clamped: the largest of them
+// and `low`, then the smaller of that and `high`. Never refuses; NaN counts as no number.
+enum class Rounding { None, TowardZero };
+double clampEntry(std::string_view text, double low, double high, Rounding rounding);
+
+// The three text boxes of the main window.
+double pilotOffsetIndexEntry(std::string_view text);  // truncated, 0 ... 511
+double overSamplingEntry(std::string_view text);      // truncated, 2 ... 30
+double idleSlotGainEntry(std::string_view text);      // dB, -80 ... 0, not rounded
+
+// Stores a new oversampling ratio and keeps ProjectedLength = OverSampling x 32768.
+void setOverSampling(host::Array& parameters, double overSampling);
+
+}  // namespace onex

@@ -1,0 +1,199 @@
+#include "OneX/pn_spreading.h"
+
+#include <array>
+
+#include "host/convert.h"
+#include "host/function_table.h"
+#include "host/lifecycle.h"
+#include "host/text.h"
+
+namespace onex {
+
+namespace {
+
+// Characteristic polynomials, coefficients of x^0 ... x^15.
+constexpr std::array<double, 16> kTapsI = {1, 0, 0, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0, 1, 0, 1};
+constexpr std::array<double, 16> kTapsQ = {1, 0, 0, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 1};
+
+// The host's mod for a divisor of 2: the result takes the divisor's sign (non-negative).
+double mod2(double x) {
+    const double r = std::fmod(x, 2.0);
+    return r < 0 ? r + 2.0 : r;
+}
+
+// One period of a short PN sequence: the register output with a 0 inserted in front,
+// reversed, then delayed by 15 chips.
+RealVector shortPnPeriod(const std::array<double, 16>& taps) {
+    RealVector seed(kPnRegisterLength, 0.0);
+    seed.back() = 1.0;
+    const RealVector a = lfsr(kPnRegisterLength, RealVector(taps.begin(), taps.end()), kPnPeriod - 1, seed);
+    RealVector s(kPnPeriod);
+    s[0] = 0.0;
+    std::copy(a.begin(), a.end(), s.begin() + 1);
+    std::reverse(s.begin(), s.end());
+    return CircularShiftRight(s, 15);
+}
+
+const RealVector& pnPeriodI() {
+    static const RealVector period = shortPnPeriod(kTapsI);
+    return period;
+}
+
+const RealVector& pnPeriodQ() {
+    static const RealVector period = shortPnPeriod(kTapsQ);
+    return period;
+}
+
+// Built with the library's constants so the first frame does not pay for them.
+const bool registered = (host::addInitializer([] { complexPnPeriod(); }), true);
+
+}  // namespace
+
+RealVector lfsr(int n, const RealVector& taps, std::size_t m, const RealVector& seed) {
+    if (n < 1) throw host::Error("lfsr: the register length n must be at least 1, got " + std::to_string(n) + ".");
+    const auto len = static_cast<std::size_t>(n);
+    if (taps.size() < len)
+        throw host::Error("lfsr: taps holds " + std::to_string(taps.size()) + " values; the register needs " +
+                          std::to_string(n) + ".");
+    if (seed.size() != len)
+        throw host::Error("lfsr: the seed must hold n = " + std::to_string(n) + " values, got " +
+                          std::to_string(seed.size()) + ".");
+    RealVector a(std::max(m, len), 0.0);
+    std::copy(seed.begin(), seed.end(), a.begin());
+    // Only the tapped stages contribute: a(i) = sum over k of taps(k) a(i - n + k - 1).
+    std::vector<std::pair<std::size_t, double>> tapped;
+    for (std::size_t k = 0; k < len; ++k)
+        if (taps[k] != 0.0) tapped.emplace_back(k, taps[k]);
+    for (std::size_t i = len; i < m; ++i) {
+        double sum = 0.0;
+        for (const auto& [k, t] : tapped) sum += t * a[i - len + k];
+        a[i] = mod2(sum);
+    }
+    return a;
+}
+
+RealVector OneX_PNiSequence(std::size_t reps) {
+    // Reversing and delaying a whole number of identical periods acts on each period alike.
+    if (reps == 0) throw host::Error("OneX_PNiSequence: reps must be at least 1.");
+    return OneX_Repeat(pnPeriodI(), reps);
+}
+
+RealVector OneX_PNqSequence(std::size_t reps) {
+    if (reps == 0) throw host::Error("OneX_PNqSequence: reps must be at least 1.");
+    return OneX_Repeat(pnPeriodQ(), reps);
+}
+
+const ComplexVector& complexPnPeriod() {
+    static const ComplexVector pn = [] {
+        const RealVector i = OneX_SignalMap(pnPeriodI());
+        const RealVector q = OneX_SignalMap(pnPeriodQ());
+        ComplexVector out(kPnPeriod);
+        for (std::size_t k = 0; k < kPnPeriod; ++k) out[k] = Complex(i[k], q[k]);
+        return out;
+    }();
+    return pn;
+}
+
+long long shiftCount(double count, std::size_t length) {
+    if (std::isnan(count)) throw host::Error("CircularShiftRight: count must be a number, not NaN.");
+    const double c = std::round(count);  // halves away from zero
+    if (c > static_cast<double>(length))
+        throw host::Error("CircularShiftRight: count " + host::num2str(c) + " exceeds the length " +
+                          std::to_string(length) + " of the input.");
+    return c <= 0 ? 0 : static_cast<long long>(c);
+}
+
+ComplexVector complexPnSequence(double offsetIndex) {
+    return CircularShiftRight(complexPnPeriod(), static_cast<double>(kPnOffsetStep) * offsetIndex);
+}
+
+void quadSpread(const Complex* frames, std::size_t length, double offsetIndex, ComplexVector& out) {
+    if (length == 0 || length % kPnPeriod != 0)
+        throw host::Error("OneX_FwdQuadSpreading: the frame holds " + std::to_string(length) +
+                          " chips, which is not a whole number of " + std::to_string(kPnPeriod) +
+                          "-chip PN periods.");
+    const auto delay = static_cast<std::size_t>(shiftCount(static_cast<double>(kPnOffsetStep) * offsetIndex, kPnPeriod));
+    const ComplexVector& pn = complexPnPeriod();
+    out.resize(length);
+    // Chip k of each period uses PN chip k - delay, cyclically: two straight runs per period.
+    for (std::size_t base = 0; base < length; base += kPnPeriod) {
+        auto spread = [&](std::size_t from, std::size_t to, std::size_t pnStart) {
+            for (std::size_t k = from, p = pnStart; k < to; ++k, ++p) {
+                const double a = frames[base + k].real(), b = frames[base + k].imag();
+                const double c = pn[p].real(), d = pn[p].imag();
+                out[base + k] = Complex(a * c - b * d, a * d + b * c);
+            }
+        };
+        spread(0, delay, kPnPeriod - delay);
+        spread(delay, kPnPeriod, 0);
+    }
+}
+
+ComplexVector OneX_FwdQuadSpreading(const ComplexVector& frames, double offsetIndex) {
+    ComplexVector out;
+    quadSpread(frames.data(), frames.size(), offsetIndex, out);
+    return out;
+}
+
+}  // namespace onex
+
+// ---- host forms ------------------------------------------------------------------------
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+std::vector<Array> lfsr(int, Arguments args) {
+    constexpr const char* fn = "lfsr";
+    host::requireInputs(fn, args, 4);
+    const auto n = host::integerScalar(*args[0], {fn, "n"}, 1, 64);
+    const auto taps = host::realVector(*args[1], {fn, "taps"});
+    const auto m = host::integerScalar(*args[2], {fn, "m"}, 0, 1LL << 28);
+    const auto seed = host::realVector(*args[3], {fn, "seed"});
+    return {host::toRow(onex::lfsr(static_cast<int>(n), taps, static_cast<std::size_t>(m), seed))};
+}
+
+namespace {
+std::size_t repsArgument(const char* fn, Arguments args) {
+    host::requireInputs(fn, args, 1);
+    return static_cast<std::size_t>(host::integerScalar(*args[0], {fn, "reps"}, 1, 4096));
+}
+}  // namespace
+
+std::vector<Array> OneX_PNiSequence(int, Arguments args) {
+    return {host::toRow(onex::OneX_PNiSequence(repsArgument("OneX_PNiSequence", args)))};
+}
+
+std::vector<Array> OneX_PNqSequence(int, Arguments args) {
+    return {host::toRow(onex::OneX_PNqSequence(repsArgument("OneX_PNqSequence", args)))};
+}
+
+std::vector<Array> CircularShiftRight(int, Arguments args) {
+    constexpr const char* fn = "CircularShiftRight";
+    host::requireInputs(fn, args, 2);
+    const Array& in = *args[0];
+    const double count = host::realScalar(*args[1], {fn, "count"});
+    Array out;
+    if (in.isComplex())
+        out = host::toRow(onex::CircularShiftRight(host::complexVector(in, {fn, "input"}), count));
+    else
+        out = host::toRow(onex::CircularShiftRight(host::realVector(in, {fn, "input"}), count));
+    out.reshape(in.rows(), in.cols());  // a column stays a column
+    return {std::move(out)};
+}
+
+std::vector<Array> OneX_FwdQuadSpreading(int, Arguments args) {
+    constexpr const char* fn = "OneX_FwdQuadSpreading";
+    host::requireInputs(fn, args, 2);
+    const Array& frames = *args[0];
+    if (!frames.isVector() && !frames.isEmpty())
+        throw host::Error(std::string(fn) + ": frames must be a row or column of chips, not a " +
+                          std::to_string(frames.rows()) + " x " + std::to_string(frames.cols()) + " matrix.");
+    const double offset = host::realScalar(*args[1], {fn, "offsetIndex"});
+    Array out = host::toRow(onex::OneX_FwdQuadSpreading(host::complexVector(frames, {fn, "frames"}), offset));
+    out.reshape(frames.rows(), frames.cols());
+    return {std::move(out)};
+}
+
+}  // namespace brevia::bind

@@ -1,0 +1,160 @@
+#include "OneX/traffic_modulation.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "host/convert.h"
+#include "host/function_table.h"
+#include "host/text.h"
+
+namespace onex {
+
+namespace {
+constexpr double kQpskScale = 0.7071067811865475;    // 1 / sqrt(2)
+constexpr double kQamScale = 0.31622776601683794;    // 1 / sqrt(10)
+const double kCos8 = std::cos(std::numbers::pi / 8);  // 0.9238795325112867
+const double kSin8 = std::sin(std::numbers::pi / 8);  // 0.3826834323650898
+}  // namespace
+
+int bitsPerSymbol(double format, const char* function) {
+    if (format == kQpsk || format == kPsk8 || format == kQam16) return static_cast<int>(format) + 1;
+    throw host::Error(std::string(function) + ": unknown modulation code " + host::num2str(format) +
+                      " (1 QPSK, 2 8-PSK, 3 16-QAM).");
+}
+
+Complex OneX_IQmap(const double* d, std::size_t count, double format) {
+    const int b = bitsPerSymbol(format, "OneX_IQmap");
+    if (count < static_cast<std::size_t>(b))
+        throw host::Error("OneX_IQmap: a symbol of modulation code " + host::num2str(format) + " needs " +
+                          std::to_string(b) + " bits, got " + std::to_string(count) + ".");
+    switch (b) {
+    case 2:
+        return {(1.0 - 2.0 * d[0]) * kQpskScale, (1.0 - 2.0 * d[1]) * kQpskScale};
+    case 3: {
+        // d1 picks the octant pair (near the I axis or near the Q axis), d2 and d3 the signs.
+        const double i = d[0] == 0 ? kCos8 : kSin8;
+        const double q = d[0] == 0 ? kSin8 : kCos8;
+        return {d[1] == 0 ? i : -i, d[2] == 0 ? q : -q};
+    }
+    default:
+        // Each axis: magnitude bit then sign bit, Gray-coded levels +3 +1 -1 -3.
+        return {(3.0 - 2.0 * d[0]) * (1.0 - 2.0 * d[1]) * kQamScale, (3.0 - 2.0 * d[2]) * (1.0 - 2.0 * d[3]) * kQamScale};
+    }
+}
+
+ComplexVector OneX_FwdTrfModulator(const RealVector& bits, double format) {
+    const auto b = static_cast<std::size_t>(bitsPerSymbol(format, "OneX_FwdTrfModulator"));
+    const std::size_t symbols = (bits.size() + b - 1) / b;
+    ComplexVector out(symbols);
+    double group[4];
+    for (std::size_t s = 0; s < symbols; ++s) {
+        for (std::size_t k = 0; k < b; ++k) {
+            const std::size_t i = s * b + k;
+            group[k] = i < bits.size() ? bits[i] : 0.0;  // zero bits pad the last symbol
+        }
+        out[s] = OneX_IQmap(group, b, format);
+    }
+    return out;
+}
+
+ComplexMatrix OneX_FwdTrfDemux(const ComplexVector& symbols) {
+    const std::size_t cols = (symbols.size() + kTrafficWalshChannels - 1) / kTrafficWalshChannels;
+    ComplexMatrix out(kTrafficWalshChannels, cols);
+    // Column-major 16 x cols is exactly the symbol order, zero-padded at the end.
+    std::copy(symbols.begin(), symbols.end(), out.data().begin());
+    return out;
+}
+
+ComplexMatrix OneX_FwdTrfWalshCover(const ComplexMatrix& input) {
+    if (input.rows() != kTrafficWalshChannels)
+        throw host::Error("OneX_FwdTrfWalshCover: input must have 16 rows (one per Walsh channel), got " +
+                          std::to_string(input.rows()) + ".");
+    static const RealMatrix w = OneX_WalshMatrix(16);
+    const std::size_t n = kTrafficWalshChannels;
+    ComplexMatrix out(n, n * input.cols());
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t s = 0; s < input.cols(); ++s) {
+            const Complex symbol = input(i, s);
+            for (std::size_t c = 0; c < n; ++c) out(i, s * n + c) = symbol * w(i, c);
+        }
+    return out;
+}
+
+ComplexMatrix OneX_FwdTrfChnGain(const ComplexMatrix& input) {
+    ComplexMatrix out = input;
+    for (Complex& c : out.data()) c /= 4.0;
+    return out;
+}
+
+ComplexVector OneX_FwdTrfSummer(const ComplexMatrix& input) {
+    ComplexVector out(input.cols());
+    for (std::size_t c = 0; c < input.cols(); ++c) {
+        Complex sum = 0.0;
+        for (std::size_t r = 0; r < input.rows(); ++r) sum += input(r, c);
+        out[c] = sum;
+    }
+    return out;
+}
+
+}  // namespace onex
+
+// ---- host forms ------------------------------------------------------------------------
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+std::vector<Array> OneX_FwdTrfModulator(int, Arguments args) {
+    constexpr const char* fn = "OneX_FwdTrfModulator";
+    host::requireInputs(fn, args, 2);
+    const auto bits = host::realVector(*args[0], {fn, "input"});
+    const double format = host::realScalar(*args[1], {fn, "format"});
+    return {host::toRow(onex::OneX_FwdTrfModulator(bits, format))};
+}
+
+std::vector<Array> OneX_IQmap(int, Arguments args) {
+    constexpr const char* fn = "OneX_IQmap";
+    host::requireInputs(fn, args, 2);
+    const auto bits = host::realVector(*args[0], {fn, "data"});
+    const double format = host::realScalar(*args[1], {fn, "format"});
+    const host::Complex v = onex::OneX_IQmap(bits.data(), bits.size(), format);
+    Array out = Array::complexScalar(v);
+    out.dropZeroImag();
+    return {std::move(out)};
+}
+
+std::vector<Array> OneX_FwdTrfRepSeq(int, Arguments args) {
+    constexpr const char* fn = "OneX_FwdTrfRepSeq";
+    host::requireInputs(fn, args, 2);
+    const double req = host::realScalar(*args[1], {fn, "reqLength"});
+    if (std::isnan(req) || req > static_cast<double>(1LL << 28))
+        throw host::Error(std::string(fn) + ": reqLength must be a count up to 2^28, got " + host::num2str(req) + ".");
+    const std::size_t n = req <= 0 ? 0 : static_cast<std::size_t>(std::floor(req));
+    if (args[0]->isComplex())
+        return {host::toRow(onex::OneX_FwdTrfRepSeq(host::complexVector(*args[0], {fn, "data"}), n))};
+    return {host::toRow(onex::OneX_FwdTrfRepSeq(host::realVector(*args[0], {fn, "data"}), n))};
+}
+
+std::vector<Array> OneX_FwdTrfDemux(int, Arguments args) {
+    host::requireInputs("OneX_FwdTrfDemux", args, 1);
+    return {host::toArray(onex::OneX_FwdTrfDemux(host::complexVector(*args[0], {"OneX_FwdTrfDemux", "data"})))};
+}
+
+std::vector<Array> OneX_FwdTrfWalshCover(int, Arguments args) {
+    host::requireInputs("OneX_FwdTrfWalshCover", args, 1);
+    return {host::toArray(
+        onex::OneX_FwdTrfWalshCover(host::complexMatrix(*args[0], {"OneX_FwdTrfWalshCover", "input"})))};
+}
+
+std::vector<Array> OneX_FwdTrfChnGain(int, Arguments args) {
+    host::requireInputs("OneX_FwdTrfChnGain", args, 1);
+    return {host::toArray(onex::OneX_FwdTrfChnGain(host::complexMatrix(*args[0], {"OneX_FwdTrfChnGain", "input"})))};
+}
+
+std::vector<Array> OneX_FwdTrfSummer(int, Arguments args) {
+    host::requireInputs("OneX_FwdTrfSummer", args, 1);
+    return {host::toRow(onex::OneX_FwdTrfSummer(host::complexMatrix(*args[0], {"OneX_FwdTrfSummer", "input"})))};
+}
+
+}  // namespace brevia::bind

@@ -1,0 +1,36 @@
+#pragma once
+// Conversions between host arrays and the typed containers of the signal chain. Every
+// conversion names the function and argument in its error, so that a caller who passed a
+// struct where a row of bits belongs reads exactly that.
+
+#include <string_view>
+
+#include "host/array.h"
+#include "host/matrix.h"
+
+namespace host {
+
+// Where a value came from, for messages: function "OneX_Repeat", argument "factor".
+struct ArgName {
+    std::string_view function;
+    std::string_view argument;
+};
+
+// Elements in linear order. Numeric and logical arrays are accepted; a complex array is
+// refused by the real conversions.
+RealVector realVector(const Array& a, ArgName name);
+ComplexVector complexVector(const Array& a, ArgName name);
+RealMatrix realMatrix(const Array& a, ArgName name);
+ComplexMatrix complexMatrix(const Array& a, ArgName name);
+double realScalar(const Array& a, ArgName name);
+// A real scalar that must be a whole number within [low, high].
+long long integerScalar(const Array& a, ArgName name, long long low, long long high);
+
+// Host arrays from typed results. Complex results whose imaginary parts are all zero come
+// back real, as the host's arithmetic returns them.
+Array toRow(const RealVector& v);
+Array toRow(const ComplexVector& v);
+Array toArray(const RealMatrix& m);
+Array toArray(const ComplexMatrix& m);
+
+}  // namespace host

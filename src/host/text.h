@@ -1,0 +1,22 @@
+#pragma once
+// Numbers as the host writes them, and a safe reader of numbers typed into text boxes.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+// The host's default formatting: integers in full ("163840", "-3"); other values in the
+// shortest %g form with max(5, 5 + floor(log10|x|)) significant digits (at most 16):
+// -12.5 -> "-12.5", 1.2345678 -> "1.2346", 0.012345678 -> "0.012346". "NaN", "Inf", "-Inf".
+std::string num2str(double value);
+
+// Reads the numbers of a text entry: a list separated by spaces or commas (semicolons and
+// enclosing brackets are accepted too) of numbers with signs, decimal points and exponents,
+// Inf, NaN, pi, parentheses and the operators + - * / ^. "3 700" is two numbers, "1 -2"
+// two numbers, "1 - 2" one. It evaluates nothing else: text that is not such a list gives
+// an empty result, never an error or a side effect.
+std::vector<double> parseNumbers(std::string_view text);
+
+}  // namespace host
