@@ -1,1 +1,88 @@
+#include "OneX/parameters.h"
+
 #include <gtest/gtest.h>
+
+#include "host/records.h"
+
+using host::Array;
+
+TEST(Parameters, DefaultsInFileOrder) {
+    const Array p = onex::defaultParameters();
+    EXPECT_EQ(p.fieldNames(),
+              (std::vector<std::string>{"ParameterFileFormat_ID", "Mode", "PilotOffsetIndex", "MACchnActive",
+                                        "DATAchnActive", "DATAsourceType", "DATAsourceName", "dataSourceBitstream",
+                                        "IdleSlotGainActive", "IdleSlotGain", "slot", "OverSampling", "FilterType",
+                                        "PhaseEq", "MirrorSpectrum", "ProjectedLength", "LastPath"}));
+    EXPECT_EQ(p.field("ParameterFileFormat_ID").text(), "OneX-Fwd - Format 1.2");
+    EXPECT_EQ(p.field("ProjectedLength").realAt(0), 163840);
+    EXPECT_EQ(p.field("MACchnActive").realAt(0), 0);
+    EXPECT_EQ(p.field("DATAchnActive").realAt(0), 0);
+    EXPECT_EQ(p.field("DATAsourceType").realAt(0), 6);
+    EXPECT_EQ(p.field("IdleSlotGain").realAt(0), -10);
+    EXPECT_EQ(p.field("FilterType").realAt(0), 3);
+    EXPECT_TRUE(p.field("DATAsourceName").isChar() && p.field("DATAsourceName").isEmpty());
+    EXPECT_TRUE(p.field("dataSourceBitstream").isDouble() && p.field("dataSourceBitstream").isEmpty());
+    EXPECT_TRUE(p.field("LastPath").isChar() && p.field("LastPath").isEmpty());
+}
+
+TEST(Parameters, SlotRecordShapesAndDefaults) {
+    const Array slot = onex::defaultParameters().field("slot");
+    EXPECT_EQ(slot.fieldNames(),
+              (std::vector<std::string>{"DATAslotActive", "DATAslotMod", "RAslotActive", "RAslotValue", "RAslotGain",
+                                        "RPCslotActiveChn", "RPCslotActive", "RPCslotValue", "RPCslotGain"}));
+    for (const auto& name : slot.fieldNames()) {
+        const Array& f = slot.field(name);
+        EXPECT_EQ(f.rows(), 16u) << name;
+        EXPECT_EQ(f.cols(), name.rfind("RPCslot", 0) == 0 && name != "RPCslotActiveChn" ? 59u : 1u) << name;
+    }
+    const Array& rpc = slot.field("RPCslotActive");
+    for (std::size_t r = 0; r < 16; ++r) {
+        EXPECT_EQ(rpc.realAt(r), 1);              // column 1: MAC index 5
+        for (std::size_t c = 1; c < 59; ++c) EXPECT_EQ(rpc.realAt(c * 16 + r), 0);
+        EXPECT_EQ(slot.field("RAslotGain").realAt(r), -3);
+        EXPECT_EQ(slot.field("RPCslotGain").realAt(58 * 16 + r), -3);
+        EXPECT_EQ(slot.field("DATAslotMod").realAt(r), 1);
+    }
+}
+
+TEST(Parameters, InitializeFillsTheApplicationRecord) {
+    host::record("parameters") = Array::scalar(0);
+    onex::InitializeParameters();
+    EXPECT_EQ(host::record("parameters"), onex::defaultParameters());
+}
+
+TEST(Parameters, PilotOffsetEntriesAreTruncatedAndClamped) {
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("600"), 511);
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("-3"), 0);
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("-3.7"), 0);
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("12.9"), 12);
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("twelve"), 0);
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("3 700"), 511);
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("NaN"), 0);
+    EXPECT_EQ(onex::pilotOffsetIndexEntry("Inf"), 511);
+}
+
+TEST(Parameters, OversamplingEntriesKeepTheProjectedLength) {
+    struct Case {
+        const char* text;
+        double stored;
+        double length;
+    };
+    for (const Case& c : {Case{"1", 2, 65536}, Case{"31", 30, 983040}, Case{"4.7", 4, 131072}, Case{"4.9", 4, 131072},
+                          Case{"abc", 2, 65536}, Case{"8", 8, 262144}}) {
+        Array p = onex::defaultParameters();
+        const double v = onex::overSamplingEntry(c.text);
+        EXPECT_EQ(v, c.stored) << c.text;
+        onex::setOverSampling(p, v);
+        EXPECT_EQ(p.field("OverSampling").realAt(0), c.stored);
+        EXPECT_EQ(p.field("ProjectedLength").realAt(0), c.length) << c.text;
+    }
+}
+
+TEST(Parameters, IdleGainEntriesAreClampedNotRounded) {
+    EXPECT_EQ(onex::idleSlotGainEntry("-100"), -80);
+    EXPECT_EQ(onex::idleSlotGainEntry("5"), 0);
+    EXPECT_EQ(onex::idleSlotGainEntry("-12.5"), -12.5);
+    EXPECT_EQ(onex::idleSlotGainEntry("loud"), -80);
+    EXPECT_EQ(onex::idleSlotGainEntry(""), -80);
+}
