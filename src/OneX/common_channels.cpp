@@ -100,7 +100,7 @@ std::vector<Array> OneX_FwdIdleSlot(int, Arguments args) {
     host::requireInputs(fn, args, 3);
     const bool active = host::realScalar(*args[0], {fn, "IdleSlotGainActive"}) != 0.0;
     const double gain = host::realScalar(*args[1], {fn, "IdleSlotGain"});
-    const auto chips = host::integerScalar(*args[2], {fn, "NumberOfChips"}, 0, 1LL << 30);
+    const auto chips = host::integerScalar(*args[2], {fn, "NumberOfChips"}, 0, host::kMaxElements);
     return {host::toRow(onex::OneX_FwdIdleSlot(active, gain, static_cast<std::size_t>(chips)))};
 }
 
@@ -134,8 +134,8 @@ std::vector<Array> OneX_WalshCover(int, Arguments args) {
 std::vector<Array> OneX_Repeat(int, Arguments args) {
     constexpr const char* fn = "OneX_Repeat";
     host::requireInputs(fn, args, 2);
-    const auto factor = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "factor"}, 0, 1LL << 30));
-    if (factor != 0 && args[0]->numel() > (std::size_t{1} << 31) / factor)
+    const auto factor = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "factor"}, 0, host::kMaxElements));
+    if (factor != 0 && args[0]->numel() > static_cast<std::size_t>(host::kMaxElements) / factor)
         throw host::Error(std::string(fn) + ": " + std::to_string(factor) + " copies of " +
                           std::to_string(args[0]->numel()) + " elements are more than the host can hold.");
     if (args[0]->isComplex())

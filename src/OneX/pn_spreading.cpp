@@ -149,7 +149,7 @@ std::vector<Array> lfsr(int, Arguments args) {
     host::requireInputs(fn, args, 4);
     const auto n = host::integerScalar(*args[0], {fn, "n"}, 1, 64);
     const auto taps = host::realVector(*args[1], {fn, "taps"});
-    const auto m = host::integerScalar(*args[2], {fn, "m"}, 0, 1LL << 28);
+    const auto m = host::integerScalar(*args[2], {fn, "m"}, 0, host::kMaxElements);
     const auto seed = host::realVector(*args[3], {fn, "seed"});
     return {host::toRow(onex::lfsr(static_cast<int>(n), taps, static_cast<std::size_t>(m), seed))};
 }

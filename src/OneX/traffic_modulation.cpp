@@ -128,8 +128,9 @@ std::vector<Array> OneX_FwdTrfRepSeq(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdTrfRepSeq";
     host::requireInputs(fn, args, 2);
     const double req = host::realScalar(*args[1], {fn, "reqLength"});
-    if (std::isnan(req) || req > static_cast<double>(1LL << 28))
-        throw host::Error(std::string(fn) + ": reqLength must be a count up to 2^28, got " + host::num2str(req) + ".");
+    if (std::isnan(req) || req > static_cast<double>(host::kMaxElements))
+        throw host::Error(std::string(fn) + ": reqLength must be a count up to " + host::num2str(host::kMaxElements) +
+                          ", got " + host::num2str(req) + ".");
     const std::size_t n = req <= 0 ? 0 : static_cast<std::size_t>(std::floor(req));
     if (args[0]->isComplex())
         return {host::toRow(onex::OneX_FwdTrfRepSeq(host::complexVector(*args[0], {fn, "data"}), n))};

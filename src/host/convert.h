@@ -10,6 +10,10 @@
 
 namespace host {
 
+// The most elements a function will build into one result: far above the largest frame
+// (983040 samples) and small enough that a mistyped count is refused, not allocated.
+inline constexpr long long kMaxElements = 1LL << 26;
+
 // Where a value came from, for messages: function "OneX_Repeat", argument "factor".
 struct ArgName {
     std::string_view function;

@@ -79,7 +79,7 @@ TEST(FunctionTable, CallByName) {
     EXPECT_EQ(errorOf("OneX_Repeat", 1, {Array::structure(), Array::scalar(1)}),
               "OneX_Repeat: input must be numeric, not struct.");
     EXPECT_EQ(errorOf("OneX_Repeat", 1, {Array::scalar(1), Array::scalar(1.5)}),
-              "OneX_Repeat: factor must be a whole number from 0 to 1073741824.");
+              "OneX_Repeat: factor must be a whole number from 0 to 67108864.");
 }
 
 TEST(FunctionTable, HostFormsReportErrorsWithoutThrowing) {
