@@ -138,9 +138,7 @@ std::vector<Array> OneX_Repeat(int, Arguments args) {
     if (factor != 0 && args[0]->numel() > static_cast<std::size_t>(host::kMaxElements) / factor)
         throw host::Error(std::string(fn) + ": " + std::to_string(factor) + " copies of " +
                           std::to_string(args[0]->numel()) + " elements are more than the host can hold.");
-    if (args[0]->isComplex())
-        return {host::toRow(onex::OneX_Repeat(host::complexVector(*args[0], {fn, "input"}), factor))};
-    return {host::toRow(onex::OneX_Repeat(host::realVector(*args[0], {fn, "input"}), factor))};
+    return {host::applyToElements(*args[0], {fn, "input"}, [&](const auto& v) { return onex::OneX_Repeat(v, factor); })};
 }
 
 }  // namespace brevia::bind

@@ -174,11 +174,7 @@ std::vector<Array> CircularShiftRight(int, Arguments args) {
     host::requireInputs(fn, args, 2);
     const Array& in = *args[0];
     const double count = host::realScalar(*args[1], {fn, "count"});
-    Array out;
-    if (in.isComplex())
-        out = host::toRow(onex::CircularShiftRight(host::complexVector(in, {fn, "input"}), count));
-    else
-        out = host::toRow(onex::CircularShiftRight(host::realVector(in, {fn, "input"}), count));
+    Array out = host::applyToElements(in, {fn, "input"}, [&](const auto& v) { return onex::CircularShiftRight(v, count); });
     out.reshape(in.rows(), in.cols());  // a column stays a column
     return {std::move(out)};
 }

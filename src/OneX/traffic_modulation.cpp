@@ -132,9 +132,7 @@ std::vector<Array> OneX_FwdTrfRepSeq(int, Arguments args) {
         throw host::Error(std::string(fn) + ": reqLength must be a count up to " + host::num2str(host::kMaxElements) +
                           ", got " + host::num2str(req) + ".");
     const std::size_t n = req <= 0 ? 0 : static_cast<std::size_t>(std::floor(req));
-    if (args[0]->isComplex())
-        return {host::toRow(onex::OneX_FwdTrfRepSeq(host::complexVector(*args[0], {fn, "data"}), n))};
-    return {host::toRow(onex::OneX_FwdTrfRepSeq(host::realVector(*args[0], {fn, "data"}), n))};
+    return {host::applyToElements(*args[0], {fn, "data"}, [&](const auto& v) { return onex::OneX_FwdTrfRepSeq(v, n); })};
 }
 
 std::vector<Array> OneX_FwdTrfDemux(int, Arguments args) {

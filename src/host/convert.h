@@ -37,4 +37,13 @@ Array toRow(const ComplexVector& v);
 Array toArray(const RealMatrix& m);
 Array toArray(const ComplexMatrix& m);
 
+// Applies a typed operation that works alike on real and complex elements (repetition,
+// rotation, truncation): `op` gets a RealVector, or a ComplexVector when `a` is complex,
+// and its result comes back as a host row.
+template <class Op>
+Array applyToElements(const Array& a, ArgName name, Op&& op) {
+    if (a.isComplex()) return toRow(op(complexVector(a, name)));
+    return toRow(op(realVector(a, name)));
+}
+
 }  // namespace host
