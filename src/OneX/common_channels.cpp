@@ -141,4 +141,11 @@ std::vector<Array> OneX_Repeat(int, Arguments args) {
     return {host::applyToElements(*args[0], {fn, "input"}, [&](const auto& v) { return onex::OneX_Repeat(v, factor); })};
 }
 
+std::vector<Array> extendVector(int, Arguments args) {
+    constexpr const char* fn = "extendVector";
+    host::requireInputs(fn, args, 2);
+    const std::size_t n = host::lengthScalar(*args[1], {fn, "reqLength"});
+    return {host::applyToElements(*args[0], {fn, "data"}, [&](const auto& v) { return onex::extendVector(v, n); })};
+}
+
 }  // namespace brevia::bind

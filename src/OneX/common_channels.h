@@ -4,6 +4,9 @@
 // and whole-sequence repetition.
 
 #include <cstddef>
+#include <string>
+
+#include "host/error.h"
 
 #include "host/matrix.h"
 
@@ -57,6 +60,28 @@ std::vector<T> OneX_Repeat(const std::vector<T>& input, std::size_t factor) {
     out.reserve(input.size() * factor);
     for (std::size_t k = 0; k < factor; ++k) out.insert(out.end(), input.begin(), input.end());
     return out;
+}
+
+// The sequence repeated cyclically from its first value and cut at `length` values.
+// `function` names the caller in the error for an empty sequence.
+template <class T>
+std::vector<T> repeatToLength(const std::vector<T>& data, std::size_t length, const char* function) {
+    if (length <= data.size()) return std::vector<T>(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+    if (data.empty())
+        throw host::Error(std::string(function) + ": cannot fill " + std::to_string(length) +
+                          " values from an empty sequence.");
+    std::vector<T> out;
+    out.reserve(length);
+    while (out.size() + data.size() <= length) out.insert(out.end(), data.begin(), data.end());
+    out.insert(out.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length - out.size()));
+    return out;
+}
+
+// A user bit pattern stretched (or cut) to `reqLength` values; the pattern must not be empty.
+template <class T>
+std::vector<T> extendVector(const std::vector<T>& data, std::size_t reqLength) {
+    if (data.empty()) throw host::Error("extendVector: data must not be empty.");
+    return repeatToLength(data, reqLength, "extendVector");
 }
 
 // MAC index -> 64-chip Walsh code index: 32 x (i mod 2) + floor(i / 2).

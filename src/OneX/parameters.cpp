@@ -63,6 +63,12 @@ host::Array defaultParameters() {
 
 void InitializeParameters() { host::record("parameters") = defaultParameters(); }
 
+host::Array& applicationParameters() {
+    host::Array& p = host::record("parameters");
+    if (!p.isStruct()) p = defaultParameters();
+    return p;
+}
+
 double clampEntry(std::string_view text, double low, double high, Rounding rounding) {
     double largest = low;
     for (double v : host::parseNumbers(text)) {

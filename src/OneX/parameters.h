@@ -21,6 +21,9 @@ host::Array defaultParameters();
 host::Array defaultSlotParameters();
 // Fills the application's `parameters` record with the defaults.
 void InitializeParameters();
+// The application's `parameters` record; headless use that never initialised it gets the
+// defaults.
+host::Array& applicationParameters();
 
 // How a text entry becomes a number: the numbers read from the text (none for text that
 // is not a number), optionally truncated toward zero, then clamped: the largest of them

@@ -127,11 +127,7 @@ std::vector<Array> OneX_IQmap(int, Arguments args) {
 std::vector<Array> OneX_FwdTrfRepSeq(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdTrfRepSeq";
     host::requireInputs(fn, args, 2);
-    const double req = host::realScalar(*args[1], {fn, "reqLength"});
-    if (std::isnan(req) || req > static_cast<double>(host::kMaxElements))
-        throw host::Error(std::string(fn) + ": reqLength must be a count up to " + host::num2str(host::kMaxElements) +
-                          ", got " + host::num2str(req) + ".");
-    const std::size_t n = req <= 0 ? 0 : static_cast<std::size_t>(std::floor(req));
+    const std::size_t n = host::lengthScalar(*args[1], {fn, "reqLength"});
     return {host::applyToElements(*args[0], {fn, "data"}, [&](const auto& v) { return onex::OneX_FwdTrfRepSeq(v, n); })};
 }
 

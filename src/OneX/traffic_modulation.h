@@ -30,15 +30,7 @@ ComplexVector OneX_FwdTrfModulator(const RealVector& bits, double format);
 // The first reqLength symbols of the sequence repeated end to end (truncated when shorter).
 template <class T>
 std::vector<T> OneX_FwdTrfRepSeq(const std::vector<T>& data, std::size_t reqLength) {
-    if (reqLength <= data.size()) return std::vector<T>(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(reqLength));
-    if (data.empty())
-        throw host::Error("OneX_FwdTrfRepSeq: cannot fill " + std::to_string(reqLength) +
-                          " symbols from an empty symbol sequence.");
-    std::vector<T> out;
-    out.reserve(reqLength);
-    while (out.size() + data.size() <= reqLength) out.insert(out.end(), data.begin(), data.end());
-    out.insert(out.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(reqLength - out.size()));
-    return out;
+    return repeatToLength(data, reqLength, "OneX_FwdTrfRepSeq");
 }
 
 // 16 rows; symbol n (1-based) goes to row ((n - 1) mod 16) + 1, column floor((n - 1) / 16) + 1.

@@ -72,6 +72,13 @@ long long integerScalar(const Array& a, ArgName name, long long low, long long h
     return static_cast<long long>(v);
 }
 
+std::size_t lengthScalar(const Array& a, ArgName name) {
+    const double v = realScalar(a, name);
+    if (std::isnan(v) || v > static_cast<double>(kMaxElements))
+        throw Error(prefix(name) + " must be a length from 0 to " + std::to_string(kMaxElements) + ".");
+    return v <= 0 ? 0 : static_cast<std::size_t>(std::floor(v));
+}
+
 Array toRow(const RealVector& v) { return Array::row(std::span<const double>(v)); }
 
 Array toRow(const ComplexVector& v) {

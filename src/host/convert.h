@@ -30,6 +30,10 @@ double realScalar(const Array& a, ArgName name);
 // A real scalar that must be a whole number within [low, high].
 long long integerScalar(const Array& a, ArgName name, long long low, long long high);
 
+// A wanted length, as the host's colon ranges read one: rounded down, 0 when negative;
+// NaN or more than kMaxElements is refused.
+std::size_t lengthScalar(const Array& a, ArgName name);
+
 // Host arrays from typed results. Complex results whose imaginary parts are all zero come
 // back real, as the host's arithmetic returns them.
 Array toRow(const RealVector& v);

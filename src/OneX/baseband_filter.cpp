@@ -1,0 +1,239 @@
+#include "OneX/baseband_filter.h"
+
+#include <map>
+#include <mutex>
+#include <numeric>
+#include <string>
+
+#include "OneX/remez.h"
+#include "host/convert.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/text.h"
+
+namespace onex {
+
+namespace {
+
+constexpr double kChipRateHz = 1228800.0;
+
+void checkDesignOversampling(int os, const char* function) {
+    if (os < 2 || os > kMaxDesignOversampling)
+        throw host::Error(std::string(function) + ": oversampling must be a whole number from 2 to " +
+                          std::to_string(kMaxDesignOversampling) + ", got " + std::to_string(os) + ".");
+}
+
+// Band edges as fractions of the Nyquist frequency at `os` samples per chip.
+std::vector<double> bandEdges(int os) {
+    const double nyquist = kChipRateHz * os / 2;
+    return {0.0, kPassbandEdgeHz / nyquist, kStopbandEdgeHz / nyquist, 1.0};
+}
+
+// Designs cached per oversampling ratio: they depend on nothing else.
+template <class Design>
+const RealVector& cached(std::map<int, RealVector>& cache, std::mutex& m, int os, Design design) {
+    std::lock_guard lock(m);
+    auto it = cache.find(os);
+    if (it == cache.end()) it = cache.emplace(os, design(os)).first;
+    return it->second;
+}
+
+RealVector designStandard(int os) {
+    const auto edges = bandEdges(os);
+    const double amplitudes[] = {1, 1, 0, 0};
+    const double weights[] = {1, 20};
+    return firpm(static_cast<std::size_t>(12 * os - 1), edges, amplitudes, weights);
+}
+
+RealVector designAcpFactor(int os) {
+    const auto edges = bandEdges(os);
+    const double amplitudes[] = {1, 1, 0.005, 0.001};
+    const double weights[] = {1, 2};
+    RealVector h = firpm(static_cast<std::size_t>(14 * os), edges, amplitudes, weights);
+    const double dc = std::accumulate(h.begin(), h.end(), 0.0);
+    for (double& v : h) v /= dc;
+    return h;
+}
+
+RealVector convolve(const RealVector& a, const RealVector& b) {
+    RealVector out(a.size() + b.size() - 1, 0.0);
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (std::size_t j = 0; j < b.size(); ++j) out[i + j] += a[i] * b[j];
+    return out;
+}
+
+bool zeroOffLattice(const ComplexVector& x, std::size_t stuffing) {
+    if (stuffing <= 1 || x.size() % stuffing != 0) return false;
+    for (std::size_t k = 0; k < x.size(); ++k)
+        if (k % stuffing != 0 && x[k] != Complex(0, 0)) return false;
+    return true;
+}
+
+}  // namespace
+
+BasebandFilterChoice basebandFilterChoice(double filterType) {
+    if (filterType == 1) return BasebandFilterChoice::Rectangular;
+    if (filterType == 3) return BasebandFilterChoice::Acp;
+    if (filterType == 4) return BasebandFilterChoice::Evm;
+    return BasebandFilterChoice::Standard;
+}
+
+BasebandFilterChoice basebandFilterChoice(std::string_view key) {
+    if (key == "IS95-STD") return BasebandFilterChoice::Standard;
+    if (key == "IS95-ACP") return BasebandFilterChoice::Acp;
+    if (key == "IS95-EVM") return BasebandFilterChoice::Evm;
+    return BasebandFilterChoice::Rectangular;
+}
+
+RealVector upsampleMarker(const RealVector& in, std::size_t ratio) {
+    RealVector out;
+    out.reserve(in.size() * ratio);
+    for (double v : in) out.insert(out.end(), ratio, v);
+    return out;
+}
+
+const RealVector& FilterCoeff_IS95_Std(int os) {
+    checkDesignOversampling(os, "FilterCoeff_IS95_Std");
+    static std::map<int, RealVector> cache;
+    static std::mutex m;
+    return cached(cache, m, os, designStandard);
+}
+
+const RealVector& acpShapingFactor(int os) {
+    checkDesignOversampling(os, "FilterCoeff_IS95_Acp");
+    static std::map<int, RealVector> cache;
+    static std::mutex m;
+    return cached(cache, m, os, designAcpFactor);
+}
+
+const RealVector& FilterCoeff_IS95_Acp(int os) {
+    checkDesignOversampling(os, "FilterCoeff_IS95_Acp");
+    static std::map<int, RealVector> cache;
+    static std::mutex m;
+    return cached(cache, m, os, [](int o) { return convolve(FilterCoeff_IS95_Std(o), acpShapingFactor(o)); });
+}
+
+ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size_t advance, std::size_t stuffing) {
+    const std::size_t n = x.size();
+    ComplexVector out(n);
+    if (n == 0 || h.empty()) return out;
+    const std::size_t p = zeroOffLattice(x, stuffing) ? stuffing : 1;
+    const std::size_t chips = n / p;
+    // The outputs fall into p phases; phase rho of output q only meets taps rho, rho + p, ...
+    // and chips q, q - 1, ... (cyclically), so each phase is a short convolution over the
+    // non-zero samples, computed as a sum of shifted rows (vectorisable, no reductions).
+    const std::size_t maxTaps = (h.size() + p - 1) / p;
+    std::vector<double> extRe(chips + maxTaps - 1), extIm(chips + maxTaps - 1);
+    for (std::size_t i = 0; i < extRe.size(); ++i) {
+        // ext[i] = chip (i - (maxTaps - 1)) mod chips
+        const std::size_t back = (maxTaps - 1) % chips;
+        const std::size_t q = (i + chips - back) % chips;
+        extRe[i] = x[q * p].real();
+        extIm[i] = x[q * p].imag();
+    }
+    std::vector<double> accRe(chips), accIm(chips);
+    for (std::size_t rho = 0; rho < p && rho < h.size(); ++rho) {
+        std::fill(accRe.begin(), accRe.end(), 0.0);
+        std::fill(accIm.begin(), accIm.end(), 0.0);
+        for (std::size_t t = 0, j = rho; j < h.size(); ++t, j += p) {
+            const double c = h[j];
+            const double* re = extRe.data() + (maxTaps - 1 - t);
+            const double* im = extIm.data() + (maxTaps - 1 - t);
+            for (std::size_t q = 0; q < chips; ++q) {
+                accRe[q] += c * re[q];
+                accIm[q] += c * im[q];
+            }
+        }
+        // Output k = q p + rho - advance (mod n).
+        const std::size_t shift = (n - advance % n) % n;
+        for (std::size_t q = 0; q < chips; ++q) {
+            const std::size_t k = (q * p + rho + shift) % n;
+            out[k] = Complex(accRe[q], accIm[q]);
+        }
+    }
+    return out;
+}
+
+ComplexVector OneX_BasebandFilter(const ComplexVector& frame, int os, BasebandFilterChoice choice) {
+    if (os < 1) throw host::Error("OneX_BasebandFilter: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
+    const auto ratio = static_cast<std::size_t>(os);
+    if (choice == BasebandFilterChoice::Rectangular) {
+        // conv(ones(1, os), frame) cut to the frame: each sample held for os samples, no wrap.
+        ComplexVector out(frame.size());
+        for (std::size_t m = 0; m < frame.size(); ++m) {
+            if (frame[m] == Complex(0, 0)) continue;
+            for (std::size_t j = 0; j < ratio && m + j < frame.size(); ++j) out[m + j] += frame[m];
+        }
+        return out;
+    }
+    if (choice == BasebandFilterChoice::Evm) return frame;
+    const RealVector& h = choice == BasebandFilterChoice::Acp ? FilterCoeff_IS95_Acp(os) : FilterCoeff_IS95_Std(os);
+    if (frame.size() + 1 < h.size())
+        throw host::Error("OneX_BasebandFilter: the frame holds " + std::to_string(frame.size()) +
+                          " samples; the circular filter of " + std::to_string(h.size()) + " taps needs at least " +
+                          std::to_string(h.size() - 1) + ".");
+    return circularFir(frame, h, h.size() / 2, ratio);
+}
+
+}  // namespace onex
+
+// ---- host forms ------------------------------------------------------------------------
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+namespace {
+int oversamplingArgument(const Array& a, const char* fn, const char* name, long long low) {
+    return static_cast<int>(host::integerScalar(a, {fn, name}, low, 1024));
+}
+}  // namespace
+
+std::vector<Array> upsample(int, Arguments args) {
+    constexpr const char* fn = "upsample";
+    host::requireInputs(fn, args, 2);
+    const Array& x = *args[0];
+    if (!x.isVector() && !x.isEmpty())
+        throw host::Error(std::string(fn) + ": x must be a row or column vector, not a " + std::to_string(x.rows()) +
+                          " x " + std::to_string(x.cols()) + " matrix.");
+    const auto n = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "n"}, 1, host::kMaxElements));
+    if (x.numel() > static_cast<std::size_t>(host::kMaxElements) / n)
+        throw host::Error(std::string(fn) + ": the result would exceed " + host::num2str(host::kMaxElements) + " samples.");
+    Array out = host::applyToElements(x, {fn, "x"}, [&](const auto& v) { return onex::upsample(v, n); });
+    if (x.cols() == 1 && x.rows() > 1) out.reshape(out.numel(), 1);  // a column stays a column
+    return {std::move(out)};
+}
+
+std::vector<Array> upsampleMarker(int, Arguments args) {
+    constexpr const char* fn = "upsampleMarker";
+    host::requireInputs(fn, args, 2);
+    const auto ratio = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "ratio"}, 1, 1024));
+    return {host::toRow(onex::upsampleMarker(host::realVector(*args[0], {fn, "in"}), ratio))};
+}
+
+std::vector<Array> FilterCoeff_IS95_Std(int, Arguments args) {
+    host::requireInputs("FilterCoeff_IS95_Std", args, 1);
+    return {host::toRow(onex::FilterCoeff_IS95_Std(oversamplingArgument(*args[0], "FilterCoeff_IS95_Std", "oversmpl", 2)))};
+}
+
+std::vector<Array> FilterCoeff_IS95_Acp(int, Arguments args) {
+    host::requireInputs("FilterCoeff_IS95_Acp", args, 1);
+    return {host::toRow(onex::FilterCoeff_IS95_Acp(oversamplingArgument(*args[0], "FilterCoeff_IS95_Acp", "oversmpl", 2)))};
+}
+
+std::vector<Array> OneX_BasebandFilter(int, Arguments args) {
+    constexpr const char* fn = "OneX_BasebandFilter";
+    host::requireInputs(fn, args, 3);
+    const Array& frame = *args[0];
+    const int os = oversamplingArgument(*args[1], fn, "oversamplingRate", 1);
+    const Array& type = *args[2];
+    const onex::BasebandFilterChoice choice = type.isChar()
+                                                  ? onex::basebandFilterChoice(type.text())
+                                                  : onex::basebandFilterChoice(host::realScalar(type, {fn, "filterType"}));
+    Array out = host::toRow(onex::OneX_BasebandFilter(host::complexVector(frame, {fn, "frame"}), os, choice));
+    if (frame.isVector()) out.reshape(frame.rows(), frame.cols());
+    return {std::move(out)};
+}
+
+}  // namespace brevia::bind
