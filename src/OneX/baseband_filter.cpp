@@ -62,6 +62,28 @@ RealVector convolve(const RealVector& a, const RealVector& b) {
     return out;
 }
 
+// Outputs handled together: their accumulators and the chips they read stay in the
+// first-level cache while every tap of a phase passes over them.
+constexpr std::size_t kBlock = 256;
+
+// acc[q] = sum_t h[t * stride] x[q + last - t] for one block: a sum of shifted rows with a
+// fixed trip count, so that the compiler vectorises it (AVX2 where the processor has it).
+__attribute__((target_clones("avx2", "default"))) void accumulateBlock(const double* h, std::size_t taps,
+                                                                       std::size_t stride, const double* re,
+                                                                       const double* im, std::size_t last,
+                                                                       double* __restrict ar, double* __restrict ai) {
+    for (std::size_t q = 0; q < kBlock; ++q) ar[q] = ai[q] = 0.0;
+    for (std::size_t t = 0; t < taps; ++t) {
+        const double c = h[t * stride];
+        const double* __restrict xr = re + (last - t);
+        const double* __restrict xi = im + (last - t);
+        for (std::size_t q = 0; q < kBlock; ++q) {
+            ar[q] += c * xr[q];
+            ai[q] += c * xi[q];
+        }
+    }
+}
+
 bool zeroOffLattice(const ComplexVector& x, std::size_t stuffing) {
     if (stuffing <= 1 || x.size() % stuffing != 0) return false;
     for (std::size_t k = 0; k < x.size(); ++k)
@@ -123,32 +145,30 @@ ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size
     // and chips q, q - 1, ... (cyclically), so each phase is a short convolution over the
     // non-zero samples, computed as a sum of shifted rows (vectorisable, no reductions).
     const std::size_t maxTaps = (h.size() + p - 1) / p;
-    std::vector<double> extRe(chips + maxTaps - 1), extIm(chips + maxTaps - 1);
-    for (std::size_t i = 0; i < extRe.size(); ++i) {
-        // ext[i] = chip (i - (maxTaps - 1)) mod chips
-        const std::size_t back = (maxTaps - 1) % chips;
-        const std::size_t q = (i + chips - back) % chips;
+    // ext[i] = chip (i - (maxTaps - 1)) mod chips, padded to whole blocks.
+    const std::size_t blocks = (chips + kBlock - 1) / kBlock;
+    std::vector<double> extRe(blocks * kBlock + maxTaps - 1), extIm(extRe.size());
+    const std::size_t back = (maxTaps - 1) % chips;
+    for (std::size_t i = 0, q = (chips - back) % chips; i < extRe.size(); ++i) {
         extRe[i] = x[q * p].real();
         extIm[i] = x[q * p].imag();
+        if (++q == chips) q = 0;
     }
-    std::vector<double> accRe(chips), accIm(chips);
-    for (std::size_t rho = 0; rho < p && rho < h.size(); ++rho) {
-        std::fill(accRe.begin(), accRe.end(), 0.0);
-        std::fill(accIm.begin(), accIm.end(), 0.0);
-        for (std::size_t t = 0, j = rho; j < h.size(); ++t, j += p) {
-            const double c = h[j];
-            const double* re = extRe.data() + (maxTaps - 1 - t);
-            const double* im = extIm.data() + (maxTaps - 1 - t);
-            for (std::size_t q = 0; q < chips; ++q) {
-                accRe[q] += c * re[q];
-                accIm[q] += c * im[q];
+    alignas(64) double accRe[kBlock], accIm[kBlock];
+    const std::size_t shift = (n - advance % n) % n;
+    const std::size_t phases = std::min(p, h.size());
+    for (std::size_t q0 = 0; q0 < chips; q0 += kBlock) {
+        const std::size_t count = std::min(kBlock, chips - q0);
+        for (std::size_t rho = 0; rho < phases; ++rho) {
+            const std::size_t taps = (h.size() - rho + p - 1) / p;
+            accumulateBlock(h.data() + rho, taps, p, extRe.data() + q0, extIm.data() + q0, maxTaps - 1, accRe, accIm);
+            // Output k = q p + rho - advance (mod n), stepping by p without a division per sample.
+            std::size_t k = (q0 * p + rho + shift) % n;
+            for (std::size_t q = 0; q < count; ++q) {
+                out[k] = Complex(accRe[q], accIm[q]);
+                k += p;
+                if (k >= n) k -= n;
             }
-        }
-        // Output k = q p + rho - advance (mod n).
-        const std::size_t shift = (n - advance % n) % n;
-        for (std::size_t q = 0; q < chips; ++q) {
-            const std::size_t k = (q * p + rho + shift) % n;
-            out[k] = Complex(accRe[q], accIm[q]);
         }
     }
     return out;

@@ -3,6 +3,7 @@
 // spreading and the traffic channel: bit-to-sign map, Walsh-Hadamard matrix, Walsh cover
 // and whole-sequence repetition.
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 
@@ -82,6 +83,12 @@ template <class T>
 std::vector<T> extendVector(const std::vector<T>& data, std::size_t reqLength) {
     if (data.empty()) throw host::Error("extendVector: data must not be empty.");
     return repeatToLength(data, reqLength, "extendVector");
+}
+
+// The host's mod by 2: the result is never negative, so sums of bits wrap as the host's do.
+inline double mod2(double x) {
+    const double r = std::fmod(x, 2.0);
+    return r < 0 ? r + 2.0 : r;
 }
 
 // MAC index -> 64-chip Walsh code index: 32 x (i mod 2) + floor(i / 2).

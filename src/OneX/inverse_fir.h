@@ -19,6 +19,7 @@ ComplexVector freq2fir(double n, const RealVector& f, const ComplexVector& h, do
 // least 3 taps (n rounded up to odd).
 ComplexVector createRealFIR(double n, const RealVector& f, const ComplexVector& h, double sr);
 
-inline constexpr double kMaxInverseFirTaps = 4095;
+// Correction filters have 31 taps; far longer fits would take the least squares minutes.
+inline constexpr double kMaxInverseFirTaps = 511;
 
 }  // namespace onex

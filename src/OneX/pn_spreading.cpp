@@ -15,11 +15,6 @@ namespace {
 constexpr std::array<double, 16> kTapsI = {1, 0, 0, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0, 1, 0, 1};
 constexpr std::array<double, 16> kTapsQ = {1, 0, 0, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 1};
 
-// The host's mod for a divisor of 2: the result takes the divisor's sign (non-negative).
-double mod2(double x) {
-    const double r = std::fmod(x, 2.0);
-    return r < 0 ? r + 2.0 : r;
-}
 
 // One period of a short PN sequence: the register output with a 0 inserted in front,
 // reversed, then delayed by 15 chips.

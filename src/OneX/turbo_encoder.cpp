@@ -5,6 +5,7 @@
 #include <string>
 #include <tuple>
 
+#include "OneX/common_channels.h"
 #include "OneX/scrambler_interleaver.h"
 #include "host/convert.h"
 #include "host/error.h"
@@ -28,11 +29,6 @@ constexpr std::array<std::array<int, 5>, 32> kTurboInterleaverTable = {{
 
 constexpr std::size_t kCounterLowBits = 5;
 
-// The host's mod by 2 (non-negative result), so that sums of bits wrap as the host's do.
-double mod2(double v) {
-    const double r = std::fmod(v, 2.0);
-    return r < 0 ? r + 2.0 : r;
-}
 
 // Code symbols per data bit of a puncturing rate, 0 for a rate the coder does not know.
 std::size_t symbolsPerBit(double rate) {

@@ -4,7 +4,9 @@
 #include <iomanip>
 #include <string>
 
+#include "OneX/baseband_filter.h"
 #include "OneX/common_channels.h"
+#include "OneX/phase_equaliser.h"
 #include "OneX/parameters.h"
 #include "OneX/pn_spreading.h"
 #include "OneX/traffic_modulation.h"
@@ -75,6 +77,11 @@ int runDemo(std::ostream& out) {
             out << line;
         }
     }
+    const int os = 5;
+    out << "\nBaseband filters at " << os << " samples per chip\n"
+        << "  IS95-STD  " << onex::FilterCoeff_IS95_Std(os).size() << " taps (equiripple, weights 1 and 20)\n"
+        << "  IS95-ACP  " << onex::FilterCoeff_IS95_Acp(os).size() << " taps (STD convolved with a sloped-stopband design)\n"
+        << "  equaliser " << onex::equaliserTableDesign(os).b.size() << "-tap table for the EVM choice, otherwise an all-pass section\n";
     return 0;
 }
 

@@ -63,6 +63,7 @@ TEST(Freq2fir, MessagesWordForWord) {
     EXPECT_EQ(messageOf("freq2fir", {Array::scalar(0), f, h, Array::scalar(10)}), "N must be greater than 1.");
     EXPECT_EQ(messageOf("freq2fir", {Array::scalar(4), f, h, Array::scalar(10)}), "N must be an odd integer");
     EXPECT_EQ(messageOf("freq2fir", {Array::scalar(3), f, h, Array::scalar(3)}), "SR must be greater than 2*max{F}.");
+    EXPECT_EQ(messageOf("freq2fir", {Array::scalar(1001), f, h, Array::scalar(10)}), "freq2fir: at most 511 taps, got 1001.");
 }
 
 TEST(CreateRealFIR, InvertsAFlatResponse) {

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "OneX/bit_sequences.h"
 #include "host/error.h"
 #include "host/function_table.h"
 
@@ -17,19 +18,8 @@ using host::Array;
 
 namespace {
 
-RealVector randomBits(std::size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::bernoulli_distribution coin(0.5);
-    RealVector v(n);
-    for (double& b : v) b = coin(gen) ? 1.0 : 0.0;
-    return v;
-}
-
-RealVector counting(std::size_t n) {
-    RealVector v(n);
-    std::iota(v.begin(), v.end(), 0.0);
-    return v;
-}
+using testbits::counting;
+using testbits::randomBits;
 
 // The indices i < n with i mod step among `residues`, ascending.
 RealVector indicesWithResidues(std::size_t n, std::size_t step, std::initializer_list<std::size_t> residues) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <random>
 
+#include "OneX/bit_sequences.h"
 #include "host/error.h"
 #include "host/function_table.h"
 
@@ -30,12 +31,7 @@ ComplexVector chips(const RealVector& bits, double format, std::size_t required)
     return OneX_FwdTrfSummer(OneX_FwdTrfChnGain(OneX_FwdTrfWalshCover(OneX_FwdTrfDemux(symbols))));
 }
 
-RealVector randomBits(std::size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    RealVector bits(n);
-    for (auto& b : bits) b = static_cast<double>(gen() & 1u);
-    return bits;
-}
+using testbits::randomBits;
 
 int bitDistance(int a, int b) { return static_cast<int>(std::bitset<8>(static_cast<unsigned>(a ^ b)).count()); }
 

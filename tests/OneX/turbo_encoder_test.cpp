@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "OneX/bit_sequences.h"
 #include "host/error.h"
 #include "host/function_table.h"
 
@@ -18,19 +19,8 @@ using host::Array;
 
 namespace {
 
-RealVector randomBits(std::size_t n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::bernoulli_distribution coin(0.5);
-    RealVector v(n);
-    for (double& b : v) b = coin(gen) ? 1.0 : 0.0;
-    return v;
-}
-
-RealVector counting(std::size_t n) {
-    RealVector v(n);
-    std::iota(v.begin(), v.end(), 0.0);
-    return v;
-}
+using testbits::counting;
+using testbits::randomBits;
 
 RealVector xorOf(const RealVector& a, const RealVector& b) {
     RealVector out(a.size());
