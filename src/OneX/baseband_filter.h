@@ -26,9 +26,9 @@ BasebandFilterChoice basebandFilterChoice(double filterType);
 BasebandFilterChoice basebandFilterChoice(std::string_view key);
 
 // Each value followed by n - 1 zeros.
-template <class T>
-std::vector<T> upsample(const std::vector<T>& x, std::size_t n) {
-    std::vector<T> out(x.size() * n, T{});
+template <class V>
+V upsample(const V& x, std::size_t n) {
+    V out(x.size() * n, typename V::value_type{});
     for (std::size_t k = 0; k < x.size(); ++k) out[k * n] = x[k];
     return out;
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "host/error.h"
@@ -45,19 +46,20 @@ inline constexpr double kMaxWalshOrder = 4096;
 RealMatrix OneX_WalshMatrix(double index);
 
 // Each symbol times the whole code, one after the other: L symbols x C chips.
-template <class T, class C>
-auto OneX_WalshCover(const std::vector<T>& signal, const std::vector<C>& code) {
-    std::vector<decltype(T{} * C{})> out;
+template <class S, class C>
+auto OneX_WalshCover(const S& signal, const C& code) {
+    using T = decltype(signal[0] * code[0]);
+    std::vector<T, typename std::allocator_traits<typename S::allocator_type>::template rebind_alloc<T>> out;
     out.reserve(signal.size() * code.size());
-    for (const T& s : signal)
-        for (const C& c : code) out.push_back(s * c);
+    for (const auto& s : signal)
+        for (const auto& c : code) out.push_back(s * c);
     return out;
 }
 
 // `factor` copies of the whole input, end to end.
-template <class T>
-std::vector<T> OneX_Repeat(const std::vector<T>& input, std::size_t factor) {
-    std::vector<T> out;
+template <class V>
+V OneX_Repeat(const V& input, std::size_t factor) {
+    V out;
     out.reserve(input.size() * factor);
     for (std::size_t k = 0; k < factor; ++k) out.insert(out.end(), input.begin(), input.end());
     return out;
@@ -65,13 +67,13 @@ std::vector<T> OneX_Repeat(const std::vector<T>& input, std::size_t factor) {
 
 // The sequence repeated cyclically from its first value and cut at `length` values.
 // `function` names the caller in the error for an empty sequence.
-template <class T>
-std::vector<T> repeatToLength(const std::vector<T>& data, std::size_t length, const char* function) {
-    if (length <= data.size()) return std::vector<T>(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+template <class V>
+V repeatToLength(const V& data, std::size_t length, const char* function) {
+    if (length <= data.size()) return V(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
     if (data.empty())
         throw host::Error(std::string(function) + ": cannot fill " + std::to_string(length) +
                           " values from an empty sequence.");
-    std::vector<T> out;
+    V out;
     out.reserve(length);
     while (out.size() + data.size() <= length) out.insert(out.end(), data.begin(), data.end());
     out.insert(out.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length - out.size()));
@@ -79,8 +81,8 @@ std::vector<T> repeatToLength(const std::vector<T>& data, std::size_t length, co
 }
 
 // A user bit pattern stretched (or cut) to `reqLength` values; the pattern must not be empty.
-template <class T>
-std::vector<T> extendVector(const std::vector<T>& data, std::size_t reqLength) {
+template <class V>
+V extendVector(const V& data, std::size_t reqLength) {
     if (data.empty()) throw host::Error("extendVector: data must not be empty.");
     return repeatToLength(data, reqLength, "extendVector");
 }

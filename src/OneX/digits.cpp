@@ -93,7 +93,7 @@ RealVector bi2de(const RealMatrix& digits, DigitOrder order) {
 
 double valueOfDigits(const RealVector& digits, DigitOrder order) {
     RealMatrix m(1, digits.size());
-    m.data() = digits;
+    m.data().assign(digits.begin(), digits.end());
     return bi2de(m, order)[0];
 }
 

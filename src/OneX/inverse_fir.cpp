@@ -18,9 +18,9 @@ namespace {
 constexpr std::size_t kResampledPoints = 5000;
 
 // Linear interpolation of y(x) at t; x ascending and distinct, t within [x.front(), x.back()].
-template <class T>
-std::vector<T> interpolateLinear(const RealVector& x, const std::vector<T>& y, const RealVector& t) {
-    std::vector<T> out(t.size());
+template <class V>
+V interpolateLinear(const RealVector& x, const V& y, const RealVector& t) {
+    V out(t.size());
     std::size_t seg = 0;
     for (std::size_t i = 0; i < t.size(); ++i) {
         while (seg + 2 < x.size() && t[i] > x[seg + 1]) ++seg;

@@ -35,11 +35,11 @@ long long shiftCount(double count, std::size_t length);
 
 // Cyclic delay: element k of the output is element k - count of the input. A count of 0
 // or less returns the input unchanged; a count above the length is refused.
-template <class T>
-std::vector<T> CircularShiftRight(const std::vector<T>& input, double count) {
+template <class V>
+V CircularShiftRight(const V& input, double count) {
     const long long c = shiftCount(count, input.size());
     if (c <= 0) return input;
-    std::vector<T> out(input.size());
+    V out(input.size());
     const std::size_t k = static_cast<std::size_t>(c);
     std::copy(input.end() - static_cast<std::ptrdiff_t>(k), input.end(), out.begin());
     std::copy(input.begin(), input.end() - static_cast<std::ptrdiff_t>(k), out.begin() + static_cast<std::ptrdiff_t>(k));

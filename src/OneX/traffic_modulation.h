@@ -28,8 +28,8 @@ Complex OneX_IQmap(const double* bits, std::size_t count, double format);
 ComplexVector OneX_FwdTrfModulator(const RealVector& bits, double format);
 
 // The first reqLength symbols of the sequence repeated end to end (truncated when shorter).
-template <class T>
-std::vector<T> OneX_FwdTrfRepSeq(const std::vector<T>& data, std::size_t reqLength) {
+template <class V>
+V OneX_FwdTrfRepSeq(const V& data, std::size_t reqLength) {
     return repeatToLength(data, reqLength, "OneX_FwdTrfRepSeq");
 }
 

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/sample_allocator.h"
+
 namespace host {
 
 enum class ClassId { Double, Int8, Uint8, Int32, Char, Logical, Struct, Cell };
@@ -125,8 +127,8 @@ private:
     std::size_t cols_ = 0;
     bool complex_ = false;
     // Numeric, char and logical data in the native element type of the class.
-    std::vector<std::byte> re_;
-    std::vector<std::byte> imag_;
+    std::vector<std::byte, SampleAllocator<std::byte>> re_;
+    std::vector<std::byte, SampleAllocator<std::byte>> imag_;
     // Struct: field-major (field f, element e at f * numel + e); cell: one per element.
     std::vector<std::string> fields_;
     std::vector<std::unique_ptr<Array>> children_;

@@ -46,7 +46,8 @@ ComplexVector complexVector(const Array& a, ArgName name) {
 
 RealMatrix realMatrix(const Array& a, ArgName name) {
     RealMatrix m(a.rows(), a.cols());
-    m.data() = realVector(a, name);
+    const RealVector v = realVector(a, name);
+    m.data().assign(v.begin(), v.end());
     return m;
 }
 
@@ -79,10 +80,10 @@ std::size_t lengthScalar(const Array& a, ArgName name) {
     return v <= 0 ? 0 : static_cast<std::size_t>(std::floor(v));
 }
 
-Array toRow(const RealVector& v) { return Array::row(std::span<const double>(v)); }
+Array toRow(std::span<const double> v) { return Array::row(v); }
 
-Array toRow(const ComplexVector& v) {
-    Array a = Array::row(std::span<const Complex>(v));
+Array toRow(std::span<const Complex> v) {
+    Array a = Array::row(v);
     a.dropZeroImag();
     return a;
 }

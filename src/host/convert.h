@@ -36,8 +36,8 @@ std::size_t lengthScalar(const Array& a, ArgName name);
 
 // Host arrays from typed results. Complex results whose imaginary parts are all zero come
 // back real, as the host's arithmetic returns them.
-Array toRow(const RealVector& v);
-Array toRow(const ComplexVector& v);
+Array toRow(std::span<const double> v);
+Array toRow(std::span<const Complex> v);
 Array toArray(const RealMatrix& m);
 Array toArray(const ComplexMatrix& m);
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "host/records.h"
+#include "host/sample_allocator.h"
 
 namespace host {
 
@@ -42,6 +43,7 @@ void terminateLibrary() {
         }
     }
     clearRecords();
+    trimSampleCache();
     l.initialized = false;
 }
 

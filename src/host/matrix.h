@@ -6,11 +6,14 @@
 #include <cstddef>
 #include <vector>
 
+#include "host/sample_allocator.h"
+
 namespace host {
 
 using Complex = std::complex<double>;
 using RealVector = std::vector<double>;
-using ComplexVector = std::vector<Complex>;
+// Sample rows can be a whole frame long: they use the huge-page allocator.
+using ComplexVector = std::vector<Complex, SampleAllocator<Complex>>;
 
 template <class T>
 class Matrix {
@@ -26,8 +29,9 @@ public:
     const T& operator()(std::size_t r, std::size_t c) const { return data_[c * rows_ + r]; }
 
     // Elements in column-major order.
-    std::vector<T>& data() { return data_; }
-    const std::vector<T>& data() const { return data_; }
+    using Storage = std::vector<T, SampleAllocator<T>>;
+    Storage& data() { return data_; }
+    const Storage& data() const { return data_; }
 
     std::vector<T> row(std::size_t r) const {
         std::vector<T> out(cols_);
@@ -40,7 +44,7 @@ public:
 private:
     std::size_t rows_ = 0;
     std::size_t cols_ = 0;
-    std::vector<T> data_;
+    std::vector<T, SampleAllocator<T>> data_;
 };
 
 using RealMatrix = Matrix<double>;

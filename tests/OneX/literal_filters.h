@@ -7,10 +7,12 @@
 #include <complex>
 #include <vector>
 
+#include "host/matrix.h"
+
 namespace literal {
 
 using Complex = std::complex<double>;
-using ComplexVector = std::vector<Complex>;
+using ComplexVector = host::ComplexVector;
 using RealVector = std::vector<double>;
 
 // y = filter(b, a, x) with zero initial state, direct form.

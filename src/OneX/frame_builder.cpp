@@ -1,0 +1,338 @@
+#include "OneX/frame_builder.h"
+
+#include <cmath>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "OneX/common_channels.h"
+#include "OneX/parameters.h"
+#include "OneX/phase_equaliser.h"
+#include "OneX/pn_spreading.h"
+#include "OneX/traffic_modulation.h"
+#include "OneX/traffic_source.h"
+#include "host/convert.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/records.h"
+#include "host/text.h"
+
+namespace onex {
+
+namespace {
+
+constexpr std::size_t m = kRfBlankingMargin;
+
+// A 2048-chip pattern from runs of (value, length), left to right.
+std::vector<std::uint8_t> runs(std::initializer_list<std::pair<std::uint8_t, std::size_t>> parts) {
+    std::vector<std::uint8_t> mask;
+    for (const auto& [value, length] : parts) mask.insert(mask.end(), length, value);
+    if (mask.size() != kSlotChips) throw host::Error("internal: a blanking mask is not one slot long.");
+    return mask;
+}
+
+// Where the parts of a slot go: data 1-400, MAC 1-64, pilot, MAC 65-128, data 401-1200,
+// MAC 129-192, pilot, MAC 193-256, data 1201-1600.
+void assembleSlot(Complex* slot, const ComplexVector& data, const ComplexVector& mac, const RealVector& pilot) {
+    auto put = [&](std::size_t at, auto first, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) slot[at + i] = Complex(first[i]);
+    };
+    put(0, data.begin(), 400);
+    put(400, mac.begin(), 64);
+    put(464, pilot.begin(), 96);
+    put(560, mac.begin() + 64, 64);
+    put(624, data.begin() + 400, 800);
+    put(1424, mac.begin() + 128, 64);
+    put(1488, pilot.begin(), 96);
+    put(1584, mac.begin() + 192, 64);
+    put(1648, data.begin() + 1200, 400);
+}
+
+// A one-chip pulse at the start of each half slot.
+void halfSlotPulses(std::uint8_t* marker) {
+    marker[0] = 1;
+    marker[kSlotChips / 2] = 1;
+}
+
+}  // namespace
+
+const std::vector<std::uint8_t>& idleMacMask() {
+    static const auto mask = runs({{1, 400 + m}, {0, 64 - 2 * m}, {1, 96 + 2 * m}, {0, 64 - 2 * m}, {1, 800 + 2 * m},
+                                   {0, 64 - 2 * m}, {1, 96 + 2 * m}, {0, 64 - 2 * m}, {1, 400 + m}});
+    return mask;
+}
+
+const std::vector<std::uint8_t>& idleDataMask() {
+    static const auto mask = runs({{0, 400 - m}, {1, 224 + 2 * m}, {0, 800 - 2 * m}, {1, 224 + 2 * m}, {0, 400 - m}});
+    return mask;
+}
+
+const std::vector<std::uint8_t>& bothIdleMask() {
+    static const auto mask = runs({{0, 464 - m}, {1, 96 + 2 * m}, {0, 928 - 2 * m}, {1, 96 + 2 * m}, {0, 464 - m}});
+    return mask;
+}
+
+ChipFrame buildChipFrame(const FrameInputs& in) {
+    ChipFrame f{ComplexVector(kFrameChips), std::vector<std::uint8_t>(kFrameChips, 0), std::vector<std::uint8_t>(kFrameChips, 0)};
+    if (in.mode != 1) {
+        // The all-ones frame: only the spreading shapes it.
+        std::fill(f.chips.begin(), f.chips.end(), Complex(1, 0));
+        std::fill(f.marker2.begin(), f.marker2.end(), 1);
+        for (std::size_t k = 0; k < kFrameSlots; ++k) halfSlotPulses(&f.marker1[k * kSlotChips]);
+        return f;
+    }
+    const RealVector pilot = OneX_FwdPilot();
+    const bool idleNoise = in.idleSlotGainActive != 0;
+    std::size_t bitCounter = 0;
+    ModParams mp = OneX_FwdTrfChnModParams(1);
+    mp.modulationSymbolsRequired = static_cast<double>(kSlotDataChips);
+    RealVector rpcGains(kRpcChannels), rpcBits(kRpcChannels);
+    for (std::size_t k = 0; k < kFrameSlots; ++k) {
+        Complex* slot = &f.chips[k * kSlotChips];
+        halfSlotPulses(&f.marker1[k * kSlotChips]);
+
+        // MAC: RA and RPC gains in linear amplitude, 0 for an inactive channel.
+        ComplexVector mac;
+        const bool macIdle = in.rpcChnActive[k] + in.raActive[k] < 1;
+        if (!macIdle) {
+            const double raGain = std::pow(10.0, in.raGain[k] / 20) * in.raActive[k];
+            for (std::size_t c = 0; c < kRpcChannels; ++c) {
+                rpcBits[c] = in.rpcBits(k, c);
+                rpcGains[c] = std::pow(10.0, in.rpcGains(k, c) / 20) * in.rpcActive(k, c) * in.rpcChnActive[k];
+            }
+            mac = OneX_FwdMACslot(rpcBits, rpcGains, in.raBit[k], raGain);
+        } else {
+            mac = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kMacChips);
+        }
+
+        // Data: the next bits of the payload, in slot order, only for active slots.
+        ComplexVector data;
+        const bool dataIdle = in.dataActive[k] != 1;
+        if (!dataIdle) {
+            const double format = in.dataFormat[k];
+            const std::size_t need = static_cast<std::size_t>(bitsPerSymbol(format, "OneX_FwdTrfModulator")) * kSlotDataChips;
+            if (bitCounter + need > in.dataBits.size())
+                throw host::Error("OneX_FwdChnFrame: DATAbits holds " + std::to_string(in.dataBits.size()) + " bits; slot " +
+                                  std::to_string(k + 1) + " needs bits " + std::to_string(bitCounter + 1) + " to " +
+                                  std::to_string(bitCounter + need) + ".");
+            const RealVector bits(in.dataBits.begin() + static_cast<std::ptrdiff_t>(bitCounter),
+                                  in.dataBits.begin() + static_cast<std::ptrdiff_t>(bitCounter + need));
+            mp.modulationType = format;
+            data = OneX_FwdTrfChn(bits, mp, 5, false, false, false);
+            bitCounter += need;
+        } else {
+            data = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kSlotDataChips);
+        }
+
+        const std::vector<std::uint8_t>* mask = nullptr;
+        if (dataIdle && macIdle)
+            mask = &bothIdleMask();
+        else if (dataIdle)
+            mask = &idleDataMask();
+        else if (macIdle)
+            mask = &idleMacMask();
+        if (mask)
+            std::copy(mask->begin(), mask->end(), f.marker2.begin() + static_cast<std::ptrdiff_t>(k * kSlotChips));
+        else
+            std::fill_n(f.marker2.begin() + static_cast<std::ptrdiff_t>(k * kSlotChips), kSlotChips, 1);
+
+        assembleSlot(slot, data, mac, pilot);
+    }
+    return f;
+}
+
+Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
+    if (in.oversampling < 1) throw host::Error("OneX_FwdChnFrame: oversamplingRate must be at least 1.");
+    const auto os = static_cast<std::size_t>(in.oversampling);
+    Frame f;
+    ComplexVector spread;
+    quadSpread(c.chips.data(), c.chips.size(), in.pilotOffsetIndex, spread);
+    f.waveform = OneX_BasebandFilter(upsample(spread, os), in.oversampling, in.filter);
+    f.marker1.reserve(c.marker1.size() * os);
+    f.marker2.reserve(c.marker2.size() * os);
+    for (std::size_t i = 0; i < c.marker1.size(); ++i) {
+        f.marker1.insert(f.marker1.end(), os, c.marker1[i]);
+        f.marker2.insert(f.marker2.end(), os, c.marker2[i]);
+    }
+    if (in.phaseEqActive == 1) f.waveform = OneX_FwdPhaseEq(f.waveform, in.oversampling);
+    if (in.mirrorSpectrum == 0)
+        for (Complex& s : f.waveform) s = std::conj(s);
+    return f;
+}
+
+Frame OneX_FwdChnFrame(const FrameInputs& in) { return finishFrame(buildChipFrame(in), in); }
+
+host::Array waveformArray(const Frame& f) { return host::Array::row(std::span<const Complex>(f.waveform)); }
+
+host::Array markersArray(const Frame& f) {
+    host::Array a = host::Array::zeros(2, f.marker1.size());
+    double* p = a.pr();
+    for (std::size_t i = 0; i < f.marker1.size(); ++i) {
+        p[2 * i] = f.marker1[i];
+        p[2 * i + 1] = f.marker2[i];
+    }
+    return a;
+}
+
+// ---- the parameter set ------------------------------------------------------------------
+
+namespace {
+
+std::string shapeOf(const host::Array& a) { return std::to_string(a.rows()) + " x " + std::to_string(a.cols()); }
+
+const host::Array& fieldOf(const host::Array& record, const std::string& path, const char* name) {
+    const host::Array* f = record.findField(name);
+    if (!f) throw host::Error("parameters" + path + " has no field '" + name + "'.");
+    if (!f->isNumeric() && !f->isLogical())
+        throw host::Error("parameters" + path + "." + name + " must be numeric, not " + std::string(f->className()) + ".");
+    if (f->isComplex()) throw host::Error("parameters" + path + "." + name + " must be real, not complex.");
+    return *f;
+}
+
+void requireFinite(const host::Array& a, const std::string& where) {
+    for (std::size_t i = 0; i < a.numel(); ++i)
+        if (!std::isfinite(a.realAt(i))) throw host::Error(where + " must hold finite numbers, not " + host::num2str(a.realAt(i)) + ".");
+}
+
+double scalarField(const host::Array& p, const char* name) {
+    const host::Array& f = fieldOf(p, "", name);
+    if (f.numel() != 1) throw host::Error(std::string("parameters.") + name + " must be a scalar, not " + shapeOf(f) + ".");
+    requireFinite(f, std::string("parameters.") + name);
+    return f.realAt(0);
+}
+
+double wholeField(const host::Array& p, const char* name, double low, double high) {
+    const double v = scalarField(p, name);
+    if (v != std::floor(v) || v < low || v > high)
+        throw host::Error(std::string("parameters.") + name + " must be a whole number from " + host::num2str(low) + " to " +
+                          host::num2str(high) + ", not " + host::num2str(v) + ".");
+    return v;
+}
+
+RealVector slotColumn(const host::Array& slot, const char* name) {
+    const host::Array& f = fieldOf(slot, ".slot", name);
+    if (f.numel() != kFrameSlots || !f.isVector())
+        throw host::Error(std::string("parameters.slot.") + name + " must be 16 x 1, not " + shapeOf(f) + ".");
+    requireFinite(f, std::string("parameters.slot.") + name);
+    return host::realVector(f, {"Calculate", name});
+}
+
+RealMatrix slotMatrix(const host::Array& slot, const char* name) {
+    const host::Array& f = fieldOf(slot, ".slot", name);
+    if (f.rows() != kFrameSlots || f.cols() != kRpcChannels)
+        throw host::Error(std::string("parameters.slot.") + name + " must be 16 x 59, not " + shapeOf(f) + ".");
+    requireFinite(f, std::string("parameters.slot.") + name);
+    return host::realMatrix(f, {"Calculate", name});
+}
+
+}  // namespace
+
+FrameInputs frameInputsFromParameters(const host::Array& p) {
+    if (!p.isStruct() || p.numel() != 1) throw host::Error("parameters must be a parameter record (a struct).");
+    FrameInputs in;
+    in.mode = scalarField(p, "Mode");
+    in.pilotOffsetIndex = wholeField(p, "PilotOffsetIndex", 0, 511);
+    const double macOn = scalarField(p, "MACchnActive");
+    const double dataOn = scalarField(p, "DATAchnActive");
+    const double sourceType = wholeField(p, "DATAsourceType", 1, 8);
+    const host::Array& pattern = fieldOf(p, "", "dataSourceBitstream");
+    if (!pattern.isEmpty() && !pattern.isVector())
+        throw host::Error("parameters.dataSourceBitstream must be a row of bits, not " + shapeOf(pattern) + ".");
+    requireFinite(pattern, "parameters.dataSourceBitstream");
+    in.idleSlotGainActive = scalarField(p, "IdleSlotGainActive");
+    in.idleSlotGain = scalarField(p, "IdleSlotGain");
+    in.oversampling = static_cast<int>(wholeField(p, "OverSampling", 2, 30));
+    in.filter = basebandFilterChoice(scalarField(p, "FilterType"));
+    in.phaseEqActive = scalarField(p, "PhaseEq");
+    in.mirrorSpectrum = scalarField(p, "MirrorSpectrum");
+
+    const host::Array* slot = p.findField("slot");
+    if (!slot) throw host::Error("parameters has no field 'slot'.");
+    if (!slot->isStruct() || slot->numel() != 1) throw host::Error("parameters.slot must be a per-slot record (a struct).");
+    in.dataActive = slotColumn(*slot, "DATAslotActive");
+    in.dataFormat = slotColumn(*slot, "DATAslotMod");
+    for (double format : in.dataFormat)
+        if (format != 1 && format != 2 && format != 3)
+            throw host::Error("parameters.slot.DATAslotMod must hold modulation codes 1, 2 or 3, not " + host::num2str(format) + ".");
+    in.raActive = slotColumn(*slot, "RAslotActive");
+    in.raBit = slotColumn(*slot, "RAslotValue");
+    in.raGain = slotColumn(*slot, "RAslotGain");
+    in.rpcChnActive = slotColumn(*slot, "RPCslotActiveChn");
+    in.rpcActive = slotMatrix(*slot, "RPCslotActive");
+    in.rpcBits = slotMatrix(*slot, "RPCslotValue");
+    in.rpcGains = slotMatrix(*slot, "RPCslotGain");
+    // The master switches gate the per-slot activity.
+    for (std::size_t k = 0; k < kFrameSlots; ++k) {
+        in.dataActive[k] *= dataOn;
+        in.raActive[k] *= macOn;
+        in.rpcChnActive[k] *= macOn;
+    }
+    // The payload for all 16 slots, active or not, from the chosen source.
+    std::size_t bitsReq = 0;
+    for (double format : in.dataFormat) bitsReq += static_cast<std::size_t>(format + 1) * kSlotDataChips;
+    in.dataBits = GenerateBitStream(sourceType, bitsReq, host::realVector(pattern, {"Calculate", "dataSourceBitstream"}));
+    return in;
+}
+
+void Calculate() {
+    const FrameInputs in = frameInputsFromParameters(applicationParameters());
+    const Frame f = OneX_FwdChnFrame(in);
+    host::record("waveform") = waveformArray(f);
+    host::record("markers") = markersArray(f);
+}
+
+}  // namespace onex
+
+// ---- host forms ------------------------------------------------------------------------
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+namespace {
+
+host::RealVector slotValues(const Array& a, const char* name) {
+    if (a.numel() != onex::kFrameSlots)
+        throw host::Error(std::string("OneX_FwdChnFrame: ") + name + " must hold 16 values (one per slot), not " +
+                          std::to_string(a.numel()) + ".");
+    return host::realVector(a, {"OneX_FwdChnFrame", name});
+}
+
+host::RealMatrix slotMatrixValues(const Array& a, const char* name) {
+    if (a.rows() != onex::kFrameSlots || a.cols() != onex::kRpcChannels)
+        throw host::Error(std::string("OneX_FwdChnFrame: ") + name + " must be 16 x 59, not " + std::to_string(a.rows()) +
+                          " x " + std::to_string(a.cols()) + ".");
+    return host::realMatrix(a, {"OneX_FwdChnFrame", name});
+}
+
+}  // namespace
+
+std::vector<Array> OneX_FwdChnFrame(int, Arguments args) {
+    constexpr const char* fn = "OneX_FwdChnFrame";
+    host::requireInputs(fn, args, 18);
+    onex::FrameInputs in;
+    in.mode = host::realScalar(*args[0], {fn, "Mode"});
+    in.pilotOffsetIndex = host::realScalar(*args[1], {fn, "PilotOffsetIndex"});
+    in.dataActive = slotValues(*args[2], "DATAactive");
+    in.dataFormat = slotValues(*args[3], "DATAformat");
+    in.dataBits = host::realVector(*args[4], {fn, "DATAbits"});
+    in.raActive = slotValues(*args[5], "RAactive");
+    in.raBit = slotValues(*args[6], "RAbit");
+    in.raGain = slotValues(*args[7], "RAgain");
+    in.rpcChnActive = slotValues(*args[8], "RPCchnActive");
+    in.rpcActive = slotMatrixValues(*args[9], "RPCactive");
+    in.rpcBits = slotMatrixValues(*args[10], "RPCbits");
+    in.rpcGains = slotMatrixValues(*args[11], "RPCgains");
+    in.idleSlotGainActive = host::realScalar(*args[12], {fn, "IdleSlotGainActive"});
+    in.idleSlotGain = host::realScalar(*args[13], {fn, "IdleSlotGain"});
+    in.oversampling = static_cast<int>(host::integerScalar(*args[14], {fn, "oversamplingRate"}, 1, 64));
+    in.filter = args[15]->isChar() ? onex::basebandFilterChoice(args[15]->text())
+                                   : onex::basebandFilterChoice(host::realScalar(*args[15], {fn, "filterType"}));
+    in.phaseEqActive = host::realScalar(*args[16], {fn, "phaseEqActive"});
+    in.mirrorSpectrum = host::realScalar(*args[17], {fn, "mirrorSpectrum"});
+    const onex::Frame f = onex::OneX_FwdChnFrame(in);
+    return {onex::waveformArray(f), onex::markersArray(f)};
+}
+
+}  // namespace brevia::bind

@@ -1,0 +1,81 @@
+#pragma once
+// The frame builder: 16 slots of pilot, MAC, traffic and idle-slot chips with their
+// timing and RF-blanking markers, spread, oversampled, filtered, equalised and (by default)
+// conjugated; and Calculate, which turns the application's parameter set into one frame.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "OneX/baseband_filter.h"
+#include "host/array.h"
+#include "host/matrix.h"
+
+namespace onex {
+
+using host::RealMatrix;
+
+inline constexpr std::size_t kFrameSlots = 16;
+inline constexpr std::size_t kSlotChips = 2048;
+inline constexpr std::size_t kFrameChips = kFrameSlots * kSlotChips;
+inline constexpr std::size_t kSlotDataChips = 1600;
+inline constexpr std::size_t kRfBlankingMargin = 4;
+
+// The eighteen inputs of the frame builder, per-slot values one per slot.
+struct FrameInputs {
+    double mode = 1;
+    double pilotOffsetIndex = 0;
+    RealVector dataActive = RealVector(kFrameSlots, 0.0);
+    RealVector dataFormat = RealVector(kFrameSlots, 1.0);
+    RealVector dataBits;
+    RealVector raActive = RealVector(kFrameSlots, 0.0);
+    RealVector raBit = RealVector(kFrameSlots, 1.0);
+    RealVector raGain = RealVector(kFrameSlots, -3.0);  // dB
+    RealVector rpcChnActive = RealVector(kFrameSlots, 0.0);
+    RealMatrix rpcActive = RealMatrix(kFrameSlots, 59, 0.0);
+    RealMatrix rpcBits = RealMatrix(kFrameSlots, 59, 1.0);
+    RealMatrix rpcGains = RealMatrix(kFrameSlots, 59, -3.0);  // dB
+    double idleSlotGainActive = 1;
+    double idleSlotGain = -10;  // dB
+    int oversampling = 5;
+    BasebandFilterChoice filter = BasebandFilterChoice::Acp;
+    double phaseEqActive = 1;
+    double mirrorSpectrum = 0;
+};
+
+// One frame before spreading: 32768 chips and the two markers at chip rate.
+struct ChipFrame {
+    ComplexVector chips;
+    std::vector<std::uint8_t> marker1, marker2;
+};
+
+// The finished frame: 32768 x OS samples and the markers held for OS samples each.
+struct Frame {
+    ComplexVector waveform;
+    std::vector<std::uint8_t> marker1, marker2;
+};
+
+// The RF-blanking patterns of a slot (1 where the frame transmits).
+const std::vector<std::uint8_t>& idleMacMask();
+const std::vector<std::uint8_t>& idleDataMask();
+const std::vector<std::uint8_t>& bothIdleMask();
+
+// Slot assembly and serialisation (the chips are not yet spread).
+ChipFrame buildChipFrame(const FrameInputs& in);
+// Spreading, oversampling, filtering, equalisation and conjugation of a chip frame.
+Frame finishFrame(const ChipFrame& chips, const FrameInputs& in);
+Frame OneX_FwdChnFrame(const FrameInputs& in);
+
+// Host arrays of a frame: the waveform as a 1 x N complex row, the markers as 2 x N doubles.
+host::Array waveformArray(const Frame& f);
+host::Array markersArray(const Frame& f);
+
+// The frame builder's inputs from a parameter set, after checking every field it reads;
+// the payload bits are generated from the set's data source. A malformed set is an error
+// that names the field.
+FrameInputs frameInputsFromParameters(const host::Array& parameters);
+// Computes the frame of the application's parameter set into the records `waveform` and
+// `markers`.
+void Calculate();
+
+}  // namespace onex

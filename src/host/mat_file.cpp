@@ -1,0 +1,473 @@
+#include "host/mat_file.h"
+
+#include <fcntl.h>
+#include <matio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <system_error>
+
+#include "host/error.h"
+#include "host/mat_layout.h"
+#include "host/temporary_file.h"
+
+namespace host {
+
+namespace {
+
+std::string systemMessage(int error) { return std::system_category().message(error); }
+
+[[noreturn]] void readFailure(const std::string& path, const std::string& what) {
+    throw Error("Unable to read MAT file '" + path + "': " + what + ".");
+}
+
+[[noreturn]] void writeFailure(const std::string& path, const std::string& what) {
+    throw Error("Unable to write MAT file '" + path + "': " + what + ".");
+}
+
+// --- matio plumbing -----------------------------------------------------------------
+
+// matio reports trouble through a process-wide logger; ours keeps the last complaint of
+// this thread for our message instead of printing it on stderr.
+thread_local std::string matioComplaint;
+
+void recordMatioComplaint(int level, char* message) {
+    if ((level & (MATIO_LOG_LEVEL_ERROR | MATIO_LOG_LEVEL_CRITICAL)) != 0 && message != nullptr)
+        matioComplaint = message;
+}
+
+void startMatioCall() {
+    static std::once_flag once;
+    std::call_once(once, [] { Mat_LogInitFunc("brevia", recordMatioComplaint); });
+    matioComplaint.clear();
+}
+
+std::string matioDetail() { return matioComplaint.empty() ? std::string() : " (" + matioComplaint + ")"; }
+
+struct FileCloser {
+    void operator()(mat_t* m) const { Mat_Close(m); }
+};
+using MatHandle = std::unique_ptr<mat_t, FileCloser>;
+
+struct VarFreer {
+    void operator()(matvar_t* v) const { Mat_VarFree(v); }
+};
+using VarHandle = std::unique_ptr<matvar_t, VarFreer>;
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// --- writing ------------------------------------------------------------------------
+
+// The host's rule for variable and field names, which every reader of the format relies on.
+bool validName(std::string_view name) {
+    constexpr std::size_t kMaxNameLength = 63;
+    if (name.empty() || name.size() > kMaxNameLength || !std::isalpha(static_cast<unsigned char>(name[0])))
+        return false;
+    for (const char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+    return true;
+}
+
+// One level-5 array element counts its bytes in 32 bits.
+constexpr std::size_t kMaxDataBytes = (std::size_t{1} << 31) - 1;
+
+class VariableBuilder {
+public:
+    explicit VariableBuilder(const std::string& path) : path_(path) {}
+
+    VarHandle build(const char* name, const Array& a, int depth, const std::string& where) {
+        if (depth > mat::kMaxDepth)
+            writeFailure(path_, where + " nests structs or cells deeper than " + std::to_string(mat::kMaxDepth) + " levels");
+        if (a.rows() > INT32_MAX || a.cols() > INT32_MAX)
+            writeFailure(path_, where + " has more rows or columns than a MAT file can hold");
+        std::size_t dims[2] = {a.rows(), a.cols()};
+        matvar_t* made = nullptr;
+        switch (a.classId()) {
+        case ClassId::Struct: return structure(name, a, dims, depth, where);
+        case ClassId::Cell: return cell(name, a, dims, depth, where);
+        case ClassId::Char: {
+            // Our text is 8-bit (Latin-1); 16-bit code units store it without loss and are
+            // what the host's own files use.
+            const std::string bytes = a.text();
+            std::vector<std::uint16_t>& units = text_.emplace_back(bytes.begin(), bytes.end());
+            for (std::size_t i = 0; i < bytes.size(); ++i) units[i] = static_cast<unsigned char>(bytes[i]);
+            made = Mat_VarCreate(name, MAT_C_CHAR, MAT_T_UINT16, 2, dims, units.empty() ? nullptr : units.data(),
+                                 MAT_F_DONT_COPY_DATA);
+            break;
+        }
+        default: made = numeric(name, a, dims, where); break;
+        }
+        if (made == nullptr) writeFailure(path_, "matio could not take " + where + matioDetail());
+        return VarHandle(made);
+    }
+
+private:
+    const std::string& path_;
+    // Data that matio borrows (MAT_F_DONT_COPY_DATA) until the file is written.
+    std::deque<std::vector<std::uint16_t>> text_;
+    std::deque<mat_complex_split_t> splits_;
+
+    matvar_t* numeric(const char* name, const Array& a, std::size_t* dims, const std::string& where) {
+        if (a.numel() > kMaxDataBytes / a.elementSize()) writeFailure(path_, where + " is too large for a MAT file");
+        matio_classes cls = MAT_C_DOUBLE;
+        matio_types type = MAT_T_DOUBLE;
+        int options = MAT_F_DONT_COPY_DATA;
+        switch (a.classId()) {
+        case ClassId::Double: break;
+        case ClassId::Int8: cls = MAT_C_INT8; type = MAT_T_INT8; break;
+        case ClassId::Uint8: cls = MAT_C_UINT8; type = MAT_T_UINT8; break;
+        case ClassId::Int32: cls = MAT_C_INT32; type = MAT_T_INT32; break;
+        case ClassId::Logical:
+            cls = MAT_C_UINT8;
+            type = MAT_T_UINT8;
+            options |= MAT_F_LOGICAL;
+            break;
+        default: writeFailure(path_, where + " is of class " + std::string(a.className()) + ", which cannot be saved");
+        }
+        // matio only reads the data while writing.
+        void* re = a.isEmpty() ? nullptr : const_cast<void*>(a.realData());
+        if (!a.isComplex()) return Mat_VarCreate(name, cls, type, 2, dims, re, options);
+        void* im = a.isEmpty() ? nullptr : const_cast<void*>(a.imagData());
+        mat_complex_split_t& split = splits_.emplace_back(mat_complex_split_t{re, im});
+        return Mat_VarCreate(name, cls, type, 2, dims, &split, options | MAT_F_COMPLEX);
+    }
+
+    VarHandle structure(const char* name, const Array& a, std::size_t* dims, int depth, const std::string& where) {
+        std::vector<const char*> fields;
+        for (const std::string& f : a.fieldNames()) {
+            if (!validName(f)) writeFailure(path_, where + " has a field named '" + f + "', which a MAT file cannot hold");
+            fields.push_back(f.c_str());
+        }
+        fields.push_back(nullptr);
+        VarHandle s(Mat_VarCreateStruct2(name, 2, dims, fields.data()));
+        if (!s) writeFailure(path_, "matio could not take " + where + matioDetail());
+        for (std::size_t e = 0; e < a.numel(); ++e)
+            for (std::size_t f = 0; f < a.fieldCount(); ++f) {
+                std::string fieldWhere = where;
+                if (a.numel() > 1) fieldWhere += "(" + std::to_string(e + 1) + ")";
+                fieldWhere += "." + a.fieldNames()[f];
+                VarHandle child = build(nullptr, a.fieldAt(static_cast<int>(f), e), depth + 1, fieldWhere);
+                // The struct takes the field over; what it returns is the empty slot's old value.
+                VarHandle previous(Mat_VarSetStructFieldByIndex(s.get(), f, e, child.release()));
+            }
+        return s;
+    }
+
+    VarHandle cell(const char* name, const Array& a, std::size_t* dims, int depth, const std::string& where) {
+        if (a.numel() > INT_MAX) writeFailure(path_, where + " has too many cells for a MAT file");
+        VarHandle c(Mat_VarCreate(name, MAT_C_CELL, MAT_T_CELL, 2, dims, nullptr, 0));
+        if (!c) writeFailure(path_, "matio could not take " + where + matioDetail());
+        for (std::size_t i = 0; i < a.numel(); ++i) {
+            VarHandle child = build(nullptr, a.cellAt(i), depth + 1, where + "{" + std::to_string(i + 1) + "}");
+            VarHandle previous(Mat_VarSetCell(c.get(), static_cast<int>(i), child.release()));
+        }
+        return c;
+    }
+};
+
+// --- reading ------------------------------------------------------------------------
+
+std::vector<std::uint8_t> readWholeFile(const std::string& path) {
+    // Non-blocking, so that a FIFO given by mistake is refused instead of waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) readFailure(path, systemMessage(errno));
+    FdCloser closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) readFailure(path, systemMessage(errno));
+    if (S_ISDIR(st.st_mode)) readFailure(path, "it is a folder");
+    if (!S_ISREG(st.st_mode)) readFailure(path, "it is not a regular file");
+    if (static_cast<std::uintmax_t>(st.st_size) > mat::kMaxBytes)
+        readFailure(path, "it is larger than " + std::to_string(mat::kMaxBytes >> 20) + " MiB");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + have, bytes.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) readFailure(path, systemMessage(errno));
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+double elementValue(const void* base, matio_types type, std::size_t i) {
+    const auto* p = static_cast<const unsigned char*>(base);
+    auto get = [&](auto sample) {
+        std::memcpy(&sample, p + i * sizeof(sample), sizeof(sample));
+        return static_cast<double>(sample);
+    };
+    switch (type) {
+    case MAT_T_DOUBLE: return get(double{});
+    case MAT_T_SINGLE: return get(float{});
+    case MAT_T_INT8: return get(std::int8_t{});
+    case MAT_T_UINT8:
+    case MAT_T_UTF8: return get(std::uint8_t{});
+    case MAT_T_INT16: return get(std::int16_t{});
+    case MAT_T_UINT16:
+    case MAT_T_UTF16: return get(std::uint16_t{});
+    case MAT_T_INT32: return get(std::int32_t{});
+    case MAT_T_UINT32:
+    case MAT_T_UTF32: return get(std::uint32_t{});
+    case MAT_T_INT64: return get(std::int64_t{});
+    case MAT_T_UINT64: return get(std::uint64_t{});
+    default: return 0.0;
+    }
+}
+
+// Strict UTF-8 to 16-bit code units, the way the host counts characters (one unit per
+// character of the basic plane, two for others). False for malformed input.
+bool utf8ToUnits(const unsigned char* s, std::size_t n, std::vector<std::uint32_t>& units) {
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char lead = s[i];
+        std::size_t extra = 0;
+        std::uint32_t cp = 0;
+        if (lead < 0x80) {
+            cp = lead;
+        } else if ((lead & 0xe0) == 0xc0) {
+            extra = 1;
+            cp = lead & 0x1f;
+        } else if ((lead & 0xf0) == 0xe0) {
+            extra = 2;
+            cp = lead & 0x0f;
+        } else if ((lead & 0xf8) == 0xf0) {
+            extra = 3;
+            cp = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (n - i <= extra) return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((s[i + k] & 0xc0) != 0x80) return false;
+            cp = (cp << 6) | (s[i + k] & 0x3f);
+        }
+        static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kSmallest[extra] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return false;
+        units.push_back(cp);
+        if (cp > 0xffff) units.push_back(cp);  // a surrogate pair in the host's count
+        i += extra + 1;
+    }
+    return true;
+}
+
+class ArrayReader {
+public:
+    explicit ArrayReader(const std::string& path) : path_(path) {}
+
+    Array convert(const matvar_t* v, int depth, const std::string& where) const {
+        if (v == nullptr) fail(where + " could not be read" + matioDetail());
+        if (depth > mat::kMaxDepth) fail(where + " nests structs or cells too deeply");
+        if (v->rank < 2 || v->dims == nullptr) fail(where + " has no dimensions");
+        const std::size_t rows = v->dims[0];
+        std::size_t cols = 1;
+        for (int d = 1; d < v->rank; ++d) cols *= v->dims[d];  // the layout check allows only trailing ones
+        switch (v->class_type) {
+        case MAT_C_EMPTY: return Array::zeros(rows, cols);
+        case MAT_C_STRUCT: return structure(v, rows, cols, depth, where);
+        case MAT_C_CELL: return cell(v, rows, cols, depth, where);
+        case MAT_C_CHAR: return text(v, rows, cols, where);
+        case MAT_C_DOUBLE:
+        case MAT_C_SINGLE:
+        case MAT_C_INT8:
+        case MAT_C_UINT8:
+        case MAT_C_INT16:
+        case MAT_C_UINT16:
+        case MAT_C_INT32:
+        case MAT_C_UINT32:
+        case MAT_C_INT64:
+        case MAT_C_UINT64: return numeric(v, rows, cols, where);
+        default: fail(where + " is of a class that is not supported (" + std::to_string(v->class_type) + ")");
+        }
+    }
+
+private:
+    const std::string& path_;
+
+    [[noreturn]] void fail(const std::string& what) const { readFailure(path_, what); }
+
+    // Checks that matio holds at least `count` elements of the variable's data type.
+    std::size_t requireData(const matvar_t* v, std::size_t count, const std::string& where) const {
+        const std::size_t size = Mat_SizeOf(v->data_type);
+        if (size == 0) fail(where + " is stored as data type " + std::to_string(v->data_type) + ", which is not supported");
+        if (count > 0 && (v->data == nullptr || v->nbytes / size < count)) fail(where + " has less data than its dimensions" + matioDetail());
+        return size;
+    }
+
+    // host::Array has double, int8, uint8, int32 and logical numbers only: single, int16,
+    // uint16, uint32, int64 and uint64 arrays come back as double (64-bit integers beyond
+    // 2^53 round). Nothing the application stores uses them.
+    Array numeric(const matvar_t* v, std::size_t rows, std::size_t cols, const std::string& where) const {
+        ClassId cls = ClassId::Double;
+        if (v->isLogical) cls = ClassId::Logical;
+        else if (v->class_type == MAT_C_INT8) cls = ClassId::Int8;
+        else if (v->class_type == MAT_C_UINT8) cls = ClassId::Uint8;
+        else if (v->class_type == MAT_C_INT32) cls = ClassId::Int32;
+        const bool complex = v->isComplex != 0 && cls != ClassId::Logical;
+        Array a = Array::numeric(cls, rows, cols, complex);
+        const std::size_t n = a.numel();
+        requireData(v, n, where);
+        if (n == 0) return a;
+        const void* re = v->data;
+        const void* im = nullptr;
+        if (v->isComplex) {
+            const auto* split = static_cast<const mat_complex_split_t*>(v->data);
+            re = split->Re;
+            im = split->Im;
+            if (re == nullptr || im == nullptr) fail(where + " lacks its real or imaginary part" + matioDetail());
+        }
+        if (cls == ClassId::Double && v->data_type == MAT_T_DOUBLE) {
+            std::memcpy(a.pr(), re, n * sizeof(double));
+            if (complex) std::memcpy(a.pi(), im, n * sizeof(double));
+            return a;
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (complex) a.setComplex(i, {elementValue(re, v->data_type, i), elementValue(im, v->data_type, i)});
+            else a.setReal(i, elementValue(re, v->data_type, i));
+        }
+        return a;
+    }
+
+    // Text arrives as UTF-8 (SciPy, matio), as 16-bit units (the host, GNU Octave) or as
+    // 8-bit bytes; our characters are 8-bit, so anything beyond Latin-1 becomes '?'.
+    Array text(const matvar_t* v, std::size_t rows, std::size_t cols, const std::string& where) const {
+        Array a = Array::numeric(ClassId::Char, rows, cols);
+        const std::size_t n = a.numel();
+        if (n == 0) return a;
+        std::vector<std::uint32_t> units;
+        units.reserve(n);
+        const std::size_t size = requireData(v, v->data_type == MAT_T_UTF8 ? 1 : n, where);
+        const auto* bytes = static_cast<const unsigned char*>(v->data);
+        switch (size) {
+        case 1:
+            // Bytes that are not UTF-8 for exactly these characters are taken as 8-bit text.
+            if (v->data_type != MAT_T_UTF8 || !utf8ToUnits(bytes, v->nbytes, units) || units.size() != n) {
+                if (v->nbytes < n) fail(where + " holds text that is not valid UTF-8");
+                units.assign(bytes, bytes + n);
+            }
+            break;
+        case 2:
+        case 4:
+            for (std::size_t i = 0; i < n; ++i) {
+                const double unit = elementValue(bytes, v->data_type, i);
+                units.push_back(unit < 0 ? 0xfffd : static_cast<std::uint32_t>(unit));
+            }
+            break;
+        default: fail(where + " holds text stored as data type " + std::to_string(v->data_type));
+        }
+        for (std::size_t i = 0; i < n; ++i) a.setReal(i, units[i] <= 0xff ? units[i] : '?');
+        return a;
+    }
+
+    Array structure(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) const {
+        Array s = Array::structure(rows, cols);
+        auto* var = const_cast<matvar_t*>(v);
+        const unsigned count = Mat_VarGetNumberOfFields(var);
+        char* const* names = Mat_VarGetStructFieldnames(v);
+        if (count > 0 && names == nullptr) fail(where + " has fields without names" + matioDetail());
+        for (unsigned f = 0; f < count; ++f) {
+            if (names[f] == nullptr) fail(where + " has a field without a name");
+            s.addField(names[f]);
+        }
+        for (std::size_t e = 0; e < s.numel() && count > 0; ++e)
+            for (unsigned f = 0; f < count; ++f) {
+                std::string fieldWhere = where;
+                if (s.numel() > 1) fieldWhere += "(" + std::to_string(e + 1) + ")";
+                fieldWhere += "." + std::string(names[f]);
+                s.fieldAt(static_cast<int>(f), e) =
+                    convert(Mat_VarGetStructFieldByIndex(var, f, e), depth + 1, fieldWhere);
+            }
+        return s;
+    }
+
+    Array cell(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) const {
+        Array c = Array::cell(rows, cols);
+        if (c.numel() > INT_MAX) fail(where + " has too many cells");
+        for (std::size_t i = 0; i < c.numel(); ++i)
+            c.cellAt(i) = convert(Mat_VarGetCell(const_cast<matvar_t*>(v), static_cast<int>(i)), depth + 1,
+                                  where + "{" + std::to_string(i + 1) + "}");
+        return c;
+    }
+};
+
+}  // namespace
+
+void saveMatFile(const std::string& path, const MatVariables& variables) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) writeFailure(path, "it is a folder");
+
+    std::set<std::string_view> seen;
+    for (const auto& [name, value] : variables) {
+        if (!validName(name)) writeFailure(path, "'" + name + "' is not a valid variable name");
+        if (!seen.insert(name).second) writeFailure(path, "the variable '" + name + "' is given twice");
+    }
+
+    startMatioCall();
+    // Everything that can be refused is refused before the file system is touched.
+    VariableBuilder builder(path);
+    std::vector<VarHandle> vars;
+    for (const auto& [name, value] : variables)
+        vars.push_back(builder.build(name.c_str(), value, 0, "the variable '" + name + "'"));
+
+    std::unique_ptr<TemporaryBeside> temporary;
+    try {
+        temporary = std::make_unique<TemporaryBeside>(path);
+    } catch (const Error& e) {
+        writeFailure(path, e.what());
+    }
+    MatHandle file(Mat_CreateVer(temporary->name().c_str(), nullptr, MAT_FT_MAT5));
+    if (!file) writeFailure(path, "matio could not create it" + matioDetail());
+    for (std::size_t i = 0; i < vars.size(); ++i)
+        if (Mat_VarWrite(file.get(), vars[i].get(), MAT_COMPRESSION_NONE) != 0)
+            writeFailure(path, "the variable '" + variables[i].first + "' could not be written" + matioDetail());
+    if (Mat_Close(file.release()) != 0) writeFailure(path, "the file could not be closed" + matioDetail());
+
+    // matio does not check every write it makes; reading the structure back catches a
+    // short file before it replaces a good one.
+    try {
+        const mat::Layout written = mat::checkLayout(readWholeFile(temporary->name()), temporary->name());
+        if (written.names.size() != variables.size()) throw Error("variables are missing");
+    } catch (const Error& e) {
+        writeFailure(path, std::string("the written file does not read back: ") + e.what());
+    }
+    try {
+        temporary->commit();
+    } catch (const Error& e) {
+        writeFailure(path, e.what());
+    }
+}
+
+Array loadMatFile(const std::string& path) {
+    const mat::Layout layout = mat::checkLayout(readWholeFile(path), path);
+
+    startMatioCall();
+    MatHandle file(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
+    if (!file) readFailure(path, "matio could not open it" + matioDetail());
+    const ArrayReader reader(path);
+    Array result = Array::structure(1, 1);
+    for (const std::string& name : layout.names) {
+        VarHandle v(Mat_VarReadNext(file.get()));
+        const std::string where = "the variable '" + name + "'";
+        if (!v) readFailure(path, where + " could not be read" + matioDetail());
+        if ((v->name ? std::string_view(v->name) : std::string_view()) != name)
+            readFailure(path, where + " was read as '" + std::string(v->name ? v->name : "") + "'");
+        if (name.empty()) continue;  // subsystem data, no user variable
+        result.setField(name, reader.convert(v.get(), 0, where));
+    }
+    return result;
+}
+
+}  // namespace host

@@ -1,0 +1,23 @@
+#pragma once
+// Level-5 MAT files: the format that parameter, configuration and waveform files use, and
+// that the other numerical tools of our users (and SciPy) read and write.
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/array.h"
+
+namespace host {
+
+using MatVariables = std::vector<std::pair<std::string, Array>>;
+
+// Writes a level-5 MAT file holding these variables in order; replaces `path` only when
+// the whole file was written (temporary file beside it, then rename). Throws host::Error.
+void saveMatFile(const std::string& path, const MatVariables& variables);
+
+// Reads every variable of a MAT file into a 1x1 struct Array, one field per variable in
+// file order. Throws host::Error naming the file for anything it cannot read.
+Array loadMatFile(const std::string& path);
+
+}  // namespace host
