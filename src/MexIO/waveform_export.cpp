@@ -37,14 +37,16 @@ bool saveBrindleWaveform(const host::ComplexVector& waveform, const std::string&
     for (const host::Complex& s : waveform)
         for (const double part : {s.real(), s.imag()})
             if (!std::isnan(part)) peak = std::max(peak, std::abs(part));
-    // Every waveform but an all-zero one is scaled, a constant-magnitude one included.
-    const double gain = peak > 0 ? scale * kFullScale / peak : 1.0;
+    // Every waveform but an all-zero one is scaled, a constant-magnitude one included. The
+    // product is formed in the written order (value x scale x 32766 / peak): at exact
+    // halves the order decides the rounding.
+    const auto scaled = [&](double v) { return peak > 0 ? v * scale * kFullScale / peak : v; };
 
     std::vector<std::uint8_t> bytes;
     bytes.reserve(4 * waveform.size());
     for (const host::Complex& s : waveform) {
-        putWord(bytes, std::round(s.real() * gain));
-        putWord(bytes, std::round(s.imag() * gain));
+        putWord(bytes, std::round(scaled(s.real())));
+        putWord(bytes, std::round(scaled(s.imag())));
     }
     try {
         host::replaceFile(path, bytes);

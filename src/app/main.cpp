@@ -3,16 +3,31 @@
 #include <CLI/CLI.hpp>
 #include <exception>
 #include <iostream>
+#include <unistd.h>
 
 #include "app/demo.h"
+#include "app/generate.h"
 #include "brevia.h"
-#include "host/error.h"
 
 int main(int argc, char** argv) {
     CLI::App cli{"onexfwd: 1xEV forward-link (IS-856) test-signal generator"};
     cli.require_subcommand(0, 1);
     cli.set_version_flag("--version", std::string(BREVIA_VERSION));
-    CLI::App* demo = cli.add_subcommand("demo", "Print the frame-independent results: defaults, PN chips, Walsh codes, constellations");
+
+    CLI::App* demo = cli.add_subcommand("demo", "Print the frame-independent results: defaults, PN chips, Walsh codes, constellations, filters");
+
+    app::GenerateOptions gen;
+    CLI::App* generate = cli.add_subcommand("generate", "Compute one frame and write it to a .mat or .bin file");
+    generate->add_option("--params", gen.params, "Parameter file (MAT) to start from instead of the defaults")->check(CLI::ExistingFile);
+    generate->add_option("--set", gen.sets, "Change one parameter: NAME=VALUE (e.g. OverSampling=8, slot.DATAslotMod=3); repeatable");
+    generate->add_option("--seed", gen.seed, "Seed of the random generator (idle-slot noise) for a repeatable frame");
+    generate->add_option("--out", gen.out, "Output file: .mat (waveform, markers, sampleRate) or .bin (big-endian int16 I/Q)")->required();
+    generate->add_flag("--quiet,-q", gen.quiet, "No progress messages");
+    generate->footer(
+        "Examples:\n"
+        "  onexfwd generate --out frame.mat\n"
+        "  onexfwd generate --set OverSampling=8 --set DATAchnActive=1 --set slot.DATAslotMod=3 --seed 1 --out frame.bin\n"
+        "  onexfwd generate --params saved.mat --out frame.mat");
 
     try {
         cli.parse(argc, argv);
@@ -26,7 +41,12 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     try {
-        if (demo->parsed() || cli.get_subcommands().empty()) status = app::runDemo(std::cout);
+        if (generate->parsed()) {
+            gen.quiet = gen.quiet || !isatty(STDERR_FILENO);
+            status = app::runGenerate(gen, std::cout, std::cerr);
+        } else if (demo->parsed() || cli.get_subcommands().empty()) {
+            status = app::runDemo(std::cout);
+        }
     } catch (const std::exception& e) {
         std::cerr << "onexfwd: " << e.what() << "\n";
         status = 1;

@@ -100,12 +100,13 @@ public:
         case ClassId::Struct: return structure(name, a, dims, depth, where);
         case ClassId::Cell: return cell(name, a, dims, depth, where);
         case ClassId::Char: {
-            // Our text is 8-bit (Latin-1); 16-bit code units store it without loss and are
-            // what the host's own files use.
+            // Our text is 8-bit (Latin-1). As UTF-16 code units it keeps one unit per
+            // character, which every reader decodes; SciPy would take the same units stored
+            // as plain 16-bit numbers for UTF-8 bytes and garble anything beyond ASCII.
             const std::string bytes = a.text();
-            std::vector<std::uint16_t>& units = text_.emplace_back(bytes.begin(), bytes.end());
+            std::vector<std::uint16_t>& units = text_.emplace_back(bytes.size());
             for (std::size_t i = 0; i < bytes.size(); ++i) units[i] = static_cast<unsigned char>(bytes[i]);
-            made = Mat_VarCreate(name, MAT_C_CHAR, MAT_T_UINT16, 2, dims, units.empty() ? nullptr : units.data(),
+            made = Mat_VarCreate(name, MAT_C_CHAR, MAT_T_UTF16, 2, dims, units.empty() ? nullptr : units.data(),
                                  MAT_F_DONT_COPY_DATA);
             break;
         }
@@ -268,8 +269,12 @@ class ArrayReader {
 public:
     explicit ArrayReader(const std::string& path) : path_(path) {}
 
-    Array convert(const matvar_t* v, int depth, const std::string& where) const {
+    // Arrays converted so far.
+    std::size_t converted() const { return converted_; }
+
+    Array convert(const matvar_t* v, int depth, const std::string& where) {
         if (v == nullptr) fail(where + " could not be read" + matioDetail());
+        ++converted_;
         if (depth > mat::kMaxDepth) fail(where + " nests structs or cells too deeply");
         if (v->rank < 2 || v->dims == nullptr) fail(where + " has no dimensions");
         const std::size_t rows = v->dims[0];
@@ -296,6 +301,7 @@ public:
 
 private:
     const std::string& path_;
+    std::size_t converted_ = 0;
 
     [[noreturn]] void fail(const std::string& what) const { readFailure(path_, what); }
 
@@ -372,7 +378,7 @@ private:
         return a;
     }
 
-    Array structure(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) const {
+    Array structure(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) {
         Array s = Array::structure(rows, cols);
         auto* var = const_cast<matvar_t*>(v);
         const unsigned count = Mat_VarGetNumberOfFields(var);
@@ -393,7 +399,7 @@ private:
         return s;
     }
 
-    Array cell(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) const {
+    Array cell(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) {
         Array c = Array::cell(rows, cols);
         if (c.numel() > INT_MAX) fail(where + " has too many cells");
         for (std::size_t i = 0; i < c.numel(); ++i)
@@ -456,16 +462,24 @@ Array loadMatFile(const std::string& path) {
     startMatioCall();
     MatHandle file(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
     if (!file) readFailure(path, "matio could not open it" + matioDetail());
-    const ArrayReader reader(path);
+    ArrayReader reader(path);
     Array result = Array::structure(1, 1);
-    for (const std::string& name : layout.names) {
+    for (std::size_t i = 0; i < layout.names.size(); ++i) {
+        const std::string& name = layout.names[i];
         VarHandle v(Mat_VarReadNext(file.get()));
         const std::string where = "the variable '" + name + "'";
         if (!v) readFailure(path, where + " could not be read" + matioDetail());
         if ((v->name ? std::string_view(v->name) : std::string_view()) != name)
             readFailure(path, where + " was read as '" + std::string(v->name ? v->name : "") + "'");
         if (name.empty()) continue;  // subsystem data, no user variable
-        result.setField(name, reader.convert(v.get(), 0, where));
+        const std::size_t before = reader.converted();
+        Array value = reader.convert(v.get(), 0, where);
+        // matio skips what it does not understand without a word; a count that differs
+        // from the layout means part of the variable was lost.
+        if (reader.converted() - before != layout.arrays[i])
+            readFailure(path, where + " holds " + std::to_string(layout.arrays[i]) + " arrays, of which " +
+                                  std::to_string(reader.converted() - before) + " could be read");
+        result.setField(name, std::move(value));
     }
     return result;
 }

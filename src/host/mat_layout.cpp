@@ -46,6 +46,7 @@ std::size_t padded8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
 struct Element {
     std::uint32_t type = 0;
+    bool small = false;
     std::span<const std::uint8_t> data;
 };
 
@@ -71,6 +72,7 @@ public:
         if ((first >> 16) != 0) {
             // Small element: type and size share the first word, up to 4 bytes follow it.
             e.type = first & 0xffff;
+            e.small = true;
             const std::uint32_t n = first >> 16;
             if (n > 4) fail(where + ": a small data element claims " + std::to_string(n) + " bytes");
             e.data = region.subspan(pos + 4, n);
@@ -167,7 +169,12 @@ public:
     }
 
     void numeric(std::span<const std::uint8_t> content, std::size_t& pos, std::uint64_t numel, bool isChar,
-                 const std::string& where) const {
+                 const std::string& where) {
+        // Stored as bytes, read as doubles: the memory a reader needs, not the file size, is
+        // what a hostile file would inflate.
+        decoded_ += numel * sizeof(double);
+        if (decoded_ > kMaxDecodedBytes)
+            fail("its arrays would take more than " + std::to_string(kMaxDecodedBytes >> 20) + " MiB once read");
         const Element e = next(content, pos, where);
         const std::size_t size = numericTypeSize(e.type);
         const bool textType = e.type == miUTF8 || e.type == miUTF16 || e.type == miUTF32;
@@ -181,7 +188,9 @@ public:
     void structure(std::span<const std::uint8_t> content, std::size_t& pos, std::uint64_t numel, int depth,
                    const std::string& where) {
         const Element lengthElement = expect(content, pos, miINT32, "field name length", where);
-        if (lengthElement.data.size() != 4) fail(where + ": the field name length element is malformed");
+        // matio reads the length only in the small form, which every writer uses.
+        if (lengthElement.data.size() != 4 || !lengthElement.small)
+            fail(where + ": the field name length element is malformed");
         const std::uint32_t length = u32(lengthElement.data, 0);
         const Element namesElement = expect(content, pos, miINT8, "field names", where);
         std::vector<std::string> names;
@@ -239,7 +248,12 @@ public:
 private:
     const std::string& path_;
     bool swap_;
+public:
+    std::size_t arrays() const { return arrays_; }
+
+private:
     std::size_t arrays_ = 0;
+    std::uint64_t decoded_ = 0;
 };
 
 }  // namespace
@@ -265,6 +279,7 @@ Layout checkLayout(std::span<const std::uint8_t> image, const std::string& path)
     std::size_t pos = kHeaderBytes;
     while (pos < image.size()) {
         const std::string where = "variable " + std::to_string(layout.names.size() + 1);
+        const std::size_t arraysBefore = check.arrays();
         if (image.size() - pos < 8) check.fail(where + " is cut off");
         const std::uint32_t type = check.u32(image, pos);
         const std::uint32_t n = check.u32(image, pos + 4);
@@ -283,6 +298,7 @@ Layout checkLayout(std::span<const std::uint8_t> image, const std::string& path)
         } else {
             check.fail(where + " is a data element of type " + std::to_string(type) + ", not an array");
         }
+        layout.arrays.push_back(check.arrays() - arraysBefore);
         pos += 8 + n;
     }
     return layout;

@@ -13,16 +13,22 @@
 namespace host::mat {
 
 // Limits on what a file may declare. A parameter file holds a few dozen small arrays and
-// the largest waveform file about two million doubles; these are far above both.
+// the largest waveform file about four million doubles; these are far above both, and low
+// enough that a small compressed file cannot make the reader allocate without bound.
 inline constexpr std::uint64_t kMaxElements = 1ULL << 31;  // elements of one array
 inline constexpr int kMaxDepth = 64;                       // struct and cell nesting
-inline constexpr std::size_t kMaxArrays = 1'000'000;       // arrays in the whole file
-inline constexpr std::size_t kMaxBytes = std::size_t{512} << 20;  // file, or one variable inflated
+inline constexpr std::size_t kMaxArrays = 100'000;         // arrays in the whole file
+inline constexpr std::size_t kMaxBytes = std::size_t{256} << 20;  // file, or one variable inflated
+// Numbers and characters of the whole file once read, counted as doubles.
+inline constexpr std::uint64_t kMaxDecodedBytes = std::uint64_t{1} << 30;
 
 struct Layout {
     // Top-level variables in file order. An empty name is the subsystem data block that
     // some writers append; it holds no user variable.
     std::vector<std::string> names;
+    // Arrays in each variable, itself and everything nested in it: what a reader must have
+    // converted when it is done with the variable.
+    std::vector<std::size_t> arrays;
 };
 
 // Walks every variable (inflating compressed ones) and throws host::Error naming `path`

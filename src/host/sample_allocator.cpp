@@ -18,15 +18,13 @@ struct Cache {
     std::mutex mutex;
     std::multimap<std::size_t, void*> blocks;  // rounded size -> block
     std::size_t bytes = 0;
-
-    ~Cache() {
-        for (auto& [size, p] : blocks) std::free(p);
-    }
 };
 
+// Never destroyed: arrays held by other static objects (the application records) are
+// released during static destruction, in an order no destructor here could rely on.
 Cache& cache() {
-    static Cache instance;
-    return instance;
+    static Cache* const instance = new Cache;
+    return *instance;
 }
 
 }  // namespace
