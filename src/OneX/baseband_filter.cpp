@@ -136,11 +136,17 @@ const RealVector& FilterCoeff_IS95_Acp(int os) {
 }
 
 ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size_t advance, std::size_t stuffing) {
-    const std::size_t n = x.size();
+    if (!zeroOffLattice(x, stuffing)) return circularFirChips(x.data(), x.size(), 1, h, advance);
+    ComplexVector chips(x.size() / stuffing);
+    for (std::size_t q = 0; q < chips.size(); ++q) chips[q] = x[q * stuffing];
+    return circularFirChips(chips.data(), chips.size(), stuffing, h, advance);
+}
+
+ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std::size_t p, const RealVector& h,
+                               std::size_t advance) {
+    const std::size_t n = chips * p;
     ComplexVector out(n);
     if (n == 0 || h.empty()) return out;
-    const std::size_t p = zeroOffLattice(x, stuffing) ? stuffing : 1;
-    const std::size_t chips = n / p;
     // The outputs fall into p phases; phase rho of output q only meets taps rho, rho + p, ...
     // and chips q, q - 1, ... (cyclically), so each phase is a short convolution over the
     // non-zero samples, computed as a sum of shifted rows (vectorisable, no reductions).
@@ -150,8 +156,8 @@ ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size
     std::vector<double> extRe(blocks * kBlock + maxTaps - 1), extIm(extRe.size());
     const std::size_t back = (maxTaps - 1) % chips;
     for (std::size_t i = 0, q = (chips - back) % chips; i < extRe.size(); ++i) {
-        extRe[i] = x[q * p].real();
-        extIm[i] = x[q * p].imag();
+        extRe[i] = chipValues[q].real();
+        extIm[i] = chipValues[q].imag();
         if (++q == chips) q = 0;
     }
     alignas(64) double accRe[kBlock], accIm[kBlock];
@@ -172,6 +178,26 @@ ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size
         }
     }
     return out;
+}
+
+ComplexVector basebandFilterChips(const ComplexVector& chips, int os, BasebandFilterChoice choice) {
+    if (os < 1) throw host::Error("OneX_BasebandFilter: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
+    const auto ratio = static_cast<std::size_t>(os);
+    switch (choice) {
+    case BasebandFilterChoice::Rectangular: {
+        ComplexVector out(chips.size() * ratio);
+        for (std::size_t q = 0; q < chips.size(); ++q) std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(q * ratio), ratio, chips[q]);
+        return out;
+    }
+    case BasebandFilterChoice::Evm: return upsample(chips, ratio);
+    default: break;
+    }
+    const RealVector& h = choice == BasebandFilterChoice::Acp ? FilterCoeff_IS95_Acp(os) : FilterCoeff_IS95_Std(os);
+    if (chips.size() * ratio + 1 < h.size())
+        throw host::Error("OneX_BasebandFilter: the frame holds " + std::to_string(chips.size() * ratio) +
+                          " samples; the circular filter of " + std::to_string(h.size()) + " taps needs at least " +
+                          std::to_string(h.size() - 1) + ".");
+    return circularFirChips(chips.data(), chips.size(), ratio, h, h.size() / 2);
 }
 
 ComplexVector OneX_BasebandFilter(const ComplexVector& frame, int os, BasebandFilterChoice choice) {

@@ -50,7 +50,13 @@ const RealVector& acpShapingFactor(int oversampling);
 // the non-zero samples are touched.
 ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size_t advance, std::size_t stuffing = 1);
 
+// The same for x zero-stuffed by p, given only its chips (every p-th sample): n = chips x p.
+ComplexVector circularFirChips(const Complex* chips, std::size_t count, std::size_t p, const RealVector& h,
+                               std::size_t advance);
+
 // The baseband filter of a zero-stuffed frame at `oversampling` samples per chip.
 ComplexVector OneX_BasebandFilter(const ComplexVector& frame, int oversampling, BasebandFilterChoice choice);
+// The same for the frame given as its chips, without building the zero-stuffed frame.
+ComplexVector basebandFilterChips(const ComplexVector& chips, int oversampling, BasebandFilterChoice choice);
 
 }  // namespace onex

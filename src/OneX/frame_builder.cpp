@@ -147,14 +147,14 @@ Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
     Frame f;
     ComplexVector spread;
     quadSpread(c.chips.data(), c.chips.size(), in.pilotOffsetIndex, spread);
-    f.waveform = OneX_BasebandFilter(upsample(spread, os), in.oversampling, in.filter);
+    f.waveform = basebandFilterChips(spread, in.oversampling, in.filter);
     f.marker1.reserve(c.marker1.size() * os);
     f.marker2.reserve(c.marker2.size() * os);
     for (std::size_t i = 0; i < c.marker1.size(); ++i) {
         f.marker1.insert(f.marker1.end(), os, c.marker1[i]);
         f.marker2.insert(f.marker2.end(), os, c.marker2[i]);
     }
-    if (in.phaseEqActive == 1) f.waveform = OneX_FwdPhaseEq(f.waveform, in.oversampling);
+    if (in.phaseEqActive == 1) fwdPhaseEqInPlace(f.waveform, in.oversampling);
     if (in.mirrorSpectrum == 0)
         for (Complex& s : f.waveform) s = std::conj(s);
     return f;

@@ -178,46 +178,64 @@ EqualiserTableDesign equaliserTableDesign(int os) {
     return cache.emplace(d.forcedOversampling, d).first->second;
 }
 
-ComplexVector phaseEqualise(const ComplexVector& input, int os, bool useTable) {
+void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable) {
     if (os < 1) throw host::Error("OneX_FwdPhaseEq: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
-    const std::size_t n = input.size();
+    const std::size_t n = x.size();
     if (useTable) {
         if (os > kEqualiserTableMaxOversampling)
             host::warning("Oversampling Ratio should be in [2, 15]. Oversampling Ratio was forced to 15.");
         const EqualiserTableDesign d = equaliserTableDesign(os);
         requirePreRoll(n, d.filterLength - 1);
         // A FIR over a pre-roll at least as long as the filter is an exact circular convolution.
-        return circularFir(input, d.b, static_cast<std::size_t>(2 * d.forcedOversampling - 1), static_cast<std::size_t>(os));
+        x = circularFir(x, d.b, static_cast<std::size_t>(2 * d.forcedOversampling - 1), static_cast<std::size_t>(os));
+        return;
     }
     const Biquad q = eqlrfilt(os * kChipRateHz);
     const std::size_t preRoll = 25 * static_cast<std::size_t>(os) - 1;  // stands in for the infinite transient
     requirePreRoll(n, preRoll);
-    const std::size_t advance = 2 * static_cast<std::size_t>(os) - 1;
-    ComplexVector out(n);
-    // Direct form, real and imaginary parts side by side, from zero state over the pre-roll
-    // (the last samples of the frame) and then the frame.
+    const std::size_t advance = (2 * static_cast<std::size_t>(os) - 1) % n;
+    // Direct form from zero state over the pre-roll (the last samples of the frame), then
+    // the frame, real and imaginary parts side by side. Output k belongs at k - advance:
+    // behind the sample being read, so it can overwrite the input, except for the first
+    // `advance` outputs, which wrap to the end and wait in `head` until all is read.
     double xr1 = 0, xr2 = 0, yr1 = 0, yr2 = 0, xi1 = 0, xi2 = 0, yi1 = 0, yi2 = 0;
     const double b0 = q.b[0], b1 = q.b[1], b2 = q.b[2], a1 = q.a[1], a2 = q.a[2];
-    for (std::size_t t = 0; t < preRoll + n; ++t) {
-        const Complex x = input[(t + n - preRoll) % n];
-        const double yr = b0 * x.real() + b1 * xr1 + b2 * xr2 - a1 * yr1 - a2 * yr2;
-        const double yi = b0 * x.imag() + b1 * xi1 + b2 * xi2 - a1 * yi1 - a2 * yi2;
-        xr2 = xr1, xr1 = x.real(), yr2 = yr1, yr1 = yr;
-        xi2 = xi1, xi1 = x.imag(), yi2 = yi1, yi1 = yi;
-        if (t >= preRoll) {
-            // Output sample k of the frame lands at k - advance, cyclically.
-            const std::size_t k = t - preRoll;
-            out[(k + n - advance % n) % n] = Complex(yr, yi);
-        }
+    auto step = [&](Complex in) {
+        const double yr = b0 * in.real() + b1 * xr1 + b2 * xr2 - a1 * yr1 - a2 * yr2;
+        const double yi = b0 * in.imag() + b1 * xi1 + b2 * xi2 - a1 * yi1 - a2 * yi2;
+        xr2 = xr1, xr1 = in.real(), yr2 = yr1, yr1 = yr;
+        xi2 = xi1, xi1 = in.imag(), yi2 = yi1, yi1 = yi;
+        return Complex(yr, yi);
+    };
+    for (std::size_t t = n - preRoll; t < n; ++t) step(x[t]);
+    ComplexVector head(advance);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Complex y = step(x[k]);
+        if (k < advance)
+            head[k] = y;
+        else
+            x[k - advance] = y;
     }
-    return out;
+    std::copy(head.begin(), head.end(), x.end() - static_cast<std::ptrdiff_t>(advance));
 }
 
-ComplexVector OneX_FwdPhaseEq(const ComplexVector& input, int os) {
+ComplexVector phaseEqualise(const ComplexVector& input, int os, bool useTable) {
+    ComplexVector x = input;
+    phaseEqualiseInPlace(x, os, useTable);
+    return x;
+}
+
+void fwdPhaseEqInPlace(ComplexVector& x, int os) {
     const host::Array& type = applicationParameters().field("FilterType");
     if (!type.isNumeric() || type.numel() != 1)
         throw host::Error("OneX_FwdPhaseEq: parameters.FilterType must be a number.");
-    return phaseEqualise(input, os, type.realAt(0) == 4);
+    phaseEqualiseInPlace(x, os, type.realAt(0) == 4);
+}
+
+ComplexVector OneX_FwdPhaseEq(const ComplexVector& input, int os) {
+    ComplexVector x = input;
+    fwdPhaseEqInPlace(x, os);
+    return x;
 }
 
 }  // namespace onex

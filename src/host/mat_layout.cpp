@@ -234,9 +234,9 @@ public:
             z.avail_out = static_cast<uInt>(out.size() - have);
             rc = ::inflate(&z, Z_NO_FLUSH);
             out.resize(out.size() - z.avail_out);
-            // No progress with input left means the stream wants bytes that are not there.
+            // Out of input before the end of the stream: the file was cut short.
             if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
-            if (rc == Z_BUF_ERROR) rc = Z_OK;
+            if (rc == Z_BUF_ERROR) rc = Z_OK;  // only wanted more room
         }
         inflateEnd(&z);
         // A stream cut short still yields what it had; the array check below then finds
@@ -245,13 +245,12 @@ public:
         return out;
     }
 
-private:
-    const std::string& path_;
-    bool swap_;
-public:
+    // Arrays checked so far, nested ones included.
     std::size_t arrays() const { return arrays_; }
 
 private:
+    const std::string& path_;
+    bool swap_;
     std::size_t arrays_ = 0;
     std::uint64_t decoded_ = 0;
 };

@@ -152,3 +152,17 @@ TEST(BasebandFilter, EvmChoicePassesTheFrameAndHostFormsTakeKeys) {
     EXPECT_THROW(OneX_BasebandFilter(frame, 0, BasebandFilterChoice::Standard), host::Error);
     EXPECT_THROW(host::callFunction("OneX_BasebandFilter", 1, {in, Array::scalar(4), Array::cell(1, 1)}), host::Error);
 }
+
+TEST(BasebandFilter, FilteringTheChipsEqualsFilteringTheStuffedFrame) {
+    for (int os : {1, 3, 8}) {
+        const ComplexVector stuffed = stuffedFrame(300, os, 11);
+        ComplexVector chips(300);
+        for (std::size_t q = 0; q < chips.size(); ++q) chips[q] = stuffed[q * static_cast<std::size_t>(os)];
+        for (auto choice : {BasebandFilterChoice::Rectangular, BasebandFilterChoice::Evm, BasebandFilterChoice::Standard,
+                            BasebandFilterChoice::Acp}) {
+            if (os == 1 && (choice == BasebandFilterChoice::Standard || choice == BasebandFilterChoice::Acp)) continue;
+            EXPECT_EQ(basebandFilterChips(chips, os, choice), OneX_BasebandFilter(stuffed, os, choice))
+                << os << " " << static_cast<int>(choice);
+        }
+    }
+}

@@ -506,6 +506,26 @@ TEST(MatLoad, RefusesDamagedOrUnsupportedFilesWithAReason) {
     }
 }
 
+TEST(MatLoad, RefusesFilesThatWouldTakeUnboundedMemory) {
+    const MatBytes m;
+    ScratchDir dir;
+    // 100001 empty cells: eight bytes each in the file, an array each once read.
+    std::string cells;
+    for (int i = 0; i < 100001; ++i) cells += m.element(14, "");
+    writeBytes(dir.file("cells.mat"), m.header() + m.array(1, {1, 100001}, "c", cells));
+    EXPECT_TRUE(contains(loadError(dir.file("cells.mat")), "more than 100000 arrays"));
+
+    // 129 MiB of bytes declared as a double array: 1032 MiB once read. The zeros are a hole
+    // in a sparse file, so the test writes only the headers.
+    const std::int32_t count = 129 << 20;
+    const std::string inner = m.element(6, m.int32s({6, 0})) + m.element(5, m.int32s({count, 1})) +
+                              m.element(1, "big") + m.int32s({2, count});
+    const std::string path = dir.file("big.mat");
+    writeBytes(path, m.header() + m.int32s({14, std::int32_t(inner.size()) + count}) + inner);
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) + std::uintmax_t(count));
+    EXPECT_TRUE(contains(loadError(path), "more than 1024 MiB once read")) << loadError(path);
+}
+
 TEST(MatLoad, RefusesWhatIsNotAReadableFile) {
     ScratchDir dir;
     const std::string missing = dir.file("missing.mat");
