@@ -87,19 +87,23 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
         if (!o.quiet) err << "Computing the frame...\n";
         onex::Calculate();
         const host::Array& waveform = host::record("waveform");
+        const std::size_t samples = waveform.numel();
         const double sampleRate = onex::kChipRate * host::record("parameters").field("OverSampling").realAt(0);
         if (extension == ".mat") {
-            host::saveMatFile(o.out, {{"waveform", waveform},
-                                      {"markers", host::record("markers")},
-                                      {"sampleRate", host::Array::scalar(sampleRate)}});
+            // The records are not needed after this: move them rather than copy two frames.
+            host::MatVariables variables;
+            variables.emplace_back("waveform", std::move(host::record("waveform")));
+            variables.emplace_back("markers", std::move(host::record("markers")));
+            variables.emplace_back("sampleRate", host::Array::scalar(sampleRate));
+            host::saveMatFile(o.out, variables);
         } else {
-            host::ComplexVector samples(waveform.numel());
-            for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = waveform.complexAt(i);
+            host::ComplexVector iq(samples);
+            for (std::size_t i = 0; i < samples; ++i) iq[i] = waveform.complexAt(i);
             std::string why;
-            if (!mexio::saveBrindleWaveform(samples, o.out, 1.0, &why))
+            if (!mexio::saveBrindleWaveform(iq, o.out, 1.0, &why))
                 throw host::Error("cannot write " + o.out + (why.empty() ? "." : ": " + why));
         }
-        out << "wrote " << o.out << ": " << waveform.numel() << " samples at " << host::num2str(sampleRate) << " samples/s\n";
+        out << "wrote " << o.out << ": " << samples << " samples at " << host::num2str(sampleRate) << " samples/s\n";
         return 0;
     } catch (const std::exception& e) {
         err << "onexfwd generate: " << e.what() << "\n";
