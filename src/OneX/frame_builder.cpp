@@ -201,6 +201,14 @@ double scalarField(const host::Array& p, const char* name) {
     return f.realAt(0);
 }
 
+// A value outside what the controls can enter would make Inf or NaN samples.
+void requireWithin(const host::Array& a, const std::string& where, double low, double high, const char* unit) {
+    for (std::size_t i = 0; i < a.numel(); ++i)
+        if (a.realAt(i) < low || a.realAt(i) > high)
+            throw host::Error(where + " must lie from " + host::num2str(low) + " to " + host::num2str(high) + unit + ", not " +
+                              host::num2str(a.realAt(i)) + ".");
+}
+
 double wholeField(const host::Array& p, const char* name, double low, double high) {
     const double v = scalarField(p, name);
     if (v != std::floor(v) || v < low || v > high)
@@ -241,6 +249,7 @@ FrameInputs frameInputsFromParameters(const host::Array& p) {
     requireFinite(pattern, "parameters.dataSourceBitstream");
     in.idleSlotGainActive = scalarField(p, "IdleSlotGainActive");
     in.idleSlotGain = scalarField(p, "IdleSlotGain");
+    requireWithin(*p.findField("IdleSlotGain"), "parameters.IdleSlotGain", -80, 0, " dB");
     in.oversampling = static_cast<int>(wholeField(p, "OverSampling", 2, 30));
     in.filter = basebandFilterChoice(scalarField(p, "FilterType"));
     in.phaseEqActive = scalarField(p, "PhaseEq");
@@ -261,6 +270,8 @@ FrameInputs frameInputsFromParameters(const host::Array& p) {
     in.rpcActive = slotMatrix(*slot, "RPCslotActive");
     in.rpcBits = slotMatrix(*slot, "RPCslotValue");
     in.rpcGains = slotMatrix(*slot, "RPCslotGain");
+    requireWithin(*slot->findField("RAslotGain"), "parameters.slot.RAslotGain", -30, 30, " dB");
+    requireWithin(*slot->findField("RPCslotGain"), "parameters.slot.RPCslotGain", -30, 30, " dB");
     // The master switches gate the per-slot activity.
     for (std::size_t k = 0; k < kFrameSlots; ++k) {
         in.dataActive[k] *= dataOn;

@@ -264,6 +264,10 @@ TEST(Calculate, MalformedParameterSetsNameTheField) {
               "parameters.slot must be a per-slot record (a struct).");
     EXPECT_EQ(messageFor([](Array& p) { p.setField("DATAsourceType", Array::scalar(7)); }),
               "GenerateBitStream: the user bit stream is empty; load a user data file first.");
+    EXPECT_EQ(messageFor([](Array& p) { p.setField("IdleSlotGain", Array::scalar(1e308)); }),
+              "parameters.IdleSlotGain must lie from -80 to 0 dB, not 1e+308.");
+    EXPECT_EQ(messageFor([](Array& p) { p.field("slot").setField("RPCslotGain", Array::matrix(16, 59, RealVector(944, 31))); }),
+              "parameters.slot.RPCslotGain must lie from -30 to 30 dB, not 31.");
     EXPECT_EQ(messageFor([](Array& p) { p.setField("PilotOffsetIndex", Array::scalar(512)); }),
               "parameters.PilotOffsetIndex must be a whole number from 0 to 511, not 512.");
     // A row of 16 per-slot values is as good as a column.
