@@ -2,7 +2,9 @@
 // or raise a host error, never crash, read out of bounds or hang.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 #include "brevia.h"
@@ -49,7 +51,12 @@ host::Array makeArray(Bytes& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const bool initialized = BreviaInitialize();
+    // Some functions write files (the waveform export): keep them in a scratch folder.
+    static const bool initialized = [] {
+        char scratch[] = "/tmp/brevia_fuzz_XXXXXX";
+        if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) std::abort();
+        return BreviaInitialize();
+    }();
     (void)initialized;
     Bytes in{data, size};
     const auto table = host::functionTable();

@@ -13,15 +13,25 @@
 
 namespace {
 
-std::string scratchName(const char* what) {
-    return "/tmp/mat_load_fuzz." + std::to_string(::getpid()) + "." + what + ".mat";
-}
+// The two files one fuzzing process reuses, removed when it exits.
+struct ScratchFiles {
+    std::string input = name("input");
+    std::string copy = name("copy");
+    ~ScratchFiles() {
+        std::remove(input.c_str());
+        std::remove(copy.c_str());
+    }
+    static std::string name(const char* what) {
+        return "/tmp/mat_load_fuzz." + std::to_string(::getpid()) + "." + what + ".mat";
+    }
+};
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string input = scratchName("input");
-    static const std::string copy = scratchName("copy");
+    static const ScratchFiles files;
+    const std::string& input = files.input;
+    const std::string& copy = files.copy;
     if (std::FILE* f = std::fopen(input.c_str(), "wb")) {
         const bool written = std::fwrite(data, 1, size, f) == size;
         if (std::fclose(f) != 0 || !written) return 0;

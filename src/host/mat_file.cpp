@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -72,13 +71,14 @@ struct FdCloser {
 
 // --- writing ------------------------------------------------------------------------
 
-// The host's rule for variable and field names, which every reader of the format relies on.
+// The host's rule for variable and field names, which every reader of the format relies
+// on. ASCII only, whatever locale the application runs in.
 bool validName(std::string_view name) {
     constexpr std::size_t kMaxNameLength = 63;
-    if (name.empty() || name.size() > kMaxNameLength || !std::isalpha(static_cast<unsigned char>(name[0])))
-        return false;
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (name.empty() || name.size() > kMaxNameLength || !letter(name[0])) return false;
     for (const char c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+        if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') return false;
     return true;
 }
 
@@ -91,7 +91,8 @@ public:
 
     VarHandle build(const char* name, const Array& a, int depth, const std::string& where) {
         if (depth > mat::kMaxDepth)
-            writeFailure(path_, where + " nests structs or cells deeper than " + std::to_string(mat::kMaxDepth) + " levels");
+            writeFailure(path_, where + " nests structs or cells deeper than " + std::to_string(mat::kMaxDepth) +
+                                    " levels");
         if (a.rows() > INT32_MAX || a.cols() > INT32_MAX)
             writeFailure(path_, where + " has more rows or columns than a MAT file can hold");
         std::size_t dims[2] = {a.rows(), a.cols()};
@@ -150,7 +151,8 @@ private:
     VarHandle structure(const char* name, const Array& a, std::size_t* dims, int depth, const std::string& where) {
         std::vector<const char*> fields;
         for (const std::string& f : a.fieldNames()) {
-            if (!validName(f)) writeFailure(path_, where + " has a field named '" + f + "', which a MAT file cannot hold");
+            if (!validName(f))
+                writeFailure(path_, where + " has a field named '" + f + "', which a MAT file cannot hold");
             fields.push_back(f.c_str());
         }
         fields.push_back(nullptr);
@@ -308,8 +310,10 @@ private:
     // Checks that matio holds at least `count` elements of the variable's data type.
     std::size_t requireData(const matvar_t* v, std::size_t count, const std::string& where) const {
         const std::size_t size = Mat_SizeOf(v->data_type);
-        if (size == 0) fail(where + " is stored as data type " + std::to_string(v->data_type) + ", which is not supported");
-        if (count > 0 && (v->data == nullptr || v->nbytes / size < count)) fail(where + " has less data than its dimensions" + matioDetail());
+        if (size == 0)
+            fail(where + " is stored as data type " + std::to_string(v->data_type) + ", which is not supported");
+        if (count > 0 && (v->data == nullptr || v->nbytes / size < count))
+            fail(where + " has less data than its dimensions" + matioDetail());
         return size;
     }
 

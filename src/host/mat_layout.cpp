@@ -113,7 +113,8 @@ public:
 
     // Checks one array (the contents of a miMATRIX element) and returns its name.
     std::string array(std::span<const std::uint8_t> content, int depth, const std::string& where) {
-        if (depth > kMaxDepth) fail(where + ": structs or cells are nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        if (depth > kMaxDepth)
+            fail(where + ": structs or cells are nested deeper than " + std::to_string(kMaxDepth) + " levels");
         if (++arrays_ > kMaxArrays) fail("the file holds more than " + std::to_string(kMaxArrays) + " arrays");
         // An empty array element stands for [] (an unset field or cell).
         if (content.empty()) return {};
@@ -134,7 +135,8 @@ public:
             const auto value = static_cast<std::int32_t>(u32(dims.data, 4 * d));
             if (value < 0) fail(where + ": a negative dimension (" + std::to_string(value) + ")");
             if (d >= 2 && value != 1)
-                fail(where + ": an array of " + std::to_string(rank) + " dimensions (only two-dimensional arrays are read)");
+                fail(where + ": an array of " + std::to_string(rank) +
+                     " dimensions (only two-dimensional arrays are read)");
             numel = (numel == 0 || value == 0) ? 0 : numel * static_cast<std::uint64_t>(value);
             if (numel > kMaxElements)
                 fail(where + ": more than " + std::to_string(kMaxElements) + " elements in one array");
@@ -261,7 +263,8 @@ Layout checkLayout(std::span<const std::uint8_t> image, const std::string& path)
     const auto refuse = [&](const std::string& what) -> void {
         throw Error("Unable to read MAT file '" + path + "': " + what + ".");
     };
-    if (image.size() < kHeaderBytes) refuse("it is too short to be a MAT file (" + std::to_string(image.size()) + " bytes)");
+    if (image.size() < kHeaderBytes)
+        refuse("it is too short to be a MAT file (" + std::to_string(image.size()) + " bytes)");
     // The endian indicator is "MI" written as a 16-bit number: it reads "IM" in a file
     // written on a little-endian machine.
     const bool little = image[126] == 'I' && image[127] == 'M';

@@ -72,7 +72,7 @@ TEST(BrindleExport, SamplesThatAreNotNumbersWriteZero) {
     EXPECT_EQ(exported({{inf, 1}, {-1, 0}}, 1), "00 00 00 00 00 00 00 00");
 }
 
-TEST(BrindleExport, FailureReturnsFalseAndKeepsAnEarlierFile) {
+TEST(BrindleExport, FailuresReturnFalseAndSavesReplaceTheWholeFile) {
     ScratchDir dir;
     std::string why;
     EXPECT_FALSE(mexio::saveBrindleWaveform({{1, 1}}, dir.file("missing/wave.bin"), 1, &why));
@@ -114,7 +114,8 @@ TEST(BrindleHostForm, ColumnRealAndScaledInputs) {
     EXPECT_EQ(success({column, Array::string(dir.file("col.bin"))}), 1);
     EXPECT_EQ(hex(readBytes(dir.file("col.bin"))), "7F FE 00 00 00 00 80 02");
 
-    EXPECT_EQ(success({Array::row(std::vector<double>{2, -1}), Array::string(dir.file("real.bin")), Array::scalar(0.5)}), 1);
+    const Array real = Array::row(std::vector<double>{2, -1});
+    EXPECT_EQ(success({real, Array::string(dir.file("real.bin")), Array::scalar(0.5)}), 1);
     EXPECT_EQ(hex(readBytes(dir.file("real.bin"))), "3F FF 00 00 E0 00 00 00");  // 16383, -8191.5 -> -8192
 }
 
