@@ -10,6 +10,7 @@
 #include <string>
 
 #include "OneX/bit_sequences.h"
+#include "error_message.h"
 #include "host/error.h"
 #include "host/function_table.h"
 
@@ -35,14 +36,7 @@ RealVector sorted(RealVector::const_iterator first, RealVector::const_iterator l
     return v;
 }
 
-std::string messageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+std::string messageOf(const std::function<void()>& call) { return errorMessageOf(call); }
 
 Array modParams(double drcValue, double codeRate, double bits) {
     Array p = Array::structure();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "OneX/bit_sequences.h"
+#include "error_message.h"
 #include "host/error.h"
 #include "host/function_table.h"
 
@@ -32,14 +33,7 @@ bool allZero(const RealVector& v) {
     return std::all_of(v.begin(), v.end(), [](double b) { return b == 0; });
 }
 
-std::string messageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+std::string messageOf(const std::function<void()>& call) { return errorMessageOf(call); }
 
 Array modParams(double codeRate, double bits) {
     Array p = Array::structure();
