@@ -8,6 +8,7 @@
 #include "app/demo.h"
 #include "app/generate.h"
 #include "brevia.h"
+#include "sim/simulated_generator.h"
 
 int main(int argc, char** argv) {
     CLI::App cli{"onexfwd: 1xEV forward-link (IS-856) test-signal generator"};
@@ -29,6 +30,18 @@ int main(int argc, char** argv) {
         "  onexfwd generate --set OverSampling=8 --set DATAchnActive=1 --set slot.DATAslotMod=3 --seed 1 --out frame.bin\n"
         "  onexfwd generate --params saved.mat --out frame.mat");
 
+    sim::Options simOptions;
+    std::string model = "corvane";
+    double idleSeconds = 0;
+    CLI::App* simulator = cli.add_subcommand("sim", "Run the simulated signal generator (raw-socket SCPI on 127.0.0.1)");
+    simulator->add_option("--port", simOptions.port, "TCP port; 0 picks a free one and prints it")->capture_default_str();
+    simulator->add_option("--model", model, "Instrument model to behave like")
+        ->check(CLI::IsMember({"corvane", "pellar"}, CLI::ignore_case))
+        ->capture_default_str();
+    simulator->add_option("--store", simOptions.storeDir, "Folder to keep the waveform files written to it");
+    simulator->add_option("--idle-timeout", idleSeconds, "Stop after this many seconds without a connection (0: run until stopped)")
+        ->check(CLI::Range(0.0, 86400.0));
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -41,7 +54,11 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     try {
-        if (generate->parsed()) {
+        if (simulator->parsed()) {
+            simOptions.model = CLI::detail::to_lower(model) == "pellar" ? sim::Model::Pellar : sim::Model::Corvane;
+            simOptions.idleTimeout = std::chrono::milliseconds(static_cast<long long>(idleSeconds * 1000));
+            status = sim::runSimulatorCommand(simOptions, std::cout);
+        } else if (generate->parsed()) {
             gen.quiet = gen.quiet || !isatty(STDERR_FILENO);
             status = app::runGenerate(gen, std::cout, std::cerr);
         } else if (demo->parsed() || cli.get_subcommands().empty()) {
