@@ -34,6 +34,11 @@ BREVIA_API bool BreviaFunctionInfo(const char* name, int* nargin, int* nargout);
 /* Calls a function by name in the host form; returns true on success. */
 BREVIA_API bool BreviaCallFunction(const char* name, int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[]);
 
+/* Calls the entry point of extension `module` (opened by name on first use, closed at
+ * BreviaTerminate); plhs[0..nlhs-1] receive new arrays for the caller to destroy. Returns
+ * true on success; on failure BreviaLastError has the extension's error message. */
+BREVIA_API bool BreviaCallExtension(const char* module, int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[]);
+
 /* Seeds the process-wide random generator (idle-slot noise and the like). */
 BREVIA_API void BreviaSeedRandom(unsigned long long seed);
 

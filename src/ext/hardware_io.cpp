@@ -257,6 +257,9 @@ LanIO::~LanIO() { close(); }
 
 bool LanIO::open() {
     close();
+    // A port outside the TCP range would otherwise be cut to 16 bits and reach some other
+    // service on the host.
+    if (port_ < 1 || port_ > 65535) return false;
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<std::uint16_t>(port_));

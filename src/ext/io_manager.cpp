@@ -1,6 +1,7 @@
 #include "ext/io_manager.h"
 
 #include "ext/hardware_io.h"
+#include "ext/io_config.h"
 
 namespace vesk {
 
@@ -14,7 +15,10 @@ constexpr std::size_t kSessionBuckets = 17;
 
 }  // namespace
 
-IOManager::IOManager() : sessions_(kSessionBuckets) {}
+IOManager::IOManager() : sessions_(kSessionBuckets) {
+    // A fixed table of chained buckets: a handful of instruments never warrants a rehash.
+    sessions_.max_load_factor(static_cast<float>(1u << 20));
+}
 
 IOManager::~IOManager() = default;
 
@@ -47,6 +51,16 @@ HardwareIO* IOManager::openSession(const std::string& key,
     HardwareIO* opened = session.get();
     sessions_.emplace(key, std::move(session));
     return opened;
+}
+
+HardwareIO* IOManager::openSession(const IOConfig& config) {
+    HardwareIO* session = openSession(sessionKey(config), [&config] { return createSession(config); });
+    if (session && config.kind() == IOConfig::kRS232) {
+        const auto& serial = static_cast<const IOConfigRS232&>(config);
+        session->setSerialParameter(0, serial.baudrate);
+        session->setSerialParameter(1, static_cast<int>(serial.handshake));
+    }
+    return session;
 }
 
 void IOManager::removeSession(HardwareIO* session) {

@@ -11,6 +11,7 @@
 namespace vesk {
 
 class HardwareIO;
+class IOConfig;
 
 class IOManager {
 public:
@@ -20,6 +21,11 @@ public:
     // Closes and deletes every session and then the manager itself, so that the next call
     // starts afresh. Static because it is also the host's exit hook.
     static void releaseAll();
+
+    // The session under the configuration's key, opened with the transport it names when
+    // the table has none. A serial session gets the configuration's baud rate and flow
+    // control every time, found or new, so the settings follow the caller's latest structure.
+    HardwareIO* openSession(const IOConfig& config);
 
     // The session stored under `key`; when there is none, `create` builds one, which is
     // opened and, when that succeeds, entered under the key. A failed open deletes the
@@ -31,6 +37,7 @@ public:
 
     HardwareIO* findSession(const std::string& key) const;
     std::size_t sessionCount() const { return sessions_.size(); }
+    std::size_t bucketCount() const { return sessions_.bucket_count(); }
 
     void setStatusText(std::string text) { statusText_ = std::move(text); }
     const std::string& statusText() const { return statusText_; }
