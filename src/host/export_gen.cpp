@@ -120,7 +120,8 @@ std::string mlfParameters(const Function& f, bool withNargout, bool withOutputs)
         for (std::size_t i = 1; i < f.outputs.size(); ++i) params.push_back("mxArray** " + f.outputs[i]);
     for (const auto& in : f.inputs) params.push_back("mxArray* " + in);
     if (f.varargin) {
-        if (params.empty()) params.push_back("mxArray* varargin1");
+        // C needs a named parameter before "...": the first variable input is named.
+        if (f.inputs.empty()) params.push_back("mxArray* varargin1");
         params.push_back("...");
     }
     if (params.empty()) return "void";
