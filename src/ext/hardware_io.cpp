@@ -348,14 +348,18 @@ bool LanIO::receiveMore() {
         const ssize_t n = ::recv(socket_, pending_.data() + old, kChunk, 0);
         pending_.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
         if (n > 0) return true;
-        if (n == 0) return fail("closed the connection");
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return fail(std::string("could not be read from: ") + std::strerror(errno));
-        const Wait wait = waitFor(POLLIN);
-        if (wait == Wait::TimedOut) return fail("did not answer within " + std::to_string(timeoutMs_) + " ms");
-        if (wait == Wait::Failed) return fail(std::string("could not be read from: ") + std::strerror(errno));
+        if (!awaitInput(n)) return false;
     }
+}
+
+bool LanIO::awaitInput(ssize_t received) {
+    if (received == 0) return fail("closed the connection");
+    if (errno == EINTR) return true;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(std::string("could not be read from: ") + std::strerror(errno));
+    const Wait wait = waitFor(POLLIN);
+    if (wait == Wait::TimedOut) return fail("did not answer within " + std::to_string(timeoutMs_) + " ms");
+    if (wait == Wait::Failed) return fail(std::string("could not be read from: ") + std::strerror(errno));
+    return true;
 }
 
 bool LanIO::readText(std::string& reply, int) {
@@ -391,13 +395,7 @@ bool LanIO::readBytes(std::uint8_t* buffer, std::size_t count, std::size_t& rece
             received += static_cast<std::size_t>(n);
             continue;
         }
-        if (n == 0) return fail("closed the connection");
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return fail(std::string("could not be read from: ") + std::strerror(errno));
-        const Wait wait = waitFor(POLLIN);
-        if (wait == Wait::TimedOut) return fail("did not answer within " + std::to_string(timeoutMs_) + " ms");
-        if (wait == Wait::Failed) return fail(std::string("could not be read from: ") + std::strerror(errno));
+        if (!awaitInput(n)) return false;
     }
     return true;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 #include "ext/visa_impl.h"
 
@@ -171,6 +172,9 @@ private:
     enum class Wait { Ready, TimedOut, Failed };
     Wait waitFor(short events);
     bool fail(const std::string& what);
+    // After a receive that got nothing: waits for more input (true) or reports why none
+    // will come (false, with the message set).
+    bool awaitInput(ssize_t received);
     // Moves received bytes into pending_; false with a message on time-out or a closed link.
     bool receiveMore();
 
