@@ -1,0 +1,201 @@
+#include "MexIO/download_play.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "host/convert.h"
+#include "host/dialogs.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/text.h"
+
+namespace mexio {
+
+namespace {
+
+constexpr double kChipRate = 1228800.0;
+
+double settingNumber(const host::Array& setting, const char* name, const char* function) {
+    const host::Array* f = setting.isStruct() ? setting.findField(name) : nullptr;
+    if (!f) throw host::Error(std::string(function) + ": setting has no field '" + name + "'.");
+    return host::realScalar(*f, {function, name});
+}
+
+// A setting the application never sets has a default here.
+double settingOr(const host::Array& setting, const char* name, double fallback, const char* function) {
+    return setting.isStruct() && setting.hasField(name) ? settingNumber(setting, name, function) : fallback;
+}
+
+std::string reconFilterText(double v) {
+    if (v == 1) return "250.0khz";
+    if (v == 2) return "2.5Mhz";
+    if (v == 3) return "8Mhz";
+    return "through";
+}
+
+std::string bbFilterText(double v) {
+    if (v == 1) return "2.1MHz";
+    if (v == 2) return "40MHz";
+    return "Through";
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Sends every command whatever the previous gave; the last result stands, then go-to-local.
+Reply sendAll(const host::Array& config, const std::vector<std::string>& commands) {
+    Reply last;
+    for (const auto& c : commands) last = hwSend(config, c);
+    hwReturnLocal(config);
+    return last;
+}
+
+std::vector<std::string> commonHead(const std::string& fileName, const host::Array& s, const char* fn) {
+    return {" :source:rad:arb:state off",
+            " :source:rad:arb:wav \"arbi:" + fileName + "\" ",
+            " :source:freq:fix " + host::num2str(settingNumber(s, "Frequency", fn)) + "Hz",
+            " :source:power:level:immediate:amplitude " + host::num2str(settingNumber(s, "Amplitude", fn)) + "dbm",
+            " :source:rad:arb:clock:srate " + host::num2str(settingNumber(s, "SamplingRate", fn)) + "Hz"};
+}
+
+std::vector<std::string> commonTail(const host::Array& s, const char* fn) {
+    return {" :source:rad:arb:marker:rfblank " + std::string(settingNumber(s, "RFblanking", fn) == 1 ? "on" : "off"),
+            " :source:rad:arb:marker:polarity " + std::string(settingNumber(s, "MarkerPolarity", fn) == 0 ? "Pos" : "Neg"),
+            " :source:rad:arb:clock:ref " + std::string(settingNumber(s, "ArbRefSource", fn) == 0 ? "int" : "ext"),
+            " :source:rad:arb:state on", " :output:state on"};
+}
+
+}  // namespace
+
+host::Array initialSigGenSettings(double overSampling) {
+    host::Array s = host::Array::structure();
+    s.setField("Title", host::Array::string("OneX-Fwd"));
+    s.setField("Frequency", host::Array::scalar(2200000000));
+    s.setField("Amplitude", host::Array::scalar(-30));
+    s.setField("SamplingRate", host::Array::scalar(kChipRate * overSampling));
+    s.setField("ReconFilter", host::Array::scalar(2));
+    s.setField("RFblanking", host::Array::scalar(0));
+    s.setField("ArbRefSource", host::Array::scalar(0));
+    s.setField("MarkerPolarity", host::Array::scalar(0));
+    return s;
+}
+
+Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, const std::string& filename,
+                        const host::Array& config, double segments) {
+    if (segments == 0 || std::isnan(segments)) segments = 1;
+    hwSetTimeout(config, 10000);
+    const host::Array* type = config.isStruct() ? config.findField("type") : nullptr;
+    if (type && type->isChar() && lower(type->text()) == "rs232" && segments > 0) {
+        const host::Array* rs232 = config.findField("RS232");
+        const host::Array* baud = rs232 && rs232->isStruct() ? rs232->findField("baudrate") : nullptr;
+        const double rate = baud && baud->numel() >= 1 && !baud->isStruct() && !baud->isCell() ? baud->realAt(0) : 0;
+        if (rate > 0) {
+            const double minutes = 32.0 * static_cast<double>(iqData.numel()) * 1.125 / rate / 60.0 * segments;
+            if (minutes > 0.75) {
+                char text[160];
+                std::snprintf(text, sizeof text, "This download will take approximately %0.1f minutes. Do you want to continue?",
+                              minutes);
+                if (host::dialogs().question(text, "RS-232 Download", {"OK", "Cancel"}, "Cancel") != "OK")
+                    return {-1, host::Array::string("Download cancelled")};
+            }
+        }
+    }
+    const Reply state = hwQuery(config, ":SOUR:RAD:ARB:STATe?");
+    hwSend(config, ":SOUR:RAD:ARB:STATe OFF");
+    const Reply download = hwDownload(config, iqData, markers, filename);
+    const Reply closing = hwSend(config, "\n");
+    if (state.response.isChar() && host::parseNumbers(state.response.text()) == std::vector<double>{1})
+        hwSend(config, ":SOUR:RAD:ARB:STATe ON");
+    hwSend(config, ":OUTPUT:MOD ON");
+    // A failed download must not read as success because the closing LF went through.
+    return download.status != 0 ? download : closing;
+}
+
+Reply OrvexPlay(const std::string& fileName, const host::Array& s, const host::Array& config) {
+    constexpr const char* fn = "OrvexPlay";
+    std::vector<std::string> commands = commonHead(fileName, s, fn);
+    commands.push_back(" :source:rad:arb:rfilter " + reconFilterText(settingNumber(s, "ReconFilter", fn)));
+    for (auto& c : commonTail(s, fn)) commands.push_back(std::move(c));
+    return sendAll(config, commands);
+}
+
+Reply OrvexPlay_c(const std::string& fileName, const host::Array& s, const host::Array& config) {
+    constexpr const char* fn = "OrvexPlay_c";
+    // Defaults for what the application never sets: baseband filter through, full run-time
+    // scaling, no modulator attenuation, ALC off.
+    std::vector<std::string> commands = commonHead(fileName, s, fn);
+    commands.push_back(" :source:dm:bbfilter " + bbFilterText(settingOr(s, "BBfilter", 3, fn)));
+    commands.push_back(" :source:rad:ARB:rscaling " + host::num2str(settingOr(s, "Scaling", 100, fn)));
+    commands.push_back(":source:DM:IQAT:AUTO off");
+    commands.push_back(":source:DM:IQAT " + host::num2str(settingOr(s, "ModAtten", 0, fn)));
+    commands.push_back(" :pow:alc:state " + std::string(settingOr(s, "ALC", 0, fn) == 0 ? "off" : "on"));
+    for (auto& c : commonTail(s, fn)) commands.push_back(std::move(c));
+    commands.push_back(" :OUTPUT:MOD ON");
+    return sendAll(config, commands);
+}
+
+host::ComplexVector applyDacRes(const host::ComplexVector& wave, double numBits) {
+    if (!(numBits > 2)) return wave;
+    numBits = std::min(32.0, numBits);
+    double peak = 0;
+    for (const auto& s : wave) peak = std::max({peak, std::fabs(s.real()), std::fabs(s.imag())});
+    if (!(peak > 0) || !std::isfinite(peak)) return wave;
+    const double scale = (std::pow(2.0, numBits - 1) - 1) / peak;
+    host::ComplexVector out(wave.size());
+    for (std::size_t i = 0; i < wave.size(); ++i)
+        out[i] = {std::round(wave[i].real() * scale) / scale, std::round(wave[i].imag() * scale) / scale};
+    return out;
+}
+
+}  // namespace mexio
+
+// ---- host forms ------------------------------------------------------------------------
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+namespace {
+
+std::string textArgument(const Array& a, const char* fn, const char* name) {
+    if (!a.isChar()) throw host::Error(std::string(fn) + ": " + name + " must be text.");
+    return a.text();
+}
+
+std::vector<Array> reply(const mexio::Reply& r) { return {Array::scalar(r.status), r.response}; }
+
+}  // namespace
+
+std::vector<Array> OrvexDownLoadWrap(int, Arguments args) {
+    constexpr const char* fn = "OrvexDownLoadWrap";
+    host::requireInputs(fn, args, 4);
+    const double segments = args.size() > 4 ? host::realScalar(*args[4], {fn, "num_wfm_segments"}) : 1;
+    return reply(mexio::OrvexDownLoadWrap(*args[0], *args[1], textArgument(*args[2], fn, "Filename"), *args[3], segments));
+}
+
+std::vector<Array> OrvexPlay(int, Arguments args) {
+    host::requireInputs("OrvexPlay", args, 3);
+    return reply(mexio::OrvexPlay(textArgument(*args[0], "OrvexPlay", "FileName"), *args[1], *args[2]));
+}
+
+std::vector<Array> OrvexPlay_c(int, Arguments args) {
+    host::requireInputs("OrvexPlay_c", args, 3);
+    return reply(mexio::OrvexPlay_c(textArgument(*args[0], "OrvexPlay_c", "FileName"), *args[1], *args[2]));
+}
+
+std::vector<Array> applyDacRes(int, Arguments args) {
+    constexpr const char* fn = "applyDacRes";
+    host::requireInputs(fn, args, 2);
+    const Array& wave = *args[0];
+    Array out = host::toRow(mexio::applyDacRes(host::complexVector(wave, {fn, "wave"}), host::realScalar(*args[1], {fn, "numBits"})));
+    if (wave.isComplex()) out.makeComplex();
+    out.reshape(wave.rows(), wave.cols());
+    return {std::move(out)};
+}
+
+}  // namespace brevia::bind

@@ -1,0 +1,32 @@
+#pragma once
+// Downloading a waveform into the signal generator and starting its playback, the
+// signal generator settings record, and quantising a waveform to a DAC's resolution.
+
+#include <string>
+
+#include "MexIO/instrument_wrappers.h"
+#include "host/array.h"
+#include "host/matrix.h"
+
+namespace mexio {
+
+// The settings record with its defaults; the sample clock follows the oversampling.
+host::Array initialSigGenSettings(double overSampling);
+
+// Sets a 10 s time-out, asks before a long RS-232 transfer ("Download cancelled" when the
+// answer is not OK), then: ARB state query, ARB off, the download, a lone LF, ARB on again
+// when it was on, modulation on. Every step runs whatever the earlier ones gave. The
+// result is the download's own failure when it failed, else that of the closing LF.
+Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, const std::string& filename,
+                        const host::Array& config, double segments = 1);
+
+// The playback commands of each instrument platform, sent in order, then go-to-local.
+// The result is that of the last command sent.
+Reply OrvexPlay(const std::string& fileName, const host::Array& setting, const host::Array& config);
+Reply OrvexPlay_c(const std::string& fileName, const host::Array& setting, const host::Array& config);
+
+// The waveform rounded to a numBits converter's steps (2 bits or fewer: unchanged; at most
+// 32); an all-zero waveform comes back unchanged.
+host::ComplexVector applyDacRes(const host::ComplexVector& wave, double numBits);
+
+}  // namespace mexio

@@ -1,0 +1,139 @@
+#include "MexIO/download_play.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "host/dialogs.h"
+#include "host/function_table.h"
+#include "sim/simulated_generator.h"
+
+using host::Array;
+using namespace std::chrono_literals;
+
+namespace {
+
+Array lanConfig(std::uint16_t port) {
+    Array lan = Array::structure();
+    lan.setField("address", Array::string("127.0.0.1"));
+    lan.setField("port", Array::int32Scalar(port));
+    Array c = Array::structure();
+    c.setField("type", Array::string("LAN"));
+    c.setField("LAN", lan);
+    return c;
+}
+
+class DownloadAndPlay : public ::testing::Test {
+protected:
+    std::unique_ptr<sim::SimulatedGenerator> simulator;
+    std::shared_ptr<host::ScriptedDialogs> dialogs = std::make_shared<host::ScriptedDialogs>();
+
+    void SetUp() override {
+        setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
+        setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
+        sim::Options o;
+        o.idleTimeout = 60s;
+        simulator = std::make_unique<sim::SimulatedGenerator>(o);
+        simulator->start();
+        setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator->port())).c_str(), 1);
+        host::setDialogProvider(dialogs);
+        mexio::vesk(0, {Array::int32Scalar(999)});
+    }
+    void TearDown() override {
+        mexio::vesk(0, {Array::int32Scalar(999)});
+        host::setDialogProvider(nullptr);
+        simulator->stop();
+    }
+    // The text commands received, settled with a round trip first.
+    std::vector<std::string> commands(const Array& config) {
+        mexio::hwQuery(config, "*OPC?");
+        std::vector<std::string> all = simulator->commands();
+        all.pop_back();  // the *OPC? itself
+        return all;
+    }
+};
+
+}  // namespace
+
+TEST_F(DownloadAndPlay, PlayCommandsExactly) {
+    const Array config = lanConfig(simulator->port());
+    Array settings = mexio::initialSigGenSettings(5);
+    settings.setField("ReconFilter", Array::scalar(7));
+    const mexio::Reply r = mexio::OrvexPlay("OneX-Fwd", settings, config);
+    EXPECT_EQ(r.status, 0);
+    const std::vector<std::string> expected = {
+        " :source:rad:arb:state off",
+        " :source:rad:arb:wav \"arbi:OneX-Fwd\" ",
+        " :source:freq:fix 2200000000Hz",
+        " :source:power:level:immediate:amplitude -30dbm",
+        " :source:rad:arb:clock:srate 6144000Hz",
+        " :source:rad:arb:rfilter through",
+        " :source:rad:arb:marker:rfblank off",
+        " :source:rad:arb:marker:polarity Pos",
+        " :source:rad:arb:clock:ref int",
+        " :source:rad:arb:state on",
+        " :output:state on"};
+    EXPECT_EQ(commands(config), expected);
+}
+
+TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
+    const Array config = lanConfig(simulator->port());
+    const mexio::Reply r = mexio::OrvexPlay_c("W", mexio::initialSigGenSettings(2), config);
+    EXPECT_EQ(r.status, 0);
+    const auto sent = commands(config);
+    ASSERT_EQ(sent.size(), 16u);
+    EXPECT_EQ(sent[5], " :source:dm:bbfilter Through");
+    EXPECT_EQ(sent[7], ":source:DM:IQAT:AUTO off");
+    EXPECT_EQ(sent[9], " :pow:alc:state off");
+    EXPECT_EQ(sent[15], " :OUTPUT:MOD ON");
+}
+
+TEST_F(DownloadAndPlay, DownloadSequenceOverTheSocket) {
+    const Array config = lanConfig(simulator->port());
+    Array w = Array::numeric(host::ClassId::Double, 1, 100, true);
+    for (std::size_t i = 0; i < 100; ++i) w.setComplex(i, {0.5, -0.5});
+    auto out = host::callFunction("OrvexDownLoadWrap", 2, {w, Array::zeros(2, 100), Array::string("SEQ"), config, Array::scalar(0)});
+    EXPECT_EQ(out[0].realAt(0), 0) << out[1].text();
+    const auto sent = commands(config);
+    auto at = [&](const std::string& c) { return std::find(sent.begin(), sent.end(), c) - sent.begin(); };
+    EXPECT_LT(at(":SOUR:RAD:ARB:STATe?"), at(":SOUR:RAD:ARB:STATe OFF"));
+    EXPECT_LT(at(":SOUR:RAD:ARB:STATe OFF"), at(":OUTPUT:MOD ON"));
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), ":SOUR:RAD:ARB:STATe ON"), 0);  // it was off before
+    EXPECT_TRUE(simulator->files().count("WFM1:SEQ"));
+    EXPECT_TRUE(dialogs->asked().empty());  // not a serial link
+}
+
+TEST_F(DownloadAndPlay, LongSerialDownloadAsksFirst) {
+    Array config = mexio::reStructureConfig(mexio::initialConfiguration());
+    config.setField("type", Array::string("RS232"));
+    dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Cancel"});
+    host::setDialogProvider(dialogs);
+    const mexio::Reply r = mexio::OrvexDownLoadWrap(Array::zeros(1, 40000), Array::zeros(2, 40000), "LONG", config);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(r.response.text(), "Download cancelled");
+    ASSERT_EQ(dialogs->asked().size(), 1u);
+    EXPECT_EQ(dialogs->asked()[0].text, "This download will take approximately 2.5 minutes. Do you want to continue?");
+    EXPECT_EQ(dialogs->asked()[0].title, "RS-232 Download");
+    EXPECT_TRUE(simulator->files().empty());
+    // 1000 samples take 0.0625 minutes: no question.
+    mexio::OrvexDownLoadWrap(Array::zeros(1, 1000), Array::zeros(2, 1000), "SHORT", config);
+    EXPECT_EQ(dialogs->asked().size(), 1u);
+}
+
+TEST(ApplyDacRes, RoundsToTheConverterSteps) {
+    host::ComplexVector w{{1, 0}, {0.3, -0.7}, {-1, 0.123456}};
+    EXPECT_EQ(mexio::applyDacRes(w, 2), w);
+    const host::ComplexVector q = mexio::applyDacRes(w, 14);
+    for (const auto& s : q) {
+        EXPECT_NEAR(s.real() * 8191, std::round(s.real() * 8191), 1e-9);
+        EXPECT_NEAR(s.imag() * 8191, std::round(s.imag() * 8191), 1e-9);
+    }
+    EXPECT_NEAR(q[1].real(), std::round(0.3 * 8191) / 8191, 1e-15);
+    const host::ComplexVector q64 = mexio::applyDacRes(w, 64);  // limited to 32 bits
+    EXPECT_NEAR(q64[2].imag(), std::round(0.123456 * 2147483647.0) / 2147483647.0, 1e-15);
+    const host::ComplexVector zeros(4);
+    EXPECT_EQ(mexio::applyDacRes(zeros, 14), zeros);
+}
