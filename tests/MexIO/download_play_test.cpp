@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "MexIO/lan_config.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -15,16 +17,6 @@ using host::Array;
 using namespace std::chrono_literals;
 
 namespace {
-
-Array lanConfig(std::uint16_t port) {
-    Array lan = Array::structure();
-    lan.setField("address", Array::string("127.0.0.1"));
-    lan.setField("port", Array::int32Scalar(port));
-    Array c = Array::structure();
-    c.setField("type", Array::string("LAN"));
-    c.setField("LAN", lan);
-    return c;
-}
 
 class DownloadAndPlay : public ::testing::Test {
 protected:

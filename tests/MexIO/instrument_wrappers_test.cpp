@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "MexIO/lan_config.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -18,16 +20,6 @@ using host::Array;
 using namespace std::chrono_literals;
 
 namespace {
-
-Array lanConfig(std::uint16_t port) {
-    Array lan = Array::structure();
-    lan.setField("address", Array::string("127.0.0.1"));
-    lan.setField("port", Array::int32Scalar(port));  // formatconfig leaves LAN alone: the extension wants int32
-    Array c = Array::structure();
-    c.setField("type", Array::string("LAN"));
-    c.setField("LAN", lan);
-    return c;
-}
 
 class InstrumentWrappers : public ::testing::Test {
 protected:

@@ -2,6 +2,8 @@
 // generator: the raw socket directly, GPIB, serial and TCPIP through the simulated VISA
 // library. Expected files are computed here from the instrument's file formats.
 #include <gtest/gtest.h>
+
+#include "ext/simvisa_log.h"
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -116,17 +118,7 @@ protected:
         std::filesystem::remove(logPath_);
     }
 
-    std::vector<std::vector<std::string>> logLines() const {
-        std::vector<std::vector<std::string>> lines;
-        std::ifstream in(logPath_);
-        for (std::string line; std::getline(in, line);) {
-            std::istringstream words(line);
-            std::vector<std::string> fields;
-            for (std::string word; words >> word;) fields.push_back(word);
-            if (!fields.empty()) lines.push_back(fields);
-        }
-        return lines;
-    }
+    std::vector<std::vector<std::string>> logLines() const { return readSimvisaLog(logPath_); }
 
     // The extension's download command: a session from the table, the model from the
     // identity, the transfer, and the session dropped when the transfer fails.

@@ -2,6 +2,8 @@
 // the simulated signal generator over a raw socket (LAN) and through the simulated VISA
 // library (GPIB, RS-232).
 #include <gtest/gtest.h>
+
+#include "ext/simvisa_log.h"
 #include <unistd.h>
 
 #include <cstdlib>
@@ -118,17 +120,7 @@ protected:
         return *simulators_.back();
     }
 
-    std::vector<std::vector<std::string>> logLines(const char* kind) const {
-        std::vector<std::vector<std::string>> lines;
-        std::ifstream in(logPath_);
-        for (std::string line; std::getline(in, line);) {
-            std::istringstream words(line);
-            std::vector<std::string> fields;
-            for (std::string word; words >> word;) fields.push_back(word);
-            if (!fields.empty() && fields[0] == kind) lines.push_back(fields);
-        }
-        return lines;
-    }
+    std::vector<std::vector<std::string>> logLines(const char* kind) const { return readSimvisaLog(logPath_, kind); }
 
     // Values set for one VISA attribute, in order.
     std::vector<std::string> attributeValues(unsigned attribute) const {

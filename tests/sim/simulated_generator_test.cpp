@@ -1,6 +1,8 @@
 #include "sim/simulated_generator.h"
 
 #include <gtest/gtest.h>
+
+#include "sim/with_fields.h"
 #include <stdlib.h>
 
 #include <filesystem>
@@ -23,13 +25,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-// Options and faults with only the named fields changed.
-template <class T, class Set>
-T make(Set set) {
-    T value;
-    set(value);
-    return value;
-}
 
 // Block data that a text parser would trip over: LF, '#', quotes, NUL and high bytes.
 Bytes awkwardBytes(std::size_t count) {

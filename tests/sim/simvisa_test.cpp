@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#include "sim/with_fields.h"
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -17,13 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Options and faults with only the named fields changed.
-template <class T, class Set>
-T make(Set set) {
-    T value;
-    set(value);
-    return value;
-}
 
 struct DlCloser {
     void operator()(void* handle) const { ::dlclose(handle); }
