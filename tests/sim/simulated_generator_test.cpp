@@ -25,7 +25,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-
 // Block data that a text parser would trip over: LF, '#', quotes, NUL and high bytes.
 Bytes awkwardBytes(std::size_t count) {
     Bytes out(count);

@@ -19,7 +19,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-
 struct DlCloser {
     void operator()(void* handle) const { ::dlclose(handle); }
 };
