@@ -2,15 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include "MexIO/correction_file.h"
 #include "MexIO/lan_config.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "host/dialogs.h"
+#include "MexIO/corrections.h"
 #include "host/function_table.h"
+#include "host/records.h"
 #include "sim/simulated_generator.h"
 
 using host::Array;
@@ -128,4 +132,45 @@ TEST(ApplyDacRes, RoundsToTheConverterSteps) {
     EXPECT_NEAR(q64[2].imag(), std::round(0.123456 * 2147483647.0) / 2147483647.0, 1e-15);
     const host::ComplexVector zeros(4);
     EXPECT_EQ(mexio::applyDacRes(zeros, 14), zeros);
+}
+
+TEST_F(DownloadAndPlay, CorrectionFileOfTheInstrumentAnswering) {
+    const std::string dir = testing::TempDir() + "brevia_instrument_corrections";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    setenv("BREVIA_CORRECTIONS_DIR", dir.c_str(), 1);
+    writeCorrectionFile(dir + "/US12345678 2.2 GHz.mat", correctionRecords({2}, {2}, {4}));
+    const Array config = lanConfig(simulator->port());
+
+    const mexio::CorrectionLookup found = mexio::GetCorrectionData(2.2e9, config);
+    EXPECT_TRUE(found.available()) << found.message;
+    EXPECT_EQ(found.x.numel(), 1u);
+    EXPECT_EQ(mexio::GetCorrectionData(2.25e9, config).status.text(), "File empty or not found.");  // "2.3 GHz"
+
+    // Through the function table, with the application's connection record.
+    host::record("configuration") = config;
+    const auto viaTable = host::callFunction("GetCorrectionData", 3, {Array::scalar(2.2e9)});
+    EXPECT_TRUE(viaTable[0].isEmpty());
+    EXPECT_EQ(viaTable[1].numel(), 1u);
+    EXPECT_EQ(viaTable[2].realAt(0), 0);
+
+    // An identity without a serial number finds no file.
+    sim::Faults noSerial;
+    noSerial.idnOverride = "Brevia Simulation,CV4438C,0,C.01.00";
+    simulator->setFaults(noSerial);
+    EXPECT_EQ(mexio::GetCorrectionData(2.2e9, config).status.text(), "File empty or not found.");
+
+    // An instrument that does not answer: the query's own status, a number.
+    sim::Faults silent;
+    silent.silent = true;
+    simulator->setFaults(silent);
+    mexio::hwSetTimeout(config, 300);
+    const mexio::CorrectionLookup unanswered = mexio::GetCorrectionData(2.2e9, config);
+    EXPECT_FALSE(unanswered.available());
+    ASSERT_FALSE(unanswered.status.isChar());
+    EXPECT_EQ(unanswered.status.realAt(0), -1);
+    EXPECT_FALSE(unanswered.message.empty());
+    simulator->setFaults({});
+    unsetenv("BREVIA_CORRECTIONS_DIR");
+    host::clearRecords();
 }
