@@ -1,5 +1,7 @@
 #include "UI/parameter_file.h"
 
+#include <exception>
+
 #include "host/error.h"
 #include "host/mat_file.h"
 
@@ -20,6 +22,26 @@ ParameterFile readParameterFile(const std::string& path, const std::string& expe
 
 void writeParameterFile(const std::string& path, const host::Array& parameters, const host::Array& sigGen) {
     host::saveMatFile(path, {{"fileParameters", parameters}, {"filename", host::Array::string(path)}, {"sigGenParameters", sigGen}});
+}
+
+void saveConfig(const host::Array& configuration, const std::string& path) {
+    try {
+        host::saveMatFile(path, {{"fileParameters", configuration}});
+    } catch (const std::exception&) {
+        // A connection that cannot be remembered is not worth an error at shutdown.
+    }
+}
+
+host::Array loadConfig(const std::string& path) {
+    try {
+        host::Array contents = host::loadMatFile(path);
+        host::Array* saved = contents.findField("fileParameters");
+        if (!saved || !saved->isStruct() || saved->numel() != 1) return {};
+        saved->setField("LastParameterFilename", host::Array());
+        return std::move(*saved);
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 }  // namespace ui

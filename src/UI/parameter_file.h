@@ -24,4 +24,14 @@ ParameterFile readParameterFile(const std::string& path, const std::string& expe
 // Writes the three variables of a parameter file.
 void writeParameterFile(const std::string& path, const host::Array& parameters, const host::Array& sigGen);
 
+// The connection settings kept between runs, in the working folder.
+inline constexpr const char* kConfigFileName = "rfIOConfig.mat";
+
+// Writes the configuration record as `fileParameters`; a failure is ignored.
+void saveConfig(const host::Array& configuration, const std::string& path = kConfigFileName);
+
+// The saved configuration record with LastParameterFilename emptied, or [] when there is no
+// readable file holding one.
+host::Array loadConfig(const std::string& path = kConfigFileName);
+
 }  // namespace ui

@@ -1,88 +1,114 @@
 #include "app/demo.h"
 
+#include <chrono>
 #include <cstdio>
 #include <iomanip>
-#include <string>
 
-#include "OneX/baseband_filter.h"
-#include "OneX/common_channels.h"
-#include "OneX/phase_equaliser.h"
-#include "OneX/parameters.h"
-#include "OneX/pn_spreading.h"
-#include "OneX/traffic_modulation.h"
+#include "MexIO/download_action.h"
+#include "MexIO/instrument_wrappers.h"
+#include "app/generate.h"
+#include "app/instrument_commands.h"
 #include "host/records.h"
 #include "host/text.h"
+#include "sim/simulated_generator.h"
 
 namespace app {
 
 namespace {
 
-std::string bits(const host::RealVector& v, std::size_t from, std::size_t count) {
-    std::string s;
-    for (std::size_t i = from; i < from + count; ++i) {
-        if (i > from && (i - from) % 16 == 0) s += ' ';
-        s += v[i] != 0 ? '1' : '0';
-    }
-    return s;
+using Clock = std::chrono::steady_clock;
+
+std::string milliseconds(Clock::duration d) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f ms", std::chrono::duration<double, std::milli>(d).count());
+    return text;
 }
 
-std::string describe(const host::Array& a) {
-    if (a.isChar()) return "\"" + a.text() + "\"";
-    if (a.isStruct()) return "struct with " + std::to_string(a.fieldCount()) + " fields";
-    if (a.isEmpty()) return "[]";
-    if (a.isScalar()) return host::num2str(a.realAt(0));
-    std::string s = std::to_string(a.rows()) + "x" + std::to_string(a.cols()) + ", first " + host::num2str(a.realAt(0));
-    return s;
+std::string ask(const host::Array& config, const std::string& query) {
+    const mexio::Reply r = mexio::hwQuery(config, query);
+    const std::string text = r.response.isChar() ? r.response.text() : std::string();
+    return r.status == 0 ? text : "(no answer: " + text + ")";
+}
+
+std::string onOff(const std::string& reply) { return reply == "1" ? "on" : reply == "0" ? "off" : reply; }
+
+// The size in bytes of `name` in a catalogue reply: used,free,"NAME,ARB,SIZE",...
+std::optional<double> catalogueSize(const std::string& catalogue, const std::string& name) {
+    std::string upper = name;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string key = "\"" + upper + ",ARB,";
+    const std::size_t at = catalogue.find(key);
+    if (at == std::string::npos) return std::nullopt;
+    const std::size_t start = at + key.size();
+    const std::vector<double> size = host::parseNumbers(catalogue.substr(start, catalogue.find('"', start) - start));
+    if (size.size() != 1) return std::nullopt;
+    return size[0];
+}
+
+void line(std::ostream& out, const char* label, const std::string& value) {
+    out << "  " << std::left << std::setw(16) << label << value << "\n";
 }
 
 }  // namespace
 
-int runDemo(std::ostream& out) {
-    onex::InitializeParameters();
-    const host::Array& p = host::record("parameters");
-    out << "Default parameter set\n";
-    for (const auto& name : p.fieldNames()) out << "  " << std::left << std::setw(24) << name << describe(p.field(name)) << "\n";
-    const host::Array& slot = p.field("slot");
-    for (const auto& name : slot.fieldNames())
-        out << "    slot." << std::left << std::setw(18) << name << describe(slot.field(name)) << "\n";
+int runDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
+    try {
+        const FrameSetup setup = prepareFrame("", o.sets, {});
+        const Clock::time_point start = Clock::now();
+        if (!o.quiet) err << "Computing the frame...\n";
+        computeFrame(setup, o.seed);
+        const Clock::duration computing = Clock::now() - start;
+        const host::Array& waveform = host::record("waveform");
+        const double overSampling = setup.parameters.field("OverSampling").realAt(0);
+        out << "frame: " << waveform.numel() << " samples, " << host::num2str(overSampling) << " samples per chip, "
+            << host::num2str(setup.sigGen.field("SamplingRate").realAt(0)) << " samples/s (computed in "
+            << milliseconds(computing) << ")\n";
 
-    const auto pnI = onex::OneX_PNiSequence(1);
-    const auto pnQ = onex::OneX_PNqSequence(1);
-    out << "\nShort PN sequences (period " << pnI.size() << " chips)\n"
-        << "  I chips 1-64:          " << bits(pnI, 0, 64) << "\n"
-        << "  I chips 32753-32768:   " << bits(pnI, 32752, 16) << "\n"
-        << "  Q chips 1-64:          " << bits(pnQ, 0, 64) << "\n"
-        << "  Q chips 32753-32768:   " << bits(pnQ, 32752, 16) << "\n";
+        sim::Options simulated;
+        simulated.model = o.pellar ? sim::Model::Pellar : sim::Model::Corvane;
+        simulated.idleTimeout = std::chrono::seconds(60);  // never outlives a stuck run for long
+        sim::SimulatedGenerator generator(simulated);
+        generator.start();
+        const host::Array config = parseConnectSpec("lan:127.0.0.1:" + std::to_string(generator.port()));
+        out << "instrument: " << ask(config, "*IDN?") << " on " << describeConnection(config) << "\n";
 
-    out << "\nMAC index -> Walsh code (64 chips), branch\n";
-    for (int mac : {4, 5, 6, 7, 62, 63})
-        out << "  " << std::setw(2) << mac << " -> W" << onex::macWalshCode(mac) << (onex::macOnQuadrature(mac) ? "  Q" : "  I")
-            << (mac == onex::kRaMacIndex ? "  (RA)" : "") << "\n";
-
-    out << "\nConstellations (bits d1 d2 ... -> I + jQ)\n";
-    const char* names[] = {"", "QPSK", "8-PSK", "16-QAM"};
-    for (int code = 1; code <= 3; ++code) {
-        const int b = code + 1;
-        out << "  " << names[code] << "\n";
-        for (int v = 0; v < (1 << b); ++v) {
-            double d[4];
-            std::string label;
-            for (int k = 0; k < b; ++k) {
-                d[k] = (v >> (b - 1 - k)) & 1;
-                label += d[k] != 0 ? '1' : '0';
-            }
-            const auto s = onex::OneX_IQmap(d, static_cast<std::size_t>(b), code);
-            char line[96];
-            std::snprintf(line, sizeof line, "    %-4s %+.4f %+.4fj\n", label.c_str(), s.real(), s.imag());
-            out << line;
+        if (!o.quiet) err << "Downloading and playing...\n";
+        const Clock::time_point sent = Clock::now();
+        const mexio::DownloadOutcome d = mexio::downloadWaveform(waveform, host::record("markers"), setup.sigGen, config, true);
+        const Clock::duration transfer = Clock::now() - sent;
+        if (d.corrections.available())
+            out << "corrections: " << d.rfApplied << " RF channel and " << d.iqApplied << " I/Q applied\n";
+        else
+            out << "corrections: none (" << d.corrections.message << ")\n";
+        if (!d.ok()) {
+            err << "onexfwd demo: " << d.failure() << "\n";
+            return 1;
         }
+        out << mexio::kDownloadCompleted << " (download and play " << milliseconds(transfer) << ", total "
+            << milliseconds(Clock::now() - start) << ")\n";
+
+        // What the instrument reports now, asked as any client would.
+        const std::string selected = ask(config, ":SOUR:RAD:ARB:WAV?");
+        const std::string name = setup.sigGen.field("Title").text();
+        const bool pellar = ask(config, "*IDN?").find("B,") != std::string::npos;
+        const std::optional<double> bytes = catalogueSize(ask(config, "MMEM:CAT? \"ARBI:\""), name);
+        out << "the instrument holds:\n";
+        line(out, "waveform", selected);
+        line(out, "samples", bytes ? host::num2str(*bytes / (pellar ? 2 : 4)) + " (" + host::num2str(*bytes) + " bytes)"
+                                   : std::string("(not in the catalogue)"));
+        line(out, "frequency", ask(config, ":SOUR:FREQ:FIX?"));
+        line(out, "power", ask(config, ":SOUR:POW:LEV:IMM:AMPL?"));
+        line(out, "sample clock", ask(config, ":SOUR:RAD:ARB:CLOC:SRAT?"));
+        line(out, "recon. filter", ask(config, ":SOUR:RAD:ARB:RFIL?"));
+        line(out, "ARB", onOff(ask(config, ":SOUR:RAD:ARB:STAT?")));
+        line(out, "RF output", onOff(ask(config, ":OUTP:STAT?")));
+        line(out, "modulation", onOff(ask(config, ":OUTP:MOD:STAT?")));
+        mexio::hwReturnLocal(config);
+        return 0;
+    } catch (const std::exception& e) {
+        err << "onexfwd demo: " << e.what() << "\n";
+        return 1;
     }
-    const int os = 5;
-    out << "\nBaseband filters at " << os << " samples per chip\n"
-        << "  IS95-STD  " << onex::FilterCoeff_IS95_Std(os).size() << " taps (equiripple, weights 1 and 20)\n"
-        << "  IS95-ACP  " << onex::FilterCoeff_IS95_Acp(os).size() << " taps (STD convolved with a sloped-stopband design)\n"
-        << "  equaliser " << onex::equaliserTableDesign(os).b.size() << "-tap table for the EVM choice, otherwise an all-pass section\n";
-    return 0;
 }
 
 }  // namespace app

@@ -1,9 +1,23 @@
 #pragma once
+// onexfwd demo, the headless main job: the frame computed, downloaded into a simulated
+// signal generator on a free loopback port and played, and what the instrument then holds.
+
+#include <cstdint>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace app {
-// Prints the results that do not depend on a computed frame: the default parameter set,
-// the start of both short PN sequences, the MAC index to Walsh code map and the
-// constellations. Returns the exit status.
-int runDemo(std::ostream& out);
+
+struct DemoOptions {
+    std::vector<std::string> sets;  // --set NAME=VALUE of the parameter set (default frame otherwise)
+    bool pellar = false;            // simulate the other instrument platform
+    std::optional<std::uint64_t> seed = 1;
+    bool quiet = false;
+};
+
+// Returns the exit status after printing the result on `out` or the failure on `err`.
+int runDemo(const DemoOptions& options, std::ostream& out, std::ostream& err);
+
 }  // namespace app

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "MexIO/download_play.h"
 #include "MexIO/waveform_export.h"
 #include "OneX/frame_builder.h"
 #include "OneX/parameters.h"
@@ -28,49 +29,99 @@ std::string fieldList(const host::Array& record, const std::string& prefix) {
     return list;
 }
 
+double overSamplingOf(const host::Array& parameters) {
+    const host::Array* os = parameters.isStruct() ? parameters.findField("OverSampling") : nullptr;
+    return os && os->numel() == 1 && os->isNumeric() ? os->realAt(0) : 0;
+}
+
 }  // namespace
 
-void applySetting(host::Array& parameters, std::string_view assignment) {
+namespace {
+
+// NAME and VALUE of "NAME=VALUE"; `option` names the command-line option in messages.
+std::pair<std::string, std::string> splitAssignment(std::string_view assignment, std::string_view option,
+                                                     const char* example) {
     const std::string text(assignment);
     const auto eq = text.find('=');
     if (eq == std::string::npos || eq == 0)
-        throw host::Error("--set " + text + ": expected NAME=VALUE, for example OverSampling=8.");
-    const std::string name = text.substr(0, eq), value = text.substr(eq + 1);
+        throw host::Error(std::string(option) + " " + text + ": expected NAME=VALUE, for example " + example + ".");
+    return {text.substr(0, eq), text.substr(eq + 1)};
+}
 
+// The new value of a field from its text: text for a text field, else numbers by the safe
+// entry reader, one filling every element or one per element.
+host::Array assignedValue(const host::Array& target, const std::string& name, const std::string& value, std::string_view option) {
+    const std::string where = std::string(option) + " " + name;
+    if (target.isChar()) return host::Array::string(value);
+    const std::vector<double> numbers = host::parseNumbers(value);
+    if (numbers.empty()) throw host::Error(where + ": '" + value + "' is not a number.");
+    host::Array replacement = host::Array::zeros(std::max<std::size_t>(target.rows(), 1), std::max<std::size_t>(target.cols(), 1));
+    if (numbers.size() == 1) {
+        for (std::size_t i = 0; i < replacement.numel(); ++i) replacement.setReal(i, numbers[0]);
+    } else if (numbers.size() == target.numel()) {
+        for (std::size_t i = 0; i < numbers.size(); ++i) replacement.setReal(i, numbers[i]);
+    } else if (target.isEmpty() || target.isVector()) {
+        replacement = host::Array::row(numbers);  // a bit row such as dataSourceBitstream
+    } else {
+        throw host::Error(where + ": give one number or " + std::to_string(target.numel()) + " numbers (" +
+                          std::to_string(target.rows()) + " x " + std::to_string(target.cols()) + "), not " +
+                          std::to_string(numbers.size()) + ".");
+    }
+    return replacement;
+}
+
+}  // namespace
+
+void applySetting(host::Array& parameters, std::string_view assignment) {
+    const auto [name, value] = splitAssignment(assignment, "--set", "OverSampling=8");
     host::Array* record = &parameters;
-    std::string field = name, prefix;
+    std::string field = name;
     if (name.rfind("slot.", 0) == 0) {
         record = parameters.findField("slot");
         if (!record || !record->isStruct()) throw host::Error("--set " + name + ": the parameter set has no slot record.");
         field = name.substr(5);
-        prefix = "slot.";
     }
     host::Array* target = record->findField(field);
     if (!target || field == "slot")
         throw host::Error("--set " + name + ": no such parameter. Known: " + fieldList(parameters, "") + ", " +
                           fieldList(*parameters.findField("slot"), "slot.") + ".");
-    if (target->isChar()) {
-        *target = host::Array::string(value);
-        return;
-    }
-    const std::vector<double> numbers = host::parseNumbers(value);
-    if (numbers.empty()) throw host::Error("--set " + name + ": '" + value + "' is not a number.");
-    host::Array replacement = host::Array::zeros(std::max<std::size_t>(target->rows(), 1), std::max<std::size_t>(target->cols(), 1));
-    if (numbers.size() == 1) {
-        for (std::size_t i = 0; i < replacement.numel(); ++i) replacement.setReal(i, numbers[0]);
-    } else if (numbers.size() == target->numel()) {
-        for (std::size_t i = 0; i < numbers.size(); ++i) replacement.setReal(i, numbers[i]);
-    } else if (target->isEmpty() || target->isVector()) {
-        replacement = host::Array::row(numbers);  // a bit row such as dataSourceBitstream
-    } else {
-        throw host::Error("--set " + name + ": give one number or " + std::to_string(target->numel()) + " numbers (" +
-                          std::to_string(target->rows()) + " x " + std::to_string(target->cols()) + "), not " +
-                          std::to_string(numbers.size()) + ".");
-    }
-    if (prefix.empty() && field == "OverSampling")
+    host::Array replacement = assignedValue(*target, name, value, "--set");
+    if (record == &parameters && field == "OverSampling")
         onex::setOverSampling(parameters, replacement.realAt(0));
     else
         *target = std::move(replacement);
+}
+
+void applySigGenSetting(host::Array& settings, std::string_view assignment) {
+    const auto [name, value] = splitAssignment(assignment, "--settings", "Frequency=2.2e9");
+    host::Array* target = settings.isStruct() ? settings.findField(name) : nullptr;
+    if (!target) throw host::Error("--settings " + name + ": no such setting. Known: " + fieldList(settings, "") + ".");
+    *target = assignedValue(*target, name, value, "--settings");
+}
+
+FrameSetup prepareFrame(const std::string& paramsFile, const std::vector<std::string>& sets,
+                        const std::vector<std::string>& settings) {
+    FrameSetup f{onex::defaultParameters(), {}};
+    if (!paramsFile.empty()) {
+        ui::ParameterFile file = ui::readParameterFile(paramsFile, onex::kParameterFileFormatId);
+        f.parameters = std::move(file.parameters);
+        if (file.sigGen.isStruct() && file.sigGen.fieldCount() > 0) f.sigGen = std::move(file.sigGen);
+    }
+    const double loadedOverSampling = overSamplingOf(f.parameters);
+    if (!f.sigGen.isStruct()) f.sigGen = mexio::initialSigGenSettings(loadedOverSampling);
+    for (const auto& s : sets) applySetting(f.parameters, s);
+    // As in the window: a new oversampling sets the instrument's sample clock to match.
+    if (const double os = overSamplingOf(f.parameters); os != loadedOverSampling)
+        f.sigGen.setField("SamplingRate", host::Array::scalar(onex::kChipRate * os));
+    for (const auto& s : settings) applySigGenSetting(f.sigGen, s);
+    return f;
+}
+
+void computeFrame(const FrameSetup& setup, std::optional<std::uint64_t> seed) {
+    if (seed) host::seedRandom(*seed);
+    host::record("parameters") = setup.parameters;
+    host::record("SigGenSettings") = setup.sigGen;
+    onex::Calculate();
 }
 
 int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) {
@@ -78,14 +129,9 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
         const std::string extension = lower(std::filesystem::path(o.out).extension().string());
         if (extension != ".mat" && extension != ".bin")
             throw host::Error("--out " + o.out + ": the file name must end in .mat (MAT file) or .bin (binary I/Q export).");
-        host::Array parameters = onex::defaultParameters();
-        if (!o.params.empty()) parameters = ui::readParameterFile(o.params, onex::kParameterFileFormatId).parameters;
-        for (const auto& s : o.sets) applySetting(parameters, s);
-        if (o.seed) host::seedRandom(*o.seed);
-        host::record("parameters") = parameters;
-
+        const FrameSetup setup = prepareFrame(o.params, o.sets, {});
         if (!o.quiet) err << "Computing the frame...\n";
-        onex::Calculate();
+        computeFrame(setup, o.seed);
         const host::Array& waveform = host::record("waveform");
         const std::size_t samples = waveform.numel();
         const double sampleRate = onex::kChipRate * host::record("parameters").field("OverSampling").realAt(0);

@@ -27,6 +27,24 @@ struct GenerateOptions {
 // Throws host::Error naming the setting when the name or value does not fit.
 void applySetting(host::Array& parameters, std::string_view assignment);
 
+// --settings NAME=VALUE: one field of the signal generator settings (Frequency=2.2e9,
+// Title=MyWave). Throws host::Error naming the setting when it does not fit.
+void applySigGenSetting(host::Array& settings, std::string_view assignment);
+
+// The parameter set and signal generator settings a command works with: the defaults or a
+// parameter file's, then the --set and --settings changes in order. A new oversampling sets
+// the sample clock to match, as the window does.
+struct FrameSetup {
+    host::Array parameters;
+    host::Array sigGen;
+};
+FrameSetup prepareFrame(const std::string& paramsFile, const std::vector<std::string>& sets,
+                        const std::vector<std::string>& settings);
+
+// Makes the set-up the application's records and computes the frame into the `waveform`
+// and `markers` records.
+void computeFrame(const FrameSetup& setup, std::optional<std::uint64_t> seed);
+
 // Computes the frame and writes it; returns the exit status (0 success) after printing
 // a summary on `out` or the failure on `err`.
 int runGenerate(const GenerateOptions& options, std::ostream& out, std::ostream& err);

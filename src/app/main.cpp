@@ -7,6 +7,7 @@
 
 #include "app/demo.h"
 #include "app/generate.h"
+#include "app/instrument_commands.h"
 #include "brevia.h"
 #include "sim/simulated_generator.h"
 
@@ -15,7 +16,16 @@ int main(int argc, char** argv) {
     cli.require_subcommand(0, 1);
     cli.set_version_flag("--version", std::string(BREVIA_VERSION));
 
-    CLI::App* demo = cli.add_subcommand("demo", "Print the frame-independent results: defaults, PN chips, Walsh codes, constellations, filters");
+    app::DemoOptions demoOptions;
+    std::string demoModel = "corvane";
+    CLI::App* demo = cli.add_subcommand(
+        "demo", "Compute the frame, download and play it on a simulated signal generator, and show what the instrument holds");
+    demo->add_option("--set", demoOptions.sets, "Change one parameter: NAME=VALUE (e.g. OverSampling=30); repeatable");
+    demo->add_option("--model", demoModel, "Instrument model to simulate")
+        ->check(CLI::IsMember({"corvane", "pellar"}, CLI::ignore_case))
+        ->capture_default_str();
+    demo->add_option("--seed", demoOptions.seed, "Seed of the random generator (idle-slot noise)")->capture_default_str();
+    demo->add_flag("--quiet,-q", demoOptions.quiet, "No progress messages");
 
     app::GenerateOptions gen;
     CLI::App* generate = cli.add_subcommand("generate", "Compute one frame and write it to a .mat or .bin file");
@@ -29,6 +39,43 @@ int main(int argc, char** argv) {
         "  onexfwd generate --out frame.mat\n"
         "  onexfwd generate --set OverSampling=8 --set DATAchnActive=1 --set slot.DATAslotMod=3 --seed 1 --out frame.bin\n"
         "  onexfwd generate --params saved.mat --out frame.mat");
+
+    // The instrument commands share their options.
+    app::InstrumentOptions inst;
+    auto connectOption = [&](CLI::App* c) {
+        c->add_option("--connect", inst.connect,
+                      "lan:HOST:PORT | tcpip:ADDRESS[:BOARD] | gpib:BOARD:PRIMARY[:SECONDARY] | rs232:PORT:BAUD[:HANDSHAKE] "
+                      "(default: the saved rfIOConfig.mat, else GPIB board 0 address 19)");
+    };
+    auto settingsOptions = [&](CLI::App* c) {
+        c->add_option("--params", inst.params, "Parameter file (MAT) to start from instead of the defaults")->check(CLI::ExistingFile);
+        c->add_option("--settings", inst.settings,
+                      "Change one signal generator setting: NAME=VALUE (Frequency, Amplitude, SamplingRate, ReconFilter, "
+                      "RFblanking, ArbRefSource, MarkerPolarity, Title); repeatable");
+        connectOption(c);
+    };
+    CLI::App* download = cli.add_subcommand("download", "Compute the frame and download it into the signal generator");
+    settingsOptions(download);
+    download->add_option("--set", inst.sets, "Change one parameter: NAME=VALUE; repeatable");
+    download->add_option("--seed", inst.seed, "Seed of the random generator (idle-slot noise)");
+    download->add_flag("--play", inst.play, "Play it afterwards with the settings");
+    download->add_flag("--yes,-y", inst.yes, "Answer OK to the question before a long RS-232 transfer");
+    download->add_flag("--quiet,-q", inst.quiet, "No progress messages");
+    download->footer(
+        "Examples:\n"
+        "  onexfwd download --connect gpib:0:19 --play\n"
+        "  onexfwd download --params saved.mat --settings Frequency=1.9e9 --settings Amplitude=-10 --connect lan:127.0.0.1:5025 --play");
+    CLI::App* play = cli.add_subcommand("play", "Send the play settings (frequency, power, sample clock, markers) only");
+    settingsOptions(play);
+    std::string instrumentText;
+    CLI::App* ping = cli.add_subcommand("ping", "Check that the signal generator answers");
+    connectOption(ping);
+    CLI::App* query = cli.add_subcommand("query", "Send a query and print the reply");
+    connectOption(query);
+    query->add_option("TEXT", instrumentText, "The query, e.g. *IDN?")->required();
+    CLI::App* send = cli.add_subcommand("send", "Send one command");
+    connectOption(send);
+    send->add_option("TEXT", instrumentText, "The command, e.g. \":OUTP ON\"")->required();
 
     sim::Options simOptions;
     std::string model = "corvane";
@@ -61,8 +108,21 @@ int main(int argc, char** argv) {
         } else if (generate->parsed()) {
             gen.quiet = gen.quiet || !isatty(STDERR_FILENO);
             status = app::runGenerate(gen, std::cout, std::cerr);
+        } else if (download->parsed()) {
+            inst.quiet = inst.quiet || !isatty(STDERR_FILENO);
+            status = app::runDownload(inst, std::cout, std::cerr);
+        } else if (play->parsed()) {
+            status = app::runPlay(inst, std::cout, std::cerr);
+        } else if (ping->parsed()) {
+            status = app::runInstrumentCommand(app::InstrumentCommand::Ping, inst.connect, {}, std::cout, std::cerr);
+        } else if (query->parsed()) {
+            status = app::runInstrumentCommand(app::InstrumentCommand::Query, inst.connect, instrumentText, std::cout, std::cerr);
+        } else if (send->parsed()) {
+            status = app::runInstrumentCommand(app::InstrumentCommand::Send, inst.connect, instrumentText, std::cout, std::cerr);
         } else if (demo->parsed() || cli.get_subcommands().empty()) {
-            status = app::runDemo(std::cout);
+            demoOptions.pellar = CLI::detail::to_lower(demoModel) == "pellar";
+            demoOptions.quiet = demoOptions.quiet || !isatty(STDERR_FILENO);
+            status = app::runDemo(demoOptions, std::cout, std::cerr);
         }
     } catch (const std::exception& e) {
         std::cerr << "onexfwd: " << e.what() << "\n";

@@ -259,25 +259,26 @@ bool LanIO::open() {
     close();
     // A port outside the TCP range would otherwise be cut to 16 bits and reach some other
     // service on the host.
-    if (port_ < 1 || port_ > 65535) return false;
+    if (port_ < 1 || port_ > 65535) return fail("cannot be reached: the port must be 1 to 65535");
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<std::uint16_t>(port_));
-    // A name that does not resolve or a refused connection leaves the status text as it
-    // was: the caller reports the failure.
-    if (!resolveIPv4(address_, target.sin_addr)) return false;
+    // Every failure says why: the status text would otherwise still hold the last success.
+    if (!resolveIPv4(address_, target.sin_addr)) return fail("cannot be reached: the address does not resolve");
     FileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (fd.get() < 0) return false;
+    if (fd.get() < 0) return fail(std::string("cannot be reached: ") + std::strerror(errno));
     // Headers and commands are small writes; Nagle's delay would stall each one.
     const int on = 1;
     ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
-        if (errno != EINPROGRESS) return false;
+        if (errno != EINPROGRESS) return fail(std::string("cannot be reached: ") + std::strerror(errno));
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-        if (pollUntil(fd.get(), POLLOUT, deadline) <= 0) return false;
+        if (pollUntil(fd.get(), POLLOUT, deadline) <= 0)
+            return fail("did not accept a connection within " + std::to_string(timeoutMs_) + " ms");
         int error = 0;
         socklen_t length = sizeof error;
-        if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+        if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+        if (error != 0) return fail(std::string("cannot be reached: ") + std::strerror(error));
     }
     socket_ = fd.release();
     pending_.clear();

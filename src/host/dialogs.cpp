@@ -27,6 +27,13 @@ std::string TerminalDialogs::question(std::string_view text, std::string_view ti
     return "";
 }
 
+std::string AcceptingDialogs::question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
+                                       std::string_view) {
+    const std::string answer = buttons.empty() ? std::string() : buttons.front();
+    std::cerr << title << ": " << text << " [" << answer << "]\n";
+    return answer;
+}
+
 std::string ScriptedDialogs::question(std::string_view text, std::string_view title, const std::vector<std::string>&,
                                       std::string_view) {
     asked_.push_back({std::string(text), std::string(title)});

@@ -26,6 +26,14 @@ public:
                          std::string_view defaultButton) override;
 };
 
+// Answers every question with its first button (the command line's --yes), telling the
+// terminal what it answered.
+class AcceptingDialogs : public DialogProvider {
+public:
+    std::string question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
+                         std::string_view defaultButton) override;
+};
+
 // Gives the queued answers in order ("" once they run out) and records every question.
 class ScriptedDialogs : public DialogProvider {
 public:

@@ -149,19 +149,24 @@ TEST_F(LanIOTest, ClosedPeerEndsAPendingRead) {
     EXPECT_EQ(status(), "Instrument at 127.0.0.1:" + std::to_string(server.port()) + " closed the connection");
 }
 
-TEST_F(LanIOTest, RefusedConnectionAndUnknownNameFailAndLeaveTheStatusAlone) {
+TEST_F(LanIOTest, RefusedConnectionAndUnknownNameSayWhy) {
     int port = 0;
     {
         LoopbackServer gone([](int) {}, 0);
         port = gone.port();
     }
-    IOManager::instance().setStatusText("earlier");
+    // The status must not keep an earlier success text: the caller shows it as the reason.
+    IOManager::instance().setStatusText("IO Success");
     LanIO refused("127.0.0.1", port);
     EXPECT_FALSE(refused.open());
     EXPECT_FALSE(refused.isOpen());
+    EXPECT_EQ(status(), "Instrument at 127.0.0.1:" + std::to_string(port) + " cannot be reached: Connection refused");
     LanIO unnamed("", 5025);
     EXPECT_FALSE(unnamed.open());
-    EXPECT_EQ(status(), "earlier");
+    EXPECT_EQ(status(), "Instrument at :5025 cannot be reached: the address does not resolve");
+    LanIO outOfRange("127.0.0.1", 70000);
+    EXPECT_FALSE(outOfRange.open());
+    EXPECT_NE(status().find("the port must be 1 to 65535"), std::string::npos);
 }
 
 TEST_F(LanIOTest, OverlongReplyWithoutLineEndIsRefused) {
@@ -200,12 +205,11 @@ TEST_F(LanIOTest, SessionTableSharesReopensAndReleases) {
     EXPECT_EQ(created, 2);
 
     // A session that cannot open is not kept.
-    IOManager::instance().setStatusText("refused");
     EXPECT_EQ(manager.openSession("1@127.0.0.1", [] { return std::make_unique<LanIO>("127.0.0.1", 1); }), nullptr);
     EXPECT_EQ(manager.findSession("1@127.0.0.1"), nullptr);
     EXPECT_EQ(manager.sessionCount(), 1u);
 
-    EXPECT_EQ(manager.takeStatusText(), "refused");
+    EXPECT_EQ(manager.takeStatusText(), "Instrument at 127.0.0.1:1 cannot be reached: Connection refused");
     EXPECT_EQ(manager.statusText(), "Succeeded");
     IOManager::releaseAll();
     EXPECT_EQ(IOManager::instance().sessionCount(), 0u);

@@ -322,21 +322,22 @@ TEST_F(VeskTest, UnknownCodesAndReleaseAllSetNoResult) {
     EXPECT_EQ(usageOf({code(999)}, 1), "One or more output arguments not assigned during call to \"vesk\".");
 }
 
-TEST_F(VeskTest, StatusTextIsTakenOnceAndReleaseAllStartsAfresh) {
+TEST_F(VeskTest, RefusedConnectionSaysWhyAndReleaseAllStartsAfresh) {
     auto& generator = startSimulator();
-    const Array closed = lanConfig(closedPort());
-    // A refused connection sets no text of its own: the caller sees what is waiting.
-    EXPECT_EQ(run({code(1), closed}).message, "IO Success");
-    EXPECT_EQ(run({code(1), closed}).message, "Succeeded");
-    // A failure asked for with one result leaves its text for later.
+    const std::uint16_t port = closedPort();
+    const Array closed = lanConfig(port);
+    const std::string refused = "Instrument at 127.0.0.1:" + std::to_string(port) + " cannot be reached: Connection refused";
+    const auto first = run({code(1), closed});
+    EXPECT_EQ(first.status, -1);
+    EXPECT_EQ(first.message, refused);
+    EXPECT_EQ(run({code(2), closed, Array::string("*CLS")}).message, refused);  // every time, not "Succeeded"
+    // A failure asked for with one result leaves its text until the next failure replaces it.
     EXPECT_EQ(vesk(1, {code(1), structOf({})})[0].realAt(0), -1);
-    EXPECT_EQ(run({code(1), closed}).message,
-              "Invalid config structure. type has to be \"GPIB\",\"RS232\",or \"TCPIP\"");
+    EXPECT_EQ(run({code(1), closed}).message, refused);
 
     const Array cfg = lanConfig(generator.port());
     ASSERT_EQ(run({code(1), cfg}).status, 0);
     EXPECT_TRUE(vesk(0, {code(999)}).empty());
-    EXPECT_EQ(run({code(1), closed}).message, "IO Success");
     // The session went with the table: the next command connects again.
     ASSERT_EQ(run({code(1), cfg}).status, 0);
     EXPECT_EQ(generator.connectionsAccepted(), 2u);
