@@ -9,13 +9,15 @@
 #include "host/array.h"
 #include "host/mat_file.h"
 
-// A flat response of `gain` at five frequencies across +-5 MHz (NaN: no such correction).
+// A flat response of `gain` at five frequencies (NaN: no such correction).
 inline host::Array flatResponse(double gain) {
     return host::Array::row(std::vector<double>(5, gain));
 }
 
+// Responses measured across +-span Hz: a span reaching half the sample rate fits a pure
+// gain exactly; a narrower one only within the span.
 inline host::Array correctionRecords(const std::vector<int>& revisions, const std::vector<double>& iqGains,
-                                     const std::vector<double>& rfGains) {
+                                     const std::vector<double>& rfGains, double span = 5e6) {
     host::Array x = host::Array::structure(1, revisions.size());
     const bool anyRf = [&] {
         for (int r : revisions)
@@ -24,7 +26,7 @@ inline host::Array correctionRecords(const std::vector<int>& revisions, const st
     }();
     for (std::size_t e = 0; e < revisions.size(); ++e) {
         x.setField("rev", host::Array::scalar(revisions[e]), e);
-        x.setField("F", host::Array::row(std::vector<double>{-5e6, -2.5e6, 0, 2.5e6, 5e6}), e);
+        x.setField("F", host::Array::row(std::vector<double>{-span, -span / 2, 0, span / 2, span}), e);
         x.setField("H", flatResponse(iqGains[e]), e);
         for (const char* d : {"ID", "date", "fltr", "modAttn", "cf", "bw", "pwr"}) x.setField(d, host::Array::scalar(0), e);
         if (anyRf) x.setField("rfChannel", flatResponse(rfGains[e]), e);

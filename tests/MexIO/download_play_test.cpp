@@ -102,6 +102,48 @@ TEST_F(DownloadAndPlay, DownloadSequenceOverTheSocket) {
     EXPECT_TRUE(dialogs->asked().empty());  // not a serial link
 }
 
+TEST(DownloadSequence, ExactlyOnBothPlatforms) {
+    setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
+    // The wrap's own commands around the platform's transfer: the model is asked for, the
+    // playing state checked, the files written as blocks followed by line ends, then the
+    // wrap's lone LF.
+    const std::vector<std::string> head = {":SOUR:RAD:ARB:STATe?", ":SOUR:RAD:ARB:STATe OFF", "*IDN?"};
+    const std::vector<std::string> tail = {"", ":SOUR:RAD:ARB:STATe ON", ":OUTPUT:MOD ON"};
+    struct Platform {
+        sim::Model model;
+        std::vector<std::string> transfer;
+    };
+    // 20 samples: 80 bytes of I/Q and 20 marker bytes on one platform, 40 + 40 bytes on the other.
+    const Platform platforms[] = {
+        {sim::Model::Corvane,
+         {"rad:arb?", ":MMEMory:DATA \"WFM1:SEQ\", <block 80 bytes>", ":MMEMory:DATA \"MKR1:SEQ\", <block 20 bytes>", ""}},
+        {sim::Model::Pellar,
+         {":mmem:cat? \"ARBI:\"", "rad:arb?", ":MMEMory:DATA \"ARBI:SEQ\", <block 40 bytes>", "", "",
+          ":MMEMory:DATA \"ARBQ:SEQ\", <block 40 bytes>", "", "", ""}}};
+    for (const Platform& p : platforms) {
+        sim::Options o;
+        o.model = p.model;
+        o.idleTimeout = 60s;
+        sim::SimulatedGenerator simulator(o);
+        simulator.start();
+        const Array config = lanConfig(simulator.port());
+        mexio::hwSend(config, ":SOUR:RAD:ARB:STATe ON");  // playing before: switched on again after
+        Array w = Array::numeric(host::ClassId::Double, 1, 20, true);
+        for (std::size_t i = 0; i < 20; ++i) w.setComplex(i, {0.05 * static_cast<double>(i), -0.5});
+        const mexio::Reply r = mexio::OrvexDownLoadWrap(w, Array::zeros(2, 20), "SEQ", config);
+        EXPECT_EQ(r.status, 0) << r.response.text();
+        mexio::hwQuery(config, "*OPC?");
+        std::vector<std::string> sent = simulator.commands();
+        sent.erase(sent.begin());  // the state set up above
+        sent.pop_back();           // the *OPC? that settled the log
+        std::vector<std::string> expected = head;
+        expected.insert(expected.end(), p.transfer.begin(), p.transfer.end());
+        expected.insert(expected.end(), tail.begin(), tail.end());
+        EXPECT_EQ(sent, expected) << sim::modelName(p.model);
+        mexio::vesk(0, {Array::int32Scalar(999)});
+    }
+}
+
 TEST_F(DownloadAndPlay, LongSerialDownloadAsksFirst) {
     Array config = mexio::reStructureConfig(mexio::initialConfiguration());
     config.setField("type", Array::string("RS232"));
@@ -114,6 +156,7 @@ TEST_F(DownloadAndPlay, LongSerialDownloadAsksFirst) {
     EXPECT_EQ(dialogs->asked()[0].text, "This download will take approximately 2.5 minutes. Do you want to continue?");
     EXPECT_EQ(dialogs->asked()[0].title, "RS-232 Download");
     EXPECT_TRUE(simulator->files().empty());
+    EXPECT_TRUE(simulator->commands().empty());  // cancelled before anything reached the instrument
     // 1000 samples take 0.0625 minutes: no question.
     mexio::OrvexDownLoadWrap(Array::zeros(1, 1000), Array::zeros(2, 1000), "SHORT", config);
     EXPECT_EQ(dialogs->asked().size(), 1u);

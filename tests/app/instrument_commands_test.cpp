@@ -1,0 +1,244 @@
+#include "app/instrument_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "MexIO/correction_file.h"
+#include "MexIO/instrument_wrappers.h"
+#include "UI/parameter_file.h"
+#include "app/demo.h"
+#include "error_message.h"
+#include "host/records.h"
+#include "sim/simulated_generator.h"
+
+using host::Array;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string field(const Array& config, const char* record, const char* name) {
+    const Array& f = config.field(record).field(name);
+    return f.isChar() ? f.text() : std::to_string(static_cast<long long>(f.realAt(0)));
+}
+
+// Energy of the Q branch over that of the I branch in a stored I/Q file (big-endian int16 pairs).
+double quadratureShare(const std::vector<std::uint8_t>& iq) {
+    double i2 = 0, q2 = 0;
+    for (std::size_t k = 0; k + 3 < iq.size(); k += 4) {
+        const double i = static_cast<std::int16_t>((iq[k] << 8) | iq[k + 1]);
+        const double q = static_cast<std::int16_t>((iq[k + 2] << 8) | iq[k + 3]);
+        i2 += i * i;
+        q2 += q * q;
+    }
+    return q2 / i2;
+}
+
+class InstrumentCommands : public ::testing::Test {
+protected:
+    std::unique_ptr<sim::SimulatedGenerator> simulator;
+    std::string connect;
+    fs::path dir;
+
+    void SetUp() override {
+        sim::Options o;
+        o.idleTimeout = 60s;
+        simulator = std::make_unique<sim::SimulatedGenerator>(o);
+        simulator->start();
+        connect = "lan:127.0.0.1:" + std::to_string(simulator->port());
+        dir = fs::temp_directory_path() / ("onexfwd_instrument_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        setenv("BREVIA_CORRECTIONS_DIR", dir.c_str(), 1);
+    }
+    void TearDown() override {
+        mexio::vesk(0, {Array::int32Scalar(999)});
+        simulator->stop();
+        unsetenv("BREVIA_CORRECTIONS_DIR");
+        fs::remove_all(dir);
+        host::clearRecords();
+    }
+    app::InstrumentOptions options() const {
+        app::InstrumentOptions o;
+        o.connect = connect;
+        o.sets = {"OverSampling=2"};
+        o.seed = 3;
+        o.quiet = true;
+        return o;
+    }
+    int download(const app::InstrumentOptions& o, std::string& out, std::string& err) {
+        std::ostringstream o1, e1;
+        const int status = app::runDownload(o, o1, e1);
+        out = o1.str();
+        err = e1.str();
+        return status;
+    }
+};
+
+}  // namespace
+
+TEST(ConnectSpec, EveryKindAndWhatIsWrong) {
+    const Array lan = app::parseConnectSpec("lan:127.0.0.1:5025");
+    EXPECT_EQ(lan.field("type").text(), "LAN");
+    EXPECT_EQ(field(lan, "LAN", "address"), "127.0.0.1");
+    EXPECT_EQ(lan.field("LAN").field("port").classId(), host::ClassId::Int32);
+    EXPECT_EQ(app::describeConnection(lan), "lan 127.0.0.1:5025");
+
+    const Array gpib = app::parseConnectSpec("GPIB:1:19:5");
+    EXPECT_EQ(gpib.field("type").text(), "GPIB");
+    EXPECT_EQ(field(gpib, "GPIB", "board") + field(gpib, "GPIB", "primary") + field(gpib, "GPIB", "secondary"), "1195");
+    EXPECT_EQ(field(app::parseConnectSpec("gpib:0:7"), "GPIB", "secondary"), "-1");
+    EXPECT_EQ(app::describeConnection(gpib), "GPIB1::19::5");
+
+    const Array serial = app::parseConnectSpec("rs232:2:115200:RTS/CTS");
+    EXPECT_EQ(serial.field("type").text(), "RS232");
+    EXPECT_EQ(field(serial, "RS232", "port") + " " + field(serial, "RS232", "baudrate"), "2 115200");
+    EXPECT_EQ(field(serial, "RS232", "handshake"), "RTS/CTS");
+    EXPECT_EQ(field(app::parseConnectSpec("rs232:1:9600"), "RS232", "handshake"), "Xon/Xoff");
+
+    const Array tcpip = app::parseConnectSpec("tcpip:192.168.1.20:1");
+    EXPECT_EQ(field(tcpip, "TCPIP", "address") + " " + field(tcpip, "TCPIP", "board"), "192.168.1.20 1");
+    EXPECT_EQ(field(app::parseConnectSpec("tcpip:sg.lab"), "TCPIP", "board"), "0");
+
+    // The connection record the extension takes: every form is accepted by its parser.
+    for (const char* spec : {"lan:127.0.0.1:5025", "gpib:0:19", "rs232:1:9600:none", "tcpip:10.0.0.1"})
+        EXPECT_NE(mexio::formatconfig(app::parseConnectSpec(spec)).findField("type"), nullptr) << spec;
+
+    EXPECT_EQ(errorMessageOf([] { app::parseConnectSpec("lan:127.0.0.1:70000"); }),
+              "--connect lan:127.0.0.1:70000: the port must be a whole number from 1 to 65535, not '70000' (expected "
+              "lan:HOST:PORT, for example lan:127.0.0.1:5025).");
+    EXPECT_NE(errorMessageOf([] { app::parseConnectSpec("gpib:0:31"); }).find("the primary address must be a whole number from 0 to 30"),
+              std::string::npos);
+    EXPECT_NE(errorMessageOf([] { app::parseConnectSpec("rs232:1:fast"); }).find("the baud rate"), std::string::npos);
+    EXPECT_NE(errorMessageOf([] { app::parseConnectSpec("rs232:1:9600:dtr"); }).find("none, xon/xoff or rts/cts"), std::string::npos);
+    EXPECT_NE(errorMessageOf([] { app::parseConnectSpec("tcpip:"); }).find("give the instrument's address"), std::string::npos);
+    EXPECT_NE(errorMessageOf([] { app::parseConnectSpec("usb:1"); }).find("the connection is lan:HOST:PORT"), std::string::npos);
+}
+
+TEST(ConnectSpec, SavedConfigurationInTheWorkingFolder) {
+    const fs::path dir = fs::temp_directory_path() / ("onexfwd_config_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    // Nothing saved: the start-up defaults, GPIB board 0, address 19.
+    EXPECT_EQ(app::describeConnection(app::connectionFor(std::nullopt)), "GPIB0::19");
+    Array saved = mexio::initialConfiguration();
+    saved.setField("Connection", Array::scalar(1));
+    saved.setField("BaudRate", Array::scalar(19200));
+    saved.setField("LastParameterFilename", Array::string("/old/setup.mat"));
+    ui::saveConfig(saved);
+    const Array loaded = ui::loadConfig();
+    EXPECT_TRUE(loaded.field("LastParameterFilename").isEmpty());
+    EXPECT_EQ(app::describeConnection(app::connectionFor(std::nullopt)), "ASRL1 at 19200 baud (Xon/Xoff)");
+    EXPECT_EQ(app::describeConnection(app::connectionFor(std::string("gpib:0:3"))), "GPIB0::3");  // --connect wins
+    fs::current_path(before);
+    fs::remove_all(dir);
+}
+
+TEST_F(InstrumentCommands, DownloadAndPlayWithChangedSettings) {
+    app::InstrumentOptions o = options();
+    o.settings = {"Frequency=1.9e9", "Amplitude=-12.5", "Title=Mine"};
+    o.play = true;
+    std::string out, err;
+    ASSERT_EQ(download(o, out, err), 0) << err;
+    EXPECT_NE(out.find("corrections: none for 1900000000 Hz (File empty or not found.)"), std::string::npos) << out;
+    EXPECT_NE(out.find("downloaded \"Mine\": 65536 samples to lan 127.0.0.1:"), std::string::npos) << out;
+    EXPECT_NE(out.find("Waveform has been successfully transferred to the instrument"), std::string::npos);
+    const auto files = simulator->files();
+    ASSERT_TRUE(files.count("WFM1:Mine"));
+    EXPECT_EQ(files.at("WFM1:Mine").size(), 4u * 65536);
+    const auto settings = simulator->settings();
+    EXPECT_EQ(settings.at("frequency"), "1900000000Hz");
+    EXPECT_EQ(settings.at("power"), "-12.5dbm");
+    EXPECT_EQ(settings.at("sampleClock"), "2457600Hz");  // follows --set OverSampling=2
+    EXPECT_EQ(settings.at("waveform"), "WFM1:Mine");
+    EXPECT_EQ(settings.at("arbState"), "1");
+
+    // Play alone sends only the settings.
+    app::InstrumentOptions p;
+    p.connect = connect;
+    p.settings = {"Frequency=2.1e9"};
+    std::ostringstream pout, perr;
+    ASSERT_EQ(app::runPlay(p, pout, perr), 0) << perr.str();
+    EXPECT_EQ(simulator->settings().at("frequency"), "2100000000Hz");
+    EXPECT_EQ(simulator->settings().at("sampleClock"), "6144000Hz");  // the defaults' oversampling 5
+}
+
+TEST_F(InstrumentCommands, CorrectionsOfTheInstrumentAreAppliedToACopy) {
+    std::string out, err;
+    ASSERT_EQ(download(options(), out, err), 0) << err;
+    const double plain = quadratureShare(simulator->files().at("WFM1:OneX-Fwd"));
+    const Array before = host::record("waveform");
+
+    // The simulated instrument's serial number at the default carrier; I/Q path gain 2 across
+    // the signal's band halves Q.
+    writeCorrectionFile((dir / "US12345678 2.2 GHz.mat").string(), correctionRecords({3}, {2}, {std::nan("")}, 1e6));
+    ASSERT_EQ(download(options(), out, err), 0) << err;
+    EXPECT_NE(out.find("corrections: 0 RF channel and 1 I/Q applied"), std::string::npos) << out;
+    EXPECT_NEAR(quadratureShare(simulator->files().at("WFM1:OneX-Fwd")) / plain, 0.25, 0.0025);
+    EXPECT_EQ(host::record("waveform"), before);  // the stored frame is left as computed
+
+    // A file that is not a correction file: the waveform goes as computed, with the reason shown.
+    host::saveMatFile((dir / "US12345678 2.2 GHz.mat").string(), {{"something", Array::scalar(1)}});
+    ASSERT_EQ(download(options(), out, err), 0) << err;
+    EXPECT_NE(out.find("corrections: none for 2200000000 Hz (Invalid data structure.)"), std::string::npos) << out;
+    EXPECT_NEAR(quadratureShare(simulator->files().at("WFM1:OneX-Fwd")), plain, 1e-12);
+}
+
+TEST_F(InstrumentCommands, FailuresSayWhatWentWrong) {
+    std::string out, err;
+    app::InstrumentOptions o = options();
+    o.settings = {"Frequenzy=1e9"};
+    EXPECT_EQ(download(o, out, err), 1);
+    EXPECT_NE(err.find("--settings Frequenzy: no such setting. Known: Title, Frequency"), std::string::npos) << err;
+
+    const std::uint16_t port = simulator->port();
+    simulator->stop();
+    o = options();
+    o.play = true;
+    EXPECT_EQ(download(o, out, err), 1);
+    EXPECT_EQ(err, "onexfwd download: Error Occured During Waveform Download: Instrument at 127.0.0.1:" + std::to_string(port) +
+                       " cannot be reached: Connection refused\n");
+
+    std::ostringstream qout, qerr;
+    EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "", qout, qerr), 1);
+    EXPECT_EQ(qerr.str(), "onexfwd query: give the query to send, for example *IDN?.\n");
+}
+
+TEST_F(InstrumentCommands, PingQueryAndSend) {
+    std::ostringstream out, err;
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, connect, "", out, err), 0) << err.str();
+    EXPECT_NE(out.str().find(": Succeed"), std::string::npos) << out.str();
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Send, connect, ":OUTP:STAT ON", out, err), 0);
+    std::ostringstream reply;
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, ":OUTP:STAT?", reply, err), 0);
+    EXPECT_EQ(reply.str(), "1\n");
+    std::ostringstream idn;
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "*IDN?", idn, err), 0);
+    EXPECT_EQ(idn.str(), "Brevia Simulation,CV4438C,US12345678,C.01.00\n");
+}
+
+TEST(Demo, DownloadsAndReportsWhatTheInstrumentHolds) {
+    for (const bool pellar : {false, true}) {
+        app::DemoOptions o;
+        o.sets = {"OverSampling=2"};
+        o.pellar = pellar;
+        o.quiet = true;
+        std::ostringstream out, err;
+        ASSERT_EQ(app::runDemo(o, out, err), 0) << err.str();
+        const std::string text = out.str();
+        EXPECT_NE(text.find(pellar ? "\"ARBI:OneX-Fwd\"" : "\"WFM1:OneX-Fwd\""), std::string::npos) << text;
+        EXPECT_NE(text.find(pellar ? "65536 (131072 bytes)" : "65536 (262144 bytes)"), std::string::npos) << text;
+        EXPECT_NE(text.find("frequency       2200000000Hz"), std::string::npos) << text;
+        EXPECT_NE(text.find("sample clock    2457600Hz"), std::string::npos) << text;
+        EXPECT_NE(text.find("ARB             on"), std::string::npos) << text;
+        mexio::vesk(0, {Array::int32Scalar(999)});
+        host::clearRecords();
+    }
+}
