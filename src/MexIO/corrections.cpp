@@ -157,7 +157,8 @@ CorrectionLookup GetCorrectionData(double freq, const host::Array& config) {
         r.message = id.response.isChar() && !id.response.isEmpty() ? id.response.text() : "The instrument did not answer *IDN?.";
         return r;
     }
-    CorrectionFile file = LoadOrvexIqCorrectionData(CreateFileName(id.response.isChar() ? id.response.text() : "", freq));
+    r.fileName = CreateFileName(id.response.isChar() ? id.response.text() : "", freq);
+    CorrectionFile file = LoadOrvexIqCorrectionData(r.fileName);
     r.x = std::move(file.x);
     r.status = host::Array::string(file.status);
     r.message = std::move(file.status);

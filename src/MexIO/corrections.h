@@ -60,6 +60,7 @@ struct CorrectionLookup {
     host::Array x;
     double noFlatness = 0;
     std::string message;  // status as text, for people (the instrument's message for a number)
+    std::string fileName;  // the correction file looked for (empty when the instrument did not answer)
     bool available() const { return status.isEmpty(); }
 };
 // Asks the instrument behind `config` who it is and loads its correction file for `freq`.

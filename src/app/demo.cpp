@@ -76,10 +76,7 @@ int runDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
         const Clock::time_point sent = Clock::now();
         const mexio::DownloadOutcome d = mexio::downloadWaveform(waveform, host::record("markers"), setup.sigGen, config, true);
         const Clock::duration transfer = Clock::now() - sent;
-        if (d.corrections.available())
-            out << "corrections: " << d.rfApplied << " RF channel and " << d.iqApplied << " I/Q applied\n";
-        else
-            out << "corrections: none (" << d.corrections.message << ")\n";
+        reportCorrections(d, setup.sigGen, out);
         if (!d.ok()) {
             err << "onexfwd demo: " << d.failure() << "\n";
             return 1;

@@ -95,16 +95,17 @@ std::string settingText(const host::Array& settings, const char* name) {
     return f && f->numel() == 1 && f->isNumeric() ? host::num2str(f->realAt(0)) : "?";
 }
 
+}  // namespace
+
 void reportCorrections(const mexio::DownloadOutcome& d, const host::Array& settings, std::ostream& out) {
     if (!d.corrections.available()) {
-        out << "corrections: none for " << settingText(settings, "Frequency") << " Hz (" << d.corrections.message << ")\n";
+        out << "corrections: none for " << settingText(settings, "Frequency") << " Hz (" << d.corrections.message
+            << (d.corrections.fileName.empty() ? "" : " " + d.corrections.fileName) << ")\n";
         return;
     }
     out << "corrections: " << d.rfApplied << " RF channel and " << d.iqApplied << " I/Q applied\n";
     for (const auto& why : d.correctionFailures) out << "corrections: one skipped: " << why << "\n";
 }
-
-}  // namespace
 
 host::Array parseConnectSpec(std::string_view specText) {
     const std::string spec(specText);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "MexIO/download_action.h"
 #include "host/array.h"
 
 namespace app {
@@ -25,6 +26,9 @@ host::Array connectionFor(const std::optional<std::string>& spec);
 
 // One line saying where a connection record points ("GPIB0::19", "lan 127.0.0.1:5025").
 std::string describeConnection(const host::Array& config);
+
+// What the instrument's correction file gave a download, in a line or two.
+void reportCorrections(const mexio::DownloadOutcome& download, const host::Array& settings, std::ostream& out);
 
 struct InstrumentOptions {
     std::string params;                 // parameter file; empty for the defaults

@@ -147,7 +147,7 @@ TEST_F(InstrumentCommands, DownloadAndPlayWithChangedSettings) {
     o.play = true;
     std::string out, err;
     ASSERT_EQ(download(o, out, err), 0) << err;
-    EXPECT_NE(out.find("corrections: none for 1900000000 Hz (File empty or not found.)"), std::string::npos) << out;
+    EXPECT_NE(out.find("corrections: none for 1900000000 Hz (File empty or not found. " + (dir / "US12345678 1.9 GHz.mat").string() + ")"), std::string::npos) << out;
     EXPECT_NE(out.find("downloaded \"Mine\": 65536 samples to lan 127.0.0.1:"), std::string::npos) << out;
     EXPECT_NE(out.find("Waveform has been successfully transferred to the instrument"), std::string::npos);
     const auto files = simulator->files();
@@ -187,7 +187,7 @@ TEST_F(InstrumentCommands, CorrectionsOfTheInstrumentAreAppliedToACopy) {
     // A file that is not a correction file: the waveform goes as computed, with the reason shown.
     host::saveMatFile((dir / "US12345678 2.2 GHz.mat").string(), {{"something", Array::scalar(1)}});
     ASSERT_EQ(download(options(), out, err), 0) << err;
-    EXPECT_NE(out.find("corrections: none for 2200000000 Hz (Invalid data structure.)"), std::string::npos) << out;
+    EXPECT_NE(out.find("corrections: none for 2200000000 Hz (Invalid data structure. " + (dir / "US12345678 2.2 GHz.mat").string() + ")"), std::string::npos) << out;
     EXPECT_NEAR(quadratureShare(simulator->files().at("WFM1:OneX-Fwd")), plain, 1e-12);
 }
 
