@@ -27,7 +27,7 @@ void convertFields(host::Array& config, const char* record, std::initializer_lis
 Reply command(int code, const host::Array& config, std::vector<host::Array> rest) {
     std::vector<host::Array> args{host::Array::int32Scalar(code), formatconfig(config)};
     for (auto& a : rest) args.push_back(std::move(a));
-    std::vector<host::Array> out = vesk(2, args);
+    std::vector<host::Array> out = vesk(2, std::move(args));
     Reply r;
     if (!out.empty() && out[0].numel() == 1 && (out[0].isNumeric() || out[0].isLogical())) r.status = out[0].realAt(0);
     if (out.size() > 1) r.response = std::move(out[1]);
@@ -93,6 +93,10 @@ std::vector<host::Array> vesk(int nargout, const std::vector<host::Array>& args)
     return host::mexCallByName(kExtensionName, nargout, args);
 }
 
+std::vector<host::Array> vesk(int nargout, std::vector<host::Array>&& args) {
+    return host::mexCallByName(kExtensionName, nargout, std::move(args));
+}
+
 Reply hwPing(const host::Array& config) { return command(1, config, {}); }
 Reply hwSend(const host::Array& config, const std::string& cmd) { return command(2, config, {host::Array::string(cmd)}); }
 Reply hwQuery(const host::Array& config, const std::string& query) { return command(3, config, {host::Array::string(query)}); }
@@ -126,7 +130,7 @@ std::vector<Array> run(int code, Arguments args, std::size_t take) {
     std::vector<Array> a{Array::int32Scalar(code)};
     if (!args.empty()) a.push_back(mexio::formatconfig(*args[0]));
     for (std::size_t i = 1; i < args.size() && i < take; ++i) a.push_back(*args[i]);
-    std::vector<Array> out = mexio::vesk(2, a);
+    std::vector<Array> out = mexio::vesk(2, std::move(a));
     out.resize(2);
     return out;
 }
@@ -157,7 +161,7 @@ std::vector<Array> hwDownload(int, Arguments args) {
         a.push_back(Array::scalar(1));
     }
     if (args.size() > 5) a.push_back(*args[5]);
-    std::vector<Array> out = mexio::vesk(2, a);
+    std::vector<Array> out = mexio::vesk(2, std::move(a));
     out.resize(2);
     return out;
 }

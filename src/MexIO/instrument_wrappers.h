@@ -30,6 +30,7 @@ host::Array formatconfig(const host::Array& configIn);
 
 // Runs the extension with these arguments and result count.
 std::vector<host::Array> vesk(int nargout, const std::vector<host::Array>& args);
+std::vector<host::Array> vesk(int nargout, std::vector<host::Array>&& args);
 
 struct Reply {
     double status = -1;    // 0 success, -1 failure

@@ -228,11 +228,15 @@ std::string formatMessage(const char* format, std::va_list args) {
 }  // namespace
 
 std::vector<Array> mexCallByName(std::string_view module, int nlhs, const std::vector<Array>& args) {
+    // The module sees copies, so nothing it does can alter the caller's values.
+    return mexCallByName(module, nlhs, std::vector<Array>(args));
+}
+
+std::vector<Array> mexCallByName(std::string_view module, int nlhs, std::vector<Array>&& args) {
     if (nlhs < 0) throw Error("mexCallByName: the number of outputs must not be negative.");
     const std::shared_ptr<Module> m = open(module);
 
-    // The module sees copies, so nothing it does can alter the caller's values.
-    std::vector<Array> inputs(args);
+    std::vector<Array> inputs(std::move(args));
     std::vector<const mxArray*> prhs;
     prhs.reserve(inputs.size());
     for (Array& a : inputs) prhs.push_back(wrap(&a));

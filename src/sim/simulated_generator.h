@@ -103,6 +103,7 @@ private:
 
     Options options_;
     UniqueFd listener_;
+    UniqueFd wake_;  // written by stop()
     std::uint16_t port_ = 0;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};

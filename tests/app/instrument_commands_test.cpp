@@ -72,6 +72,8 @@ protected:
         o.quiet = true;
         return o;
     }
+    // A round trip on the commands' own connection: everything sent before has been taken in.
+    void settle() const { mexio::hwQuery(app::parseConnectSpec(connect), "*OPC?"); }
     int download(const app::InstrumentOptions& o, std::string& out, std::string& err) {
         std::ostringstream o1, e1;
         const int status = app::runDownload(o, o1, e1);
@@ -150,6 +152,7 @@ TEST_F(InstrumentCommands, DownloadAndPlayWithChangedSettings) {
     EXPECT_NE(out.find("corrections: none for 1900000000 Hz (File empty or not found. " + (dir / "US12345678 1.9 GHz.mat").string() + ")"), std::string::npos) << out;
     EXPECT_NE(out.find("downloaded \"Mine\": 65536 samples to lan 127.0.0.1:"), std::string::npos) << out;
     EXPECT_NE(out.find("Waveform has been successfully transferred to the instrument"), std::string::npos);
+    settle();
     const auto files = simulator->files();
     ASSERT_TRUE(files.count("WFM1:Mine"));
     EXPECT_EQ(files.at("WFM1:Mine").size(), 4u * 65536);
@@ -166,6 +169,7 @@ TEST_F(InstrumentCommands, DownloadAndPlayWithChangedSettings) {
     p.settings = {"Frequency=2.1e9"};
     std::ostringstream pout, perr;
     ASSERT_EQ(app::runPlay(p, pout, perr), 0) << perr.str();
+    settle();
     EXPECT_EQ(simulator->settings().at("frequency"), "2100000000Hz");
     EXPECT_EQ(simulator->settings().at("sampleClock"), "6144000Hz");  // the defaults' oversampling 5
 }
@@ -173,6 +177,7 @@ TEST_F(InstrumentCommands, DownloadAndPlayWithChangedSettings) {
 TEST_F(InstrumentCommands, CorrectionsOfTheInstrumentAreAppliedToACopy) {
     std::string out, err;
     ASSERT_EQ(download(options(), out, err), 0) << err;
+    settle();
     const double plain = quadratureShare(simulator->files().at("WFM1:OneX-Fwd"));
     const Array before = host::record("waveform");
 
@@ -180,6 +185,7 @@ TEST_F(InstrumentCommands, CorrectionsOfTheInstrumentAreAppliedToACopy) {
     // the signal's band halves Q.
     writeCorrectionFile((dir / "US12345678 2.2 GHz.mat").string(), correctionRecords({3}, {2}, {std::nan("")}, 1e6));
     ASSERT_EQ(download(options(), out, err), 0) << err;
+    settle();
     EXPECT_NE(out.find("corrections: 0 RF channel and 1 I/Q applied"), std::string::npos) << out;
     EXPECT_NEAR(quadratureShare(simulator->files().at("WFM1:OneX-Fwd")) / plain, 0.25, 0.0025);
     EXPECT_EQ(host::record("waveform"), before);  // the stored frame is left as computed
@@ -187,6 +193,7 @@ TEST_F(InstrumentCommands, CorrectionsOfTheInstrumentAreAppliedToACopy) {
     // A file that is not a correction file: the waveform goes as computed, with the reason shown.
     host::saveMatFile((dir / "US12345678 2.2 GHz.mat").string(), {{"something", Array::scalar(1)}});
     ASSERT_EQ(download(options(), out, err), 0) << err;
+    settle();
     EXPECT_NE(out.find("corrections: none for 2200000000 Hz (Invalid data structure. " + (dir / "US12345678 2.2 GHz.mat").string() + ")"), std::string::npos) << out;
     EXPECT_NEAR(quadratureShare(simulator->files().at("WFM1:OneX-Fwd")), plain, 1e-12);
 }
