@@ -23,15 +23,18 @@ void convertFields(host::Array& config, const char* record, std::initializer_lis
             if (host::Array* value = sub->findField(f, e)) *value = int32Copy(*value);
 }
 
-// [status, response] of one extension command with the formatted connection structure.
-Reply command(int code, const host::Array& config, std::vector<host::Array> rest) {
-    std::vector<host::Array> args{host::Array::int32Scalar(code), formatconfig(config)};
-    for (auto& a : rest) args.push_back(std::move(a));
-    std::vector<host::Array> out = vesk(2, std::move(args));
+Reply toReply(std::vector<host::Array> out) {
     Reply r;
     if (!out.empty() && out[0].numel() == 1 && (out[0].isNumeric() || out[0].isLogical())) r.status = out[0].realAt(0);
     if (out.size() > 1) r.response = std::move(out[1]);
     return r;
+}
+
+// [status, response] of one extension command with the formatted connection structure.
+Reply command(int code, const host::Array& config, std::vector<host::Array> rest) {
+    std::vector<host::Array> args{host::Array::int32Scalar(code), formatconfig(config)};
+    for (auto& a : rest) args.push_back(std::move(a));
+    return toReply(vesk(2, std::move(args)));
 }
 
 host::Array number(double v) { return host::Array::scalar(v); }
@@ -104,7 +107,11 @@ Reply hwSetTimeout(const host::Array& config, double ms) { return command(50, co
 Reply hwReturnLocal(const host::Array& config) { return command(5, config, {}); }
 
 Reply hwDownload(const host::Array& config, const host::Array& data, const host::Array& markers, const std::string& filename) {
-    return command(4, config, {data, markers, host::Array::string("norm"), number(1), host::Array::string(filename)});
+    // The frame and its markers are read in place: copies would add 32 MB at oversampling 30.
+    const host::Array code = host::Array::int32Scalar(4), formatted = formatconfig(config), norm = host::Array::string("norm"),
+                      gain = number(1), name = host::Array::string(filename);
+    const host::Array* args[] = {&code, &formatted, &data, &markers, &norm, &gain, &name};
+    return toReply(host::mexCallByNameReadOnly(kExtensionName, 2, args));
 }
 
 }  // namespace mexio
@@ -152,16 +159,18 @@ std::vector<Array> hwReturnLocal(int, Arguments args) { return run(5, args, 1); 
 
 std::vector<Array> hwDownload(int, Arguments args) {
     // Inputs 4 and 5 are accepted and not used: the download always normalises, at gain 1.
-    std::vector<Array> a{Array::int32Scalar(4)};
-    if (!args.empty()) a.push_back(mexio::formatconfig(*args[0]));
-    if (args.size() > 1) a.push_back(*args[1]);
-    if (args.size() > 2) a.push_back(*args[2]);
+    const Array code = Array::int32Scalar(4), norm = Array::string("norm"), gain = Array::scalar(1);
+    const Array formatted = args.empty() ? Array() : mexio::formatconfig(*args[0]);
+    std::vector<const Array*> a{&code};
+    if (!args.empty()) a.push_back(&formatted);
+    if (args.size() > 1) a.push_back(args[1]);
     if (args.size() > 2) {
-        a.push_back(Array::string("norm"));
-        a.push_back(Array::scalar(1));
+        a.push_back(args[2]);
+        a.push_back(&norm);
+        a.push_back(&gain);
     }
-    if (args.size() > 5) a.push_back(*args[5]);
-    std::vector<Array> out = mexio::vesk(2, std::move(a));
+    if (args.size() > 5) a.push_back(args[5]);
+    std::vector<Array> out = host::mexCallByNameReadOnly(mexio::kExtensionName, 2, a);
     out.resize(2);
     return out;
 }

@@ -91,6 +91,15 @@ bool imagValues(const mxArray* array, std::size_t count, std::vector<double>& va
     return partValues(array, count, true, values);
 }
 
+const double* partView(const mxArray* array, std::size_t count, bool imaginary, std::vector<double>& scratch) {
+    if (array && mxGetClassID(array) == mxDOUBLE_CLASS && mxGetNumberOfElements(array) >= count) {
+        const void* data = imaginary ? mxGetImagData(array) : mxGetData(array);
+        if (data) return static_cast<const double*>(data);
+    }
+    partValues(array, count, imaginary, scratch);
+    return scratch.data();
+}
+
 int truncateToInt(double value, int low, int high) {
     if (std::isnan(value)) return 0;
     const double whole = std::trunc(value);

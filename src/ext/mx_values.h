@@ -28,6 +28,11 @@ bool realValues(const mxArray* array, std::size_t count, std::vector<double>& va
 // The imaginary parts, all 0 for a real array.
 bool imagValues(const mxArray* array, std::size_t count, std::vector<double>& values);
 
+// The first `count` values of the real or imaginary part as doubles, as realValues and
+// imagValues give them: the array's own storage when it is a double array that holds them
+// (no copy of a 16 MB frame), else the converted values in `scratch`.
+const double* partView(const mxArray* array, std::size_t count, bool imaginary, std::vector<double>& scratch);
+
 // A double value truncated toward zero and limited to [low, high]; NaN gives 0.
 int truncateToInt(double value, int low, int high);
 

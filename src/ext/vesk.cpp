@@ -168,15 +168,15 @@ const char* download(const Call& call) {
             } else {
                 // One sample per column; a part the array does not have is all zeros.
                 const std::size_t count = mxGetN(w);
-                std::vector<double> i, q, marks;
-                realValues(w, count, i);
-                imagValues(w, count, q);
+                std::vector<double> iScratch, qScratch, marksScratch;
+                const double* i = partView(w, count, false, iScratch);
+                const double* q = partView(w, count, true, qScratch);
                 const std::size_t rows = mxGetM(markers);
                 const std::size_t columns = mxGetN(markers);
-                realValues(markers, rows * columns, marks);
+                const double* marks = partView(markers, rows * columns, false, marksScratch);
                 generator->setNormalize(!isNoNorm(call.text(4)));
                 generator->setGain(firstAsDouble(call.prhs[5], 0.0));
-                ok = generator->download(count, i.data(), q.data(), rows, columns, marks.data(), call.text(6));
+                ok = generator->download(count, i, q, rows, columns, marks, call.text(6));
                 if (!ok) IOManager::instance().removeSession(c.session);
             }
         }

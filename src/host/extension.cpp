@@ -227,19 +227,37 @@ std::string formatMessage(const char* format, std::va_list args) {
 
 }  // namespace
 
+namespace {
+
+std::vector<Array> callModule(std::string_view module, int nlhs, std::vector<const mxArray*> prhs);
+
+}  // namespace
+
 std::vector<Array> mexCallByName(std::string_view module, int nlhs, const std::vector<Array>& args) {
     // The module sees copies, so nothing it does can alter the caller's values.
     return mexCallByName(module, nlhs, std::vector<Array>(args));
 }
 
 std::vector<Array> mexCallByName(std::string_view module, int nlhs, std::vector<Array>&& args) {
-    if (nlhs < 0) throw Error("mexCallByName: the number of outputs must not be negative.");
-    const std::shared_ptr<Module> m = open(module);
-
     std::vector<Array> inputs(std::move(args));
     std::vector<const mxArray*> prhs;
     prhs.reserve(inputs.size());
     for (Array& a : inputs) prhs.push_back(wrap(&a));
+    return callModule(module, nlhs, std::move(prhs));
+}
+
+std::vector<Array> mexCallByNameReadOnly(std::string_view module, int nlhs, std::span<const Array* const> args) {
+    std::vector<const mxArray*> prhs;
+    prhs.reserve(args.size());
+    for (const Array* a : args) prhs.push_back(wrap(const_cast<Array*>(a)));  // reached only as const mxArray*
+    return callModule(module, nlhs, std::move(prhs));
+}
+
+namespace {
+
+std::vector<Array> callModule(std::string_view module, int nlhs, std::vector<const mxArray*> prhs) {
+    if (nlhs < 0) throw Error("mexCallByName: the number of outputs must not be negative.");
+    const std::shared_ptr<Module> m = open(module);
 
     // One slot even for nlhs == 0: the module may set plhs[0] for ans.
     const std::size_t slots = nlhs > 0 ? static_cast<std::size_t>(nlhs) : 1;
@@ -268,6 +286,8 @@ std::vector<Array> mexCallByName(std::string_view module, int nlhs, std::vector<
     for (std::size_t i = 0; i < slots; ++i) results.push_back(outputs.take(i));
     return results;
 }
+
+}  // namespace
 
 bool extensionLoaded(std::string_view module) {
     Registry& r = registry();

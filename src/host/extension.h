@@ -2,6 +2,7 @@
 // Extensions by name: modules (shared objects with a MEX entry point) that the host opens
 // on first use and keeps open until the library terminates.
 
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,9 @@ namespace host {
 std::vector<Array> mexCallByName(std::string_view module, int nlhs, const std::vector<Array>& args);
 // The same with arguments the caller gives up: no copy is made (a frame is 16 MB).
 std::vector<Array> mexCallByName(std::string_view module, int nlhs, std::vector<Array>&& args);
+// The same reading the caller's arrays in place, for a module trusted to treat its inputs
+// as the read-only values they are declared to be (the instrument extension).
+std::vector<Array> mexCallByNameReadOnly(std::string_view module, int nlhs, std::span<const Array* const> args);
 
 // Whether `module` is open now.
 bool extensionLoaded(std::string_view module);
