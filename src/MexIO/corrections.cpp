@@ -192,11 +192,9 @@ Corrected ApplyIqCorrection(const host::ComplexVector& s, const host::Array& c, 
         const host::ComplexVector taps = inverseResponse(c, "H", sampleRate, fn);
         host::RealVector h(taps.size());
         for (std::size_t i = 0; i < taps.size(); ++i) h[i] = taps[i].real();
-        host::ComplexVector q(s.size());
-        for (std::size_t i = 0; i < s.size(); ++i) q[i] = s[i].imag();
-        const host::ComplexVector qFiltered = circfilt(q, h);
-        host::ComplexVector x(s.size());
-        for (std::size_t i = 0; i < s.size(); ++i) x[i] = {s[i].real(), qFiltered[i].real()};
+        // Real taps filter I and Q apart: keep the filtered Q and put the I branch back.
+        host::ComplexVector x = circfilt(s, h);
+        for (std::size_t i = 0; i < s.size(); ++i) x[i].real(s[i].real());
         return {std::move(x), {}};
     } catch (const std::exception& e) {
         return {s, e.what()};

@@ -153,7 +153,8 @@ ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std
     const std::size_t maxTaps = (h.size() + p - 1) / p;
     // ext[i] = chip (i - (maxTaps - 1)) mod chips, padded to whole blocks.
     const std::size_t blocks = (chips + kBlock - 1) / kBlock;
-    std::vector<double> extRe(blocks * kBlock + maxTaps - 1), extIm(extRe.size());
+    // Frame-sized when the input is not zero-stuffed: kept in the sample cache like the frame.
+    std::vector<double, host::SampleAllocator<double>> extRe(blocks * kBlock + maxTaps - 1), extIm(extRe.size());
     const std::size_t back = (maxTaps - 1) % chips;
     for (std::size_t i = 0, q = (chips - back) % chips; i < extRe.size(); ++i) {
         extRe[i] = chipValues[q].real();

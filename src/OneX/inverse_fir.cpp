@@ -45,8 +45,11 @@ ComplexVector freq2fir(double n, const RealVector& f, const ComplexVector& h, do
     const auto taps = static_cast<Eigen::Index>(n);
     const Eigen::Index half = (taps - 1) / 2;
     const auto rows = static_cast<Eigen::Index>(f.size());
-    // One row per frequency, one column per tap position -m .. m.
-    Eigen::MatrixXcd z(rows, taps);
+    // One row per frequency, one column per tap position -m .. m. The 5000 x 31 matrix of a
+    // correction filter is 2.5 MB: it lives in the sample cache and is factored in place, so a
+    // download does not pay fresh pages for it twice.
+    ComplexVector storage(static_cast<std::size_t>(rows * taps));
+    Eigen::Map<Eigen::MatrixXcd> z(storage.data(), rows, taps);
     for (Eigen::Index r = 0; r < rows; ++r)
         for (Eigen::Index c = 0; c < taps; ++c) {
             const double phase = -2 * std::numbers::pi * f[static_cast<std::size_t>(r)] * static_cast<double>(c - half) / sr;
@@ -54,7 +57,8 @@ ComplexVector freq2fir(double n, const RealVector& f, const ComplexVector& h, do
         }
     Eigen::VectorXcd rhs(rows);
     for (Eigen::Index r = 0; r < rows; ++r) rhs(r) = std::conj(h[static_cast<std::size_t>(r)]);
-    const Eigen::VectorXcd solution = z.colPivHouseholderQr().solve(rhs);
+    const Eigen::ColPivHouseholderQR<Eigen::Ref<Eigen::MatrixXcd>> qr(z);
+    const Eigen::VectorXcd solution = qr.solve(rhs);
     return ComplexVector(solution.data(), solution.data() + solution.size());
 }
 
