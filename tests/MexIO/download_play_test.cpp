@@ -77,14 +77,43 @@ TEST_F(DownloadAndPlay, PlayCommandsExactly) {
 
 TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
     const Array config = lanConfig(simulator->port());
-    const mexio::Reply r = mexio::OrvexPlay_c("W", mexio::initialSigGenSettings(2), config);
+    Array settings = mexio::initialSigGenSettings(2);
+    settings.setField("RFblanking", Array::scalar(1));
+    settings.setField("MarkerPolarity", Array::scalar(1));
+    settings.setField("ArbRefSource", Array::scalar(1));
+    const mexio::Reply r = mexio::OrvexPlay_c("W", settings, config);
     EXPECT_EQ(r.status, 0);
-    const auto sent = commands(config);
-    ASSERT_EQ(sent.size(), 16u);
-    EXPECT_EQ(sent[5], " :source:dm:bbfilter Through");
-    EXPECT_EQ(sent[7], ":source:DM:IQAT:AUTO off");
-    EXPECT_EQ(sent[9], " :pow:alc:state off");
-    EXPECT_EQ(sent[15], " :OUTPUT:MOD ON");
+    const std::vector<std::string> expected = {
+        " :source:rad:arb:state off",
+        " :source:rad:arb:wav \"arbi:W\" ",
+        " :source:freq:fix 2200000000Hz",
+        " :source:power:level:immediate:amplitude -30dbm",
+        " :source:rad:arb:clock:srate 2457600Hz",
+        " :source:dm:bbfilter Through",
+        " :source:rad:ARB:rscaling 100",
+        ":source:DM:IQAT:AUTO off",
+        ":source:DM:IQAT 0",
+        " :pow:alc:state off",
+        " :source:rad:arb:marker:rfblank on",
+        " :source:rad:arb:marker:polarity Neg",
+        " :source:rad:arb:clock:ref ext",
+        " :source:rad:arb:state on",
+        " :output:state on",
+        " :OUTPUT:MOD ON"};
+    EXPECT_EQ(commands(config), expected);
+    // Settings the application never sets, when a caller gives them.
+    settings.setField("BBfilter", Array::scalar(1));
+    settings.setField("Scaling", Array::scalar(70.5));
+    settings.setField("ModAtten", Array::scalar(2));
+    settings.setField("ALC", Array::scalar(1));
+    mexio::OrvexPlay_c("W", settings, config);
+    const auto all = commands(config);
+    ASSERT_GE(all.size(), 16u);
+    const std::vector<std::string> sent(all.end() - 16, all.end());
+    EXPECT_EQ(sent[5], " :source:dm:bbfilter 2.1MHz");
+    EXPECT_EQ(sent[6], " :source:rad:ARB:rscaling 70.5");
+    EXPECT_EQ(sent[8], ":source:DM:IQAT 2");
+    EXPECT_EQ(sent[9], " :pow:alc:state on");
 }
 
 TEST_F(DownloadAndPlay, DownloadSequenceOverTheSocket) {
@@ -157,9 +186,13 @@ TEST_F(DownloadAndPlay, LongSerialDownloadAsksFirst) {
     EXPECT_EQ(dialogs->asked()[0].title, "RS-232 Download");
     EXPECT_TRUE(simulator->files().empty());
     EXPECT_TRUE(simulator->commands().empty());  // cancelled before anything reached the instrument
-    // 1000 samples take 0.0625 minutes: no question.
+    // 1000 samples take 0.0625 minutes: no question; nor for any length over GPIB.
     mexio::OrvexDownLoadWrap(Array::zeros(1, 1000), Array::zeros(2, 1000), "SHORT", config);
     EXPECT_EQ(dialogs->asked().size(), 1u);
+    const mexio::Reply gpib = mexio::OrvexDownLoadWrap(Array::zeros(1, 40000), Array::zeros(2, 40000), "LONG",
+                                                       mexio::reStructureConfig(mexio::initialConfiguration()));
+    EXPECT_EQ(dialogs->asked().size(), 1u);
+    EXPECT_EQ(gpib.status, 0) << gpib.response.text();
 }
 
 TEST(ApplyDacRes, RoundsToTheConverterSteps) {
