@@ -193,6 +193,12 @@ TEST_F(DownloadAndPlay, LongSerialDownloadAsksFirst) {
                                                        mexio::reStructureConfig(mexio::initialConfiguration()));
     EXPECT_EQ(dialogs->asked().size(), 1u);
     EXPECT_EQ(gpib.status, 0) << gpib.response.text();
+    // The command line's --yes answers OK, and the long transfer goes ahead.
+    host::setDialogProvider(std::make_shared<host::AcceptingDialogs>());
+    const mexio::Reply accepted = mexio::OrvexDownLoadWrap(Array::zeros(1, 40000), Array::zeros(2, 40000), "YES", config);
+    EXPECT_EQ(accepted.status, 0) << accepted.response.text();
+    mexio::hwQuery(config, "*OPC?");
+    EXPECT_TRUE(simulator->files().count("WFM1:YES"));
 }
 
 TEST(ApplyDacRes, RoundsToTheConverterSteps) {
