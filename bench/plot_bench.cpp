@@ -1,0 +1,3 @@
+#include <benchmark/benchmark.h>
+
+#include "UI/plot_data.h"

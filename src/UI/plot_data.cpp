@@ -1,0 +1,1 @@
+#include "UI/plot_data.h"

@@ -1,0 +1,3 @@
+#include "UI/plot_data.h"
+
+#include <gtest/gtest.h>
