@@ -8,6 +8,7 @@
 #include "app/demo.h"
 #include "app/generate.h"
 #include "app/instrument_commands.h"
+#include "app/plot_command.h"
 #include "brevia.h"
 #include "sim/simulated_generator.h"
 
@@ -77,6 +78,21 @@ int main(int argc, char** argv) {
     connectOption(send);
     send->add_option("TEXT", instrumentText, "The command, e.g. \":OUTP ON\"")->required();
 
+    app::PlotOptions plotOptions;
+    CLI::App* plot = cli.add_subcommand("plot", "Draw one analysis plot of the frame into a PNG picture");
+    plot->add_option("KIND", plotOptions.kind, "spectrum, waterfall, iq, iq-overlay, eye, scatter or ccdf")
+        ->required()
+        ->check(CLI::IsMember(app::kPlotKinds));
+    plot->add_option("--params", plotOptions.params, "Parameter file (MAT) to compute the frame from")->check(CLI::ExistingFile);
+    plot->add_option("--waveform", plotOptions.waveform, "MAT file with 'waveform' (and 'sampleRate'), as generate writes")
+        ->check(CLI::ExistingFile);
+    plot->add_option("--set", plotOptions.sets, "Change one parameter: NAME=VALUE; repeatable");
+    plot->add_option("--seed", plotOptions.seed, "Seed of the random generator (idle-slot noise)");
+    plot->add_option("--out", plotOptions.out, "PNG file to write")->required();
+    plot->add_option("--width", plotOptions.width, "Picture width in pixels")->check(CLI::Range(200, 4000))->capture_default_str();
+    plot->add_option("--height", plotOptions.height, "Picture height in pixels")->check(CLI::Range(200, 4000))->capture_default_str();
+    plot->add_flag("--quiet,-q", plotOptions.quiet, "No progress messages");
+
     sim::Options simOptions;
     std::string model = "corvane";
     double idleSeconds = 0;
@@ -108,6 +124,9 @@ int main(int argc, char** argv) {
         } else if (generate->parsed()) {
             gen.quiet = gen.quiet || !isatty(STDERR_FILENO);
             status = app::runGenerate(gen, std::cout, std::cerr);
+        } else if (plot->parsed()) {
+            plotOptions.quiet = plotOptions.quiet || !isatty(STDERR_FILENO);
+            status = app::runPlot(plotOptions, std::cout, std::cerr);
         } else if (download->parsed()) {
             inst.quiet = inst.quiet || !isatty(STDERR_FILENO);
             status = app::runDownload(inst, std::cout, std::cerr);

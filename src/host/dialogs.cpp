@@ -1,14 +1,45 @@
 #include "host/dialogs.h"
 
+#include <algorithm>
 #include <iostream>
 
 namespace host {
 
 namespace {
+
 std::shared_ptr<DialogProvider>& current() {
     static std::shared_ptr<DialogProvider> provider = std::make_shared<TerminalDialogs>();
     return provider;
 }
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+const char* iconWord(MessageIcon icon) {
+    switch (icon) {
+        case MessageIcon::Error: return "error";
+        case MessageIcon::Warning: return "warning";
+        default: return "";
+    }
+}
+
+std::optional<FileChoice> splitPath(const std::string& path) {
+    if (path.empty()) return std::nullopt;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return FileChoice{"./", path};
+    return FileChoice{path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+std::optional<FileChoice> askForFile(std::string_view filter, std::string_view title) {
+    std::cerr << title << " (" << filter << "): file name, empty to cancel: ";
+    std::string line;
+    if (!std::getline(std::cin, line)) return std::nullopt;
+    return splitPath(line);
+}
+
 }  // namespace
 
 std::string TerminalDialogs::question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
@@ -20,12 +51,31 @@ std::string TerminalDialogs::question(std::string_view text, std::string_view ti
     if (!std::getline(std::cin, line)) return "";
     if (line.empty()) return std::string(defaultButton);
     for (const auto& b : buttons)
-        if (b.size() == line.size() && std::equal(b.begin(), b.end(), line.begin(), [](char a, char c) {
-                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(c));
-            }))
-            return b;
+        if (equalIgnoringCase(b, line)) return b;
     return "";
 }
+
+void TerminalDialogs::message(std::string_view text, std::string_view title, MessageIcon icon) {
+    const std::string word = iconWord(icon);
+    std::cerr << title << (word.empty() ? "" : " (" + word + ")") << ": " << text << "\n";
+}
+
+std::optional<std::vector<std::string>> TerminalDialogs::input(const std::vector<std::string>& prompts, std::string_view title,
+                                                               const std::vector<std::string>& defaults) {
+    std::cerr << title << "\n";
+    std::vector<std::string> answers;
+    for (std::size_t i = 0; i < prompts.size(); ++i) {
+        const std::string fallback = i < defaults.size() ? defaults[i] : "";
+        std::cerr << prompts[i] << " [" << fallback << "] ";
+        std::string line;
+        if (!std::getline(std::cin, line)) return std::nullopt;
+        answers.push_back(line.empty() ? fallback : line);
+    }
+    return answers;
+}
+
+std::optional<FileChoice> TerminalDialogs::openFile(std::string_view filter, std::string_view title) { return askForFile(filter, title); }
+std::optional<FileChoice> TerminalDialogs::saveFile(std::string_view filter, std::string_view title) { return askForFile(filter, title); }
 
 std::string AcceptingDialogs::question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
                                        std::string_view) {
@@ -34,13 +84,50 @@ std::string AcceptingDialogs::question(std::string_view text, std::string_view t
     return answer;
 }
 
+std::optional<std::vector<std::string>> AcceptingDialogs::input(const std::vector<std::string>& prompts, std::string_view,
+                                                                const std::vector<std::string>& defaults) {
+    std::vector<std::string> answers(prompts.size());
+    for (std::size_t i = 0; i < answers.size() && i < defaults.size(); ++i) answers[i] = defaults[i];
+    return answers;
+}
+
 std::string ScriptedDialogs::question(std::string_view text, std::string_view title, const std::vector<std::string>&,
                                       std::string_view) {
-    asked_.push_back({std::string(text), std::string(title)});
+    asked_.push_back({"question", std::string(text), std::string(title)});
     if (answers_.empty()) return "";
     std::string answer = std::move(answers_.front());
     answers_.pop_front();
     return answer;
+}
+
+void ScriptedDialogs::message(std::string_view text, std::string_view title, MessageIcon icon) {
+    asked_.push_back({"message", std::string(text), std::string(title), icon});
+}
+
+std::optional<std::vector<std::string>> ScriptedDialogs::input(const std::vector<std::string>& prompts, std::string_view title,
+                                                               const std::vector<std::string>&) {
+    std::string text;
+    for (const auto& p : prompts) text += (text.empty() ? "" : "\n") + p;
+    asked_.push_back({"input", text, std::string(title)});
+    if (inputs_.empty()) return std::nullopt;
+    auto answer = std::move(inputs_.front());
+    inputs_.pop_front();
+    return answer;
+}
+
+std::optional<FileChoice> ScriptedDialogs::nextFile(const char* kind, std::string_view filter, std::string_view title) {
+    asked_.push_back({kind, std::string(filter), std::string(title)});
+    if (files_.empty()) return std::nullopt;
+    auto choice = std::move(files_.front());
+    files_.pop_front();
+    return choice;
+}
+
+std::optional<FileChoice> ScriptedDialogs::openFile(std::string_view filter, std::string_view title) {
+    return nextFile("open", filter, title);
+}
+std::optional<FileChoice> ScriptedDialogs::saveFile(std::string_view filter, std::string_view title) {
+    return nextFile("save", filter, title);
 }
 
 DialogProvider& dialogs() { return *current(); }

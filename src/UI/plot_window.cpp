@@ -1,0 +1,81 @@
+#include "UI/plot_window.h"
+
+#include "host/convert.h"
+#include "host/dialogs.h"
+#include "host/error.h"
+
+namespace ui {
+
+namespace {
+constexpr plot::Rect kDefaultAxes{0.13, 0.11, 0.775, 0.815};
+}
+
+host::gui::Position toPosition(const plot::Rect& r) { return {r.left, r.bottom, r.width, r.height}; }
+
+ParentPlacement parentPlacement(Handle parent) {
+    if (parent == host::gui::kRoot) return {std::nullopt, true};
+    if (!host::gui::isValid(parent) || host::gui::kindOf(parent) != host::gui::Kind::Figure)
+        throw host::Error("The parent " + std::to_string(parent) + " is not a figure window.");
+    const host::Array p = host::gui::get(parent, "Position");
+    const bool pixels = host::gui::get(parent, "Units").text() == "pixels";
+    return {plot::Rect{p.realAt(0), p.realAt(1), p.realAt(2), p.realAt(3)}, pixels};
+}
+
+Handle newPlotWindow(const std::string& name, Handle parent, plot::Placement placement, bool standardMenuBar) {
+    const ParentPlacement from = parentPlacement(parent);
+    host::gui::FigureOptions o;
+    o.name = name;
+    o.normalized = !from.pixels;
+    o.position = toPosition(plot::plotWindowPosition(placement, from.position, from.pixels));
+    o.standardMenuBar = standardMenuBar;
+    return host::gui::figure(o);
+}
+
+void addPlotMenus(Handle figure, bool rotateEnabled, bool separateZoomReset) {
+    using host::gui::uimenu;
+    const Handle file = uimenu(figure, {.label = "&File"});
+    uimenu(file, {.label = "&Print", .callback = "print"});
+    uimenu(file, {.label = "Print &Setup", .callback = "print -dsetup"});
+    uimenu(file, {.label = "&Close", .callback = "close(gcf)", .separator = true});
+    const Handle edit = uimenu(figure, {.label = "&Edit"});
+    uimenu(edit, {.label = "&Copy", .callback = "print -dmeta"});
+    const Handle tools = uimenu(figure, {.label = "&Tools"});
+    uimenu(tools, {.label = "&Zoom", .callback = "SX_Zoom", .tag = "SX_Zoom"});
+    uimenu(tools, {.label = "&Rotate", .callback = "SX_Rotate", .tag = "SX_Rotate", .enabled = rotateEnabled});
+    uimenu(tools, {.label = "Zoom Re&set", .callback = "zoom out", .tag = "SX_ZoomReset", .separator = separateZoomReset});
+}
+
+Handle plotAxes(Handle figure) {
+    return host::gui::axes(figure, toPosition(plot::adjustedAxesPosition(kDefaultAxes)));
+}
+
+void showPlotError(const std::string& what, const std::string& reason) {
+    host::dialogs().message(what + "\n" + reason, "Plot Error", host::MessageIcon::Error);
+}
+
+Waveform waveformArgument(const host::Array& a, const char* function) {
+    Waveform w;
+    if (a.isEmpty() || a.isChar()) return w;
+    w.samples = host::complexVector(a, {function, "iqWave"});
+    for (const auto& s : w.samples)
+        if (s.imag() != 0) {
+            w.real = false;
+            break;
+        }
+    return w;
+}
+
+std::string labelArgument(const host::Array& a, const char* function) {
+    if (a.isEmpty()) return "";
+    if (!a.isChar()) throw host::Error(std::string(function) + ": label must be text.");
+    return a.text();
+}
+
+Handle handleArgument(const host::Array& a, const char* function, const char* name) {
+    if (a.isEmpty()) return host::gui::kRoot;
+    return host::realScalar(a, {function, name});
+}
+
+host::Array figureResult(Handle figure) { return figure ? host::Array::scalar(figure) : host::Array(); }
+
+}  // namespace ui

@@ -1,0 +1,1030 @@
+#include "host/gui/graphics.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QPointer>
+#include <QScreen>
+#include <QtDataVisualization/Q3DCamera>
+#include <QtDataVisualization/Q3DInputHandler>
+#include <QtDataVisualization/Q3DScene>
+#include <QtDataVisualization/Q3DSurface>
+#include <QtDataVisualization/Q3DTheme>
+#include <QtDataVisualization/QSurface3DSeries>
+#include <QtDataVisualization/QSurfaceDataProxy>
+#include <QtDataVisualization/QValue3DAxis>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <qcustomplot.h>
+
+#include "host/console.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/gui/callback.h"
+
+namespace host::gui {
+
+namespace {
+
+// ---- objects ------------------------------------------------------------------------------
+
+struct Object {
+    virtual ~Object() = default;
+    Kind kind = Kind::Root;
+    Handle handle = 0;
+    Handle parent = 0;
+    std::vector<Handle> children;
+    std::string tag;
+    Array userData;
+};
+
+class FigureWindow;
+
+struct FigureObject : Object {
+    QPointer<FigureWindow> window;
+    std::string name;
+    bool normalized = false;
+    bool numberTitle = false;
+    bool standardMenuBar = false;
+    std::string pointer = "arrow";
+    Mode mode = Mode::None;
+};
+
+struct MenuObject : Object {
+    QPointer<QMenu> menu;      // a menu of the bar, or an item that holds items
+    QPointer<QAction> action;  // how the parent shows it
+    QPointer<QAction> separatorBefore;
+    std::string label, callback;
+    bool separator = false;
+};
+
+struct Limits {
+    double low = 0, high = 1;
+};
+
+struct AxesObject : Object {
+    Position position;  // normalised, of the plot box
+    QPointer<QCustomPlot> plot;
+    QPointer<QCPItemText> title;  // centred above the plot box
+    std::string titleText, xLabel, yLabel, zLabel;
+    Limits x, y, z;           // as last set by the program: where "zoom out" returns
+    bool zSet = false;
+    // The three-dimensional view that replaces the plot for a waterfall.
+    QPointer<QWidget> container;
+    Q3DSurface* surface = nullptr;  // owned by the container
+};
+
+struct LineObject : Object {
+    QPointer<QCPAbstractPlottable> plottable;
+    std::vector<double> x, y;
+    LineOptions options;
+};
+
+struct SurfaceObject : Object {};
+
+struct Registry {
+    std::map<Handle, std::unique_ptr<Object>> objects;
+    Handle next = 1;
+    Handle currentFigure = 0;
+    Handle callbackObject = 0;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+Object* lookup(Handle h) {
+    auto& objects = registry().objects;
+    const auto it = objects.find(h);
+    return it == objects.end() ? nullptr : it->second.get();
+}
+
+[[noreturn]] void invalidHandle(Handle h) {
+    throw Error("Invalid handle: " + std::to_string(h) + " is not a graphics object.");
+}
+
+Object& object(Handle h) {
+    Object* o = lookup(h);
+    if (!o) invalidHandle(h);
+    return *o;
+}
+
+template <class T>
+T& as(Handle h, Kind kind, const char* what) {
+    Object& o = object(h);
+    if (o.kind != kind) throw Error(std::string("Handle ") + std::to_string(h) + " is not " + what + ".");
+    return static_cast<T&>(o);
+}
+
+template <class T>
+T& add(std::unique_ptr<T> o, Kind kind, Handle parent) {
+    Registry& r = registry();
+    o->kind = kind;
+    o->handle = r.next++;
+    o->parent = parent;
+    if (Object* p = lookup(parent)) p->children.push_back(o->handle);
+    T& ref = *o;
+    r.objects.emplace(ref.handle, std::move(o));
+    return ref;
+}
+
+// ---- geometry -----------------------------------------------------------------------------
+
+QRect screenRect() {
+    ensureApplication();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : QRect(0, 0, 1280, 1024);
+}
+
+// Spec-style position (origin bottom left) to a Qt geometry (origin top left).
+QRect toQt(const Position& p, bool normalized) {
+    const QRect s = screenRect();
+    double left = p.left, bottom = p.bottom, width = p.width, height = p.height;
+    if (normalized) {
+        left *= s.width();
+        bottom *= s.height();
+        width *= s.width();
+        height *= s.height();
+    }
+    const int w = std::max(1, static_cast<int>(std::lround(width)));
+    const int h = std::max(1, static_cast<int>(std::lround(height)));
+    return {static_cast<int>(std::lround(left)), s.height() - static_cast<int>(std::lround(bottom)) - h, w, h};
+}
+
+Position fromQt(const QRect& g, bool normalized) {
+    const QRect s = screenRect();
+    Position p{static_cast<double>(g.x()), static_cast<double>(s.height() - g.y() - g.height()),
+               static_cast<double>(g.width()), static_cast<double>(g.height())};
+    if (normalized) {
+        p.left /= s.width();
+        p.bottom /= s.height();
+        p.width /= s.width();
+        p.height /= s.height();
+    }
+    return p;
+}
+
+void layoutAxes(FigureObject& f);
+
+class Canvas : public QWidget {
+public:
+    explicit Canvas(Handle figure) : figure_(figure) {}
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        QWidget::resizeEvent(e);
+        if (Object* o = lookup(figure_); o && o->kind == Kind::Figure) layoutAxes(static_cast<FigureObject&>(*o));
+    }
+
+private:
+    Handle figure_;
+};
+
+class FigureWindow : public QMainWindow {
+public:
+    explicit FigureWindow(Handle figure) : figure_(figure) {
+        setCentralWidget(new Canvas(figure));
+        centralWidget()->setAutoFillBackground(true);
+    }
+
+protected:
+    void closeEvent(QCloseEvent* e) override {
+        e->accept();
+        // The window goes with its figure; deleting it here would pull it from under Qt.
+        if (isValid(figure_)) deleteObject(figure_);
+    }
+
+private:
+    Handle figure_;
+};
+
+// Room around a plot box for tick labels, axis labels and the title, in pixels.
+constexpr int kLeftRoom = 70, kBottomRoom = 46, kTopRoom = 28, kRightRoom = 18;
+
+void placeAxes(AxesObject& a, const QSize& canvas) {
+    const double w = canvas.width(), h = canvas.height();
+    const QRect box(static_cast<int>(std::lround(a.position.left * w)),
+                    static_cast<int>(std::lround((1 - a.position.bottom - a.position.height) * h)),
+                    std::max(1, static_cast<int>(std::lround(a.position.width * w))),
+                    std::max(1, static_cast<int>(std::lround(a.position.height * h))));
+    const QMargins room(std::min(kLeftRoom, box.left()), std::min(kTopRoom, box.top()),
+                        std::min(kRightRoom, static_cast<int>(w) - box.right() - 1),
+                        std::min(kBottomRoom, static_cast<int>(h) - box.bottom() - 1));
+    const QMargins clamped(std::max(0, room.left()), std::max(0, room.top()), std::max(0, room.right()), std::max(0, room.bottom()));
+    const QRect outer = box.marginsAdded(clamped);
+    if (a.plot) {
+        a.plot->setGeometry(outer);
+        a.plot->axisRect()->setAutoMargins(QCP::msNone);
+        a.plot->axisRect()->setMargins(clamped);
+    }
+    if (a.container) a.container->setGeometry(QRect(0, 0, static_cast<int>(w), static_cast<int>(h)));
+}
+
+void layoutAxes(FigureObject& f) {
+    if (!f.window) return;
+    const QSize size = f.window->centralWidget()->size();
+    for (Handle c : f.children)
+        if (Object* o = lookup(c); o && o->kind == Kind::Axes) placeAxes(static_cast<AxesObject&>(*o), size);
+}
+
+// ---- values -------------------------------------------------------------------------------
+
+std::string textOf(const Array& v, std::string_view property) {
+    if (!v.isChar() && !v.isEmpty()) throw Error("Property " + std::string(property) + " takes text.");
+    return v.isChar() ? v.text() : std::string();
+}
+
+bool onOff(const Array& v, std::string_view property) {
+    const std::string t = textOf(v, property);
+    if (t == "on") return true;
+    if (t == "off") return false;
+    throw Error("Property " + std::string(property) + " takes \"on\" or \"off\", not \"" + t + "\".");
+}
+
+Array onOffText(bool on) { return Array::string(on ? "on" : "off"); }
+
+std::vector<double> numbers(const Array& v, std::string_view property, std::size_t count = 0) {
+    if (!(v.isNumeric() || v.isLogical()) || v.isComplex())
+        throw Error("Property " + std::string(property) + " takes real numbers.");
+    if (count && v.numel() != count)
+        throw Error("Property " + std::string(property) + " takes " + std::to_string(count) + " numbers, not " +
+                    std::to_string(v.numel()) + ".");
+    std::vector<double> out(v.numel());
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = v.realAt(i);
+    return out;
+}
+
+Limits limitsOf(const Array& v, std::string_view property) {
+    const auto n = numbers(v, property, 2);
+    if (!(n[0] < n[1]) || !std::isfinite(n[0]) || !std::isfinite(n[1]))
+        throw Error("Property " + std::string(property) + " takes two increasing finite limits.");
+    return {n[0], n[1]};
+}
+
+Array limitsArray(const Limits& l) { return Array::row(std::vector<double>{l.low, l.high}); }
+Array positionArray(const Position& p) { return Array::row(std::vector<double>{p.left, p.bottom, p.width, p.height}); }
+Position positionOf(const Array& v, std::string_view property) {
+    const auto n = numbers(v, property, 4);
+    if (!(n[2] > 0) || !(n[3] > 0)) throw Error("Property " + std::string(property) + " needs a positive width and height.");
+    return {n[0], n[1], n[2], n[3]};
+}
+
+[[noreturn]] void unknownProperty(const Object& o, std::string_view property) {
+    static const char* names[] = {"root", "figure", "uimenu", "axes", "line", "surface"};
+    throw Error("There is no " + std::string(property) + " property on the " + names[static_cast<int>(o.kind)] + " class.");
+}
+
+QString qtLabel(const std::string& label) { return QString::fromStdString(label); }
+
+Array handleList(const std::vector<Handle>& hs) {
+    Array a = Array::zeros(hs.size(), hs.empty() ? 0 : 1);
+    for (std::size_t i = 0; i < hs.size(); ++i) a.setReal(i, hs[i]);
+    return a;
+}
+
+// ---- per-kind properties ------------------------------------------------------------------
+
+Array getFigure(const FigureObject& f, std::string_view p) {
+    if (p == "Name") return Array::string(f.name);
+    if (p == "Units") return Array::string(f.normalized ? "normalized" : "pixels");
+    if (p == "Position") return positionArray(f.window ? fromQt(f.window->geometry(), f.normalized) : Position{});
+    if (p == "MenuBar") return Array::string(f.standardMenuBar ? "figure" : "none");
+    if (p == "NumberTitle") return onOffText(f.numberTitle);
+    if (p == "Pointer") return Array::string(f.pointer);
+    if (p == "Visible") return onOffText(f.window && f.window->isVisible());
+    unknownProperty(f, p);
+}
+
+void setFigure(FigureObject& f, std::string_view p, const Array& v) {
+    if (p == "Name") {
+        f.name = textOf(v, p);
+        if (f.window) f.window->setWindowTitle(QString::fromStdString(f.name));
+    } else if (p == "Units") {
+        const std::string u = textOf(v, p);
+        if (u != "pixels" && u != "normalized") throw Error("Units must be \"pixels\" or \"normalized\", not \"" + u + "\".");
+        f.normalized = u == "normalized";
+    } else if (p == "Position") {
+        if (f.window) f.window->setGeometry(toQt(positionOf(v, p), f.normalized));
+    } else if (p == "MenuBar") {
+        const std::string m = textOf(v, p);
+        if (m != "none" && m != "figure") throw Error("MenuBar must be \"none\" or \"figure\".");
+        f.standardMenuBar = m == "figure";
+    } else if (p == "NumberTitle") {
+        f.numberTitle = onOff(v, p);
+    } else if (p == "Pointer") {
+        f.pointer = textOf(v, p);
+        if (f.window) f.window->setCursor(f.pointer == "watch" ? Qt::WaitCursor : Qt::ArrowCursor);
+    } else if (p == "Visible") {
+        if (!f.window) return;
+        if (onOff(v, p)) {
+            f.window->show();
+            layoutAxes(f);
+        } else {
+            f.window->hide();
+        }
+    } else {
+        unknownProperty(f, p);
+    }
+}
+
+Array getMenu(const MenuObject& m, std::string_view p) {
+    if (p == "Label" || p == "Text") return Array::string(m.label);
+    if (p == "Callback") return Array::string(m.callback);
+    if (p == "Checked") return onOffText(m.action && m.action->isChecked());
+    if (p == "Enable") return onOffText(m.action && m.action->isEnabled());
+    if (p == "Separator") return onOffText(m.separator);
+    if (p == "Visible") return onOffText(m.action && m.action->isVisible());
+    unknownProperty(m, p);
+}
+
+void setMenu(MenuObject& m, std::string_view p, const Array& v) {
+    if (p == "Label" || p == "Text") {
+        m.label = textOf(v, p);
+        if (m.action) m.action->setText(qtLabel(m.label));
+    } else if (p == "Callback") {
+        m.callback = textOf(v, p);
+    } else if (p == "Checked") {
+        const bool on = onOff(v, p);
+        if (m.action) {
+            m.action->setCheckable(on || m.action->isCheckable());
+            m.action->setChecked(on);
+        }
+    } else if (p == "Enable") {
+        if (m.action) m.action->setEnabled(onOff(v, p));
+    } else if (p == "Separator") {
+        m.separator = onOff(v, p);
+        if (m.separatorBefore) m.separatorBefore->setVisible(m.separator);
+    } else if (p == "Visible") {
+        if (m.action) m.action->setVisible(onOff(v, p));
+    } else {
+        unknownProperty(m, p);
+    }
+}
+
+QCPAxis* axisOf(AxesObject& a, char which) {
+    if (!a.plot) return nullptr;
+    return which == 'x' ? a.plot->xAxis : a.plot->yAxis;
+}
+
+void applyLimits(AxesObject& a) {
+    if (a.plot) {
+        a.plot->xAxis->setRange(a.x.low, a.x.high);
+        a.plot->yAxis->setRange(a.y.low, a.y.high);
+    }
+    if (a.plot && a.zSet)
+        for (int i = 0; i < a.plot->plottableCount(); ++i)
+            if (auto* map = qobject_cast<QCPColorMap*>(a.plot->plottable(i))) map->setDataRange(QCPRange(a.z.low, a.z.high));
+    if (a.surface) {
+        a.surface->axisX()->setRange(static_cast<float>(a.x.low), static_cast<float>(a.x.high));
+        a.surface->axisZ()->setRange(static_cast<float>(a.y.low), static_cast<float>(a.y.high));
+        if (a.zSet) a.surface->axisY()->setRange(static_cast<float>(a.z.low), static_cast<float>(a.z.high));
+    }
+}
+
+void setLogScale(QCPAxis* axis, bool log) {
+    if (log) {
+        axis->setScaleType(QCPAxis::stLogarithmic);
+        QSharedPointer<QCPAxisTickerLog> ticker(new QCPAxisTickerLog);
+        ticker->setLogBase(10);
+        ticker->setSubTickCount(8);  // 2 .. 9 between the decades
+        axis->setTicker(ticker);
+        axis->setNumberFormat("gb");
+        axis->setNumberPrecision(6);
+    } else {
+        axis->setScaleType(QCPAxis::stLinear);
+        axis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+        axis->setNumberFormat("g");
+    }
+}
+
+void applyLabels(AxesObject& a) {
+    if (a.plot) {
+        a.plot->xAxis->setLabel(QString::fromStdString(a.xLabel));
+        a.plot->yAxis->setLabel(QString::fromStdString(a.yLabel));
+        if (a.title) a.title->setText(QString::fromStdString(a.titleText));
+    }
+    if (a.surface) {
+        a.surface->axisX()->setTitle(QString::fromStdString(a.xLabel));
+        a.surface->axisZ()->setTitle(QString::fromStdString(a.yLabel));
+        a.surface->axisY()->setTitle(QString::fromStdString(a.zLabel));
+        a.surface->setTitle(QString::fromStdString(a.titleText));
+    }
+}
+
+void setGrid(QCPAxis* axis, bool on) {
+    axis->grid()->setVisible(on);
+    axis->grid()->setPen(QPen(QColor(150, 150, 150), 0, Qt::DotLine));
+}
+
+Array getAxes(AxesObject& a, std::string_view p) {
+    if (p == "Position") return positionArray(a.position);
+    if (p == "XLim") return limitsArray(a.plot ? Limits{a.plot->xAxis->range().lower, a.plot->xAxis->range().upper} : a.x);
+    if (p == "YLim") return limitsArray(a.plot ? Limits{a.plot->yAxis->range().lower, a.plot->yAxis->range().upper} : a.y);
+    if (p == "ZLim") return limitsArray(a.z);
+    if (p == "XScale" || p == "YScale") {
+        QCPAxis* axis = axisOf(a, p[0] == 'X' ? 'x' : 'y');
+        return Array::string(axis && axis->scaleType() == QCPAxis::stLogarithmic ? "log" : "linear");
+    }
+    if (p == "XGrid" || p == "YGrid") {
+        QCPAxis* axis = axisOf(a, p[0] == 'X' ? 'x' : 'y');
+        return onOffText(axis && axis->grid()->visible());
+    }
+    if (p == "Title") return Array::string(a.titleText);
+    if (p == "XLabel") return Array::string(a.xLabel);
+    if (p == "YLabel") return Array::string(a.yLabel);
+    if (p == "ZLabel") return Array::string(a.zLabel);
+    if (p == "XTick") {
+        std::vector<double> ticks;
+        if (a.plot) {
+            QVector<double> t;
+            QVector<QString> labels;
+            a.plot->xAxis->ticker()->generate(a.plot->xAxis->range(), QLocale(), 'g', 6, t, nullptr, &labels);
+            ticks.assign(t.begin(), t.end());
+        }
+        return Array::row(ticks);
+    }
+    unknownProperty(a, p);
+}
+
+void setAxes(AxesObject& a, std::string_view p, const Array& v) {
+    if (p == "Position") {
+        a.position = positionOf(v, p);
+        if (Object* f = lookup(a.parent); f && f->kind == Kind::Figure) layoutAxes(static_cast<FigureObject&>(*f));
+    } else if (p == "XLim" || p == "YLim" || p == "ZLim") {
+        const Limits l = limitsOf(v, p);
+        if (p == "XLim") a.x = l;
+        if (p == "YLim") a.y = l;
+        if (p == "ZLim") {
+            a.z = l;
+            a.zSet = true;
+        }
+        applyLimits(a);
+    } else if (p == "XScale" || p == "YScale") {
+        const std::string s = textOf(v, p);
+        if (s != "log" && s != "linear") throw Error(std::string(p) + " must be \"log\" or \"linear\".");
+        if (QCPAxis* axis = axisOf(a, p[0] == 'X' ? 'x' : 'y')) setLogScale(axis, s == "log");
+    } else if (p == "XGrid" || p == "YGrid") {
+        if (QCPAxis* axis = axisOf(a, p[0] == 'X' ? 'x' : 'y')) setGrid(axis, onOff(v, p));
+    } else if (p == "Title" || p == "XLabel" || p == "YLabel" || p == "ZLabel") {
+        std::string& target = p == "Title" ? a.titleText : p == "XLabel" ? a.xLabel : p == "YLabel" ? a.yLabel : a.zLabel;
+        target = textOf(v, p);
+        applyLabels(a);
+    } else if (p == "XTick") {
+        const auto t = numbers(v, p);
+        if (t.size() < 2 || !(t[1] > t[0])) throw Error("XTick takes at least two increasing values.");
+        if (a.plot) {
+            QSharedPointer<QCPAxisTickerFixed> ticker(new QCPAxisTickerFixed);
+            ticker->setTickStep(t[1] - t[0]);
+            ticker->setScaleStrategy(QCPAxisTickerFixed::ssNone);
+            a.plot->xAxis->setTicker(ticker);
+        }
+    } else {
+        unknownProperty(a, p);
+    }
+    if (a.plot) a.plot->replot(QCustomPlot::rpQueuedReplot);
+}
+
+QColor colorOf(const LineOptions& o) {
+    return QColor::fromRgbF(static_cast<float>(o.red), static_cast<float>(o.green), static_cast<float>(o.blue));
+}
+
+void styleLine(LineObject& l) {
+    QPen pen(colorOf(l.options));
+    pen.setWidthF(0);  // a cosmetic one-pixel line: fastest for a million points
+    const bool noLine = l.options.lineStyle == "none";
+    if (l.options.lineStyle == ":") pen.setStyle(Qt::DotLine);
+    if (l.options.lineStyle == "--") pen.setStyle(Qt::DashLine);
+    QCPScatterStyle scatter(QCPScatterStyle::ssNone);
+    if (l.options.marker == ".") scatter = QCPScatterStyle(QCPScatterStyle::ssDisc, colorOf(l.options), 3);
+    if (l.options.marker == "o") scatter = QCPScatterStyle(QCPScatterStyle::ssCircle, colorOf(l.options), 6);
+    if (auto* g = qobject_cast<QCPGraph*>(l.plottable.data())) {
+        g->setPen(pen);
+        g->setLineStyle(noLine ? QCPGraph::lsNone : QCPGraph::lsLine);
+        g->setScatterStyle(scatter);
+    } else if (auto* c = qobject_cast<QCPCurve*>(l.plottable.data())) {
+        c->setPen(pen);
+        c->setLineStyle(noLine ? QCPCurve::lsNone : QCPCurve::lsLine);
+        c->setScatterStyle(scatter);
+    }
+}
+
+// Beyond this many points a smooth line costs more drawing time than it shows.
+constexpr std::size_t kAntialiasedPoints = 20000;
+
+void setLineData(LineObject& l) {
+    if (l.plottable) l.plottable->setAntialiased(l.x.size() <= kAntialiasedPoints);
+    const QVector<double> x(l.x.begin(), l.x.end()), y(l.y.begin(), l.y.end());
+    if (auto* g = qobject_cast<QCPGraph*>(l.plottable.data())) {
+        const bool sorted = std::is_sorted(l.x.begin(), l.x.end());
+        g->setData(x, y, sorted);
+    } else if (auto* c = qobject_cast<QCPCurve*>(l.plottable.data())) {
+        c->setData(x, y);
+    }
+}
+
+Array getLine(const LineObject& l, std::string_view p) {
+    if (p == "XData") return Array::row(l.x);
+    if (p == "YData") return Array::row(l.y);
+    if (p == "Color") return Array::row(std::vector<double>{l.options.red, l.options.green, l.options.blue});
+    if (p == "LineStyle") return Array::string(l.options.lineStyle);
+    if (p == "Marker") return Array::string(l.options.marker);
+    unknownProperty(l, p);
+}
+
+void setLine(LineObject& l, std::string_view p, const Array& v) {
+    if (p == "XData" || p == "YData") {
+        (p == "XData" ? l.x : l.y) = numbers(v, p);
+        if (l.x.size() == l.y.size()) setLineData(l);
+    } else if (p == "Color") {
+        const auto c = numbers(v, p, 3);
+        l.options.red = c[0];
+        l.options.green = c[1];
+        l.options.blue = c[2];
+        styleLine(l);
+    } else if (p == "LineStyle") {
+        l.options.lineStyle = textOf(v, p);
+        styleLine(l);
+    } else if (p == "Marker") {
+        l.options.marker = textOf(v, p);
+        styleLine(l);
+    } else {
+        unknownProperty(l, p);
+    }
+    if (l.plottable && l.plottable->parentPlot()) l.plottable->parentPlot()->replot(QCustomPlot::rpQueuedReplot);
+}
+
+const char* typeName(Kind k) {
+    switch (k) {
+        case Kind::Root: return "root";
+        case Kind::Figure: return "figure";
+        case Kind::Menu: return "uimenu";
+        case Kind::Axes: return "axes";
+        case Kind::Line: return "line";
+        case Kind::Surface: return "surface";
+    }
+    return "";
+}
+
+// Removes an object and its descendants from the table; the Qt side goes with the figure
+// window or is deleted here for objects inside a figure that stays.
+void forget(Handle h) {
+    Object* o = lookup(h);
+    if (!o) return;
+    for (Handle c : std::vector<Handle>(o->children)) forget(c);
+    if (auto* m = dynamic_cast<MenuObject*>(o)) {
+        delete m->separatorBefore.data();
+        if (m->menu && m->action && m->action->menu() == m->menu) delete m->menu.data();
+        delete m->action.data();
+    }
+    if (auto* l = dynamic_cast<LineObject*>(o); l && l->plottable && l->plottable->parentPlot())
+        l->plottable->parentPlot()->removePlottable(l->plottable.data());
+    if (auto* a = dynamic_cast<AxesObject*>(o)) {
+        delete a->plot.data();
+        delete a->container.data();
+    }
+    if (auto* f = dynamic_cast<FigureObject*>(o); f && f->window) {
+        f->window->hide();
+        f->window->deleteLater();
+    }
+    Registry& r = registry();
+    if (Object* p = lookup(o->parent)) std::erase(p->children, h);
+    if (r.currentFigure == h) r.currentFigure = 0;
+    r.objects.erase(h);
+}
+
+}  // namespace
+
+// ---- application --------------------------------------------------------------------------
+
+void ensureApplication() {
+    if (QApplication::instance()) return;
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!platform || !*platform) && (!display || !*display) && (!wayland || !*wayland)) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "brevia";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives as long as the process, as the host's own does
+}
+
+bool offscreen() {
+    ensureApplication();
+    return QGuiApplication::platformName() == QLatin1String("offscreen") || QGuiApplication::platformName() == QLatin1String("minimal");
+}
+
+bool threeDimensionalViewsAvailable() {
+    static const bool available = [] {
+        if (offscreen()) return false;  // no OpenGL there, and the 3-D view would abort
+        QOffscreenSurface surface;
+        surface.create();
+        QOpenGLContext context;
+        return context.create() && context.makeCurrent(&surface);
+    }();
+    return available;
+}
+
+// ---- creation -----------------------------------------------------------------------------
+
+Handle figure(const FigureOptions& options) {
+    ensureApplication();
+    auto owned = std::make_unique<FigureObject>();
+    FigureObject& f = add(std::move(owned), Kind::Figure, kRoot);
+    f.name = options.name;
+    f.normalized = options.normalized;
+    f.standardMenuBar = options.standardMenuBar;
+    f.window = new FigureWindow(f.handle);
+    f.window->setWindowTitle(QString::fromStdString(f.name));
+    f.window->setGeometry(toQt(options.position, options.normalized));
+    QPalette palette = f.window->centralWidget()->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    f.window->centralWidget()->setPalette(palette);
+    registry().currentFigure = f.handle;
+    return f.handle;
+}
+
+Handle uimenu(Handle parent, const MenuOptions& options) {
+    Object& p = object(parent);
+    if (p.kind != Kind::Figure && p.kind != Kind::Menu) throw Error("A menu belongs to a figure or to another menu.");
+    auto owned = std::make_unique<MenuObject>();
+    MenuObject& m = add(std::move(owned), Kind::Menu, parent);
+    m.label = options.label;
+    m.callback = options.callback;
+    m.tag = options.tag;
+    m.separator = options.separator;
+    const Handle self = m.handle;
+    if (p.kind == Kind::Figure) {
+        auto& f = static_cast<FigureObject&>(p);
+        m.menu = f.window->menuBar()->addMenu(qtLabel(m.label));
+        m.action = m.menu->menuAction();
+    } else {
+        auto& pm = static_cast<MenuObject&>(p);
+        if (!pm.menu) {  // an item that now holds items becomes a submenu
+            pm.menu = new QMenu(qtLabel(pm.label));
+            pm.action->setMenu(pm.menu);
+        }
+        m.separatorBefore = pm.menu->addSeparator();
+        m.separatorBefore->setVisible(m.separator);
+        m.action = pm.menu->addAction(qtLabel(m.label));
+        QObject::connect(m.action, &QAction::triggered, [self] { invokeCallback(self); });
+    }
+    m.action->setEnabled(options.enabled);
+    return self;
+}
+
+Handle axes(Handle figureHandle) { return axes(figureHandle, Position{0.13, 0.11, 0.775, 0.815}); }
+
+Handle axes(Handle figureHandle, const Position& position) {
+    auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");
+    auto owned = std::make_unique<AxesObject>();
+    AxesObject& a = add(std::move(owned), Kind::Axes, figureHandle);
+    a.position = position;
+    a.plot = new QCustomPlot(f.window->centralWidget());
+    a.plot->setNoAntialiasingOnDrag(true);
+    a.plot->setPlottingHint(QCP::phFastPolylines, true);
+    // The title is drawn in the room above the plot box, so that the box keeps its position.
+    a.title = new QCPItemText(a.plot);
+    a.title->setClipToAxisRect(false);
+    a.title->position->setType(QCPItemPosition::ptAxisRectRatio);
+    a.title->position->setCoords(0.5, 0);
+    a.title->setPositionAlignment(Qt::AlignBottom | Qt::AlignHCenter);
+    a.title->setPadding(QMargins(0, 0, 0, 4));
+    a.title->setFont(QFont(a.plot->font().family(), 10, QFont::Bold));
+    for (QCPAxis* axis : {a.plot->xAxis, a.plot->yAxis, a.plot->xAxis2, a.plot->yAxis2}) axis->grid()->setVisible(false);
+    a.plot->xAxis2->setVisible(true);
+    a.plot->yAxis2->setVisible(true);
+    a.plot->xAxis2->setTickLabels(false);
+    a.plot->yAxis2->setTickLabels(false);
+    QObject::connect(a.plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), a.plot->xAxis2,
+                     qOverload<const QCPRange&>(&QCPAxis::setRange));
+    QObject::connect(a.plot->yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), a.plot->yAxis2,
+                     qOverload<const QCPRange&>(&QCPAxis::setRange));
+    a.plot->show();
+    placeAxes(a, f.window->centralWidget()->size());
+    return a.handle;
+}
+
+Handle subplot(Handle figureHandle, int rows, int index) {
+    if (rows < 1 || index < 1 || index > rows) throw Error("subplot: the row must be 1 to the number of rows.");
+    // The default layout: the plot boxes share 0.815 of the height with gaps of 0.07 between.
+    const double top = 0.925, bottom = 0.11, gap = 0.07 * 2 / std::max(1, rows);
+    const double height = (top - bottom - gap * (rows - 1)) / rows;
+    const double b = top - index * height - (index - 1) * gap;
+    return axes(figureHandle, Position{0.13, b, 0.775, height});
+}
+
+Handle line(Handle axesHandle, std::span<const double> x, std::span<const double> y, const LineOptions& options) {
+    auto& a = as<AxesObject>(axesHandle, Kind::Axes, "an axes");
+    if (x.size() != y.size()) throw Error("Vectors must be the same lengths.");
+    if (!a.plot) throw Error("These axes hold a three-dimensional view.");
+    auto owned = std::make_unique<LineObject>();
+    LineObject& l = add(std::move(owned), Kind::Line, axesHandle);
+    l.options = options;
+    l.x.assign(x.begin(), x.end());
+    l.y.assign(y.begin(), y.end());
+    if (options.keepOrder)
+        l.plottable = new QCPCurve(a.plot->xAxis, a.plot->yAxis);
+    else
+        l.plottable = a.plot->addGraph(a.plot->xAxis, a.plot->yAxis);
+    styleLine(l);
+    setLineData(l);
+    a.plot->replot(QCustomPlot::rpQueuedReplot);
+    return l.handle;
+}
+
+Handle waterfall(Handle axesHandle, std::span<const double> x, std::span<const double> y, std::span<const double> z) {
+    auto& a = as<AxesObject>(axesHandle, Kind::Axes, "an axes");
+    if (z.size() != x.size() * y.size()) throw Error("waterfall: Z must have one value per X and Y pair.");
+    if (x.size() < 2 || y.size() < 1) throw Error("waterfall: at least two frequencies and one slice are needed.");
+    auto owned = std::make_unique<SurfaceObject>();
+    SurfaceObject& s = add(std::move(owned), Kind::Surface, axesHandle);
+    auto& f = as<FigureObject>(a.parent, Kind::Figure, "a figure");
+    if (threeDimensionalViewsAvailable()) {
+        auto* graph = new Q3DSurface();
+        graph->activeTheme()->setType(Q3DTheme::ThemeQt);
+        graph->setAxisX(new QValue3DAxis);
+        graph->setAxisY(new QValue3DAxis);
+        graph->setAxisZ(new QValue3DAxis);
+        graph->scene()->activeCamera()->setCameraPreset(Q3DCamera::CameraPresetIsometricLeft);
+        auto* proxy = new QSurfaceDataProxy;
+        auto* rows = new QSurfaceDataArray;
+        rows->reserve(static_cast<qsizetype>(y.size()));
+        for (std::size_t j = 0; j < y.size(); ++j) {
+            auto* row = new QSurfaceDataRow(static_cast<qsizetype>(x.size()));
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                const double level = z[j * x.size() + i];
+                (*row)[static_cast<qsizetype>(i)].setPosition(
+                    QVector3D(static_cast<float>(x[i]), static_cast<float>(std::isfinite(level) ? level : -1e9), static_cast<float>(y[j])));
+            }
+            rows->append(row);
+        }
+        proxy->resetArray(rows);
+        auto* series = new QSurface3DSeries(proxy);
+        series->setDrawMode(QSurface3DSeries::DrawSurface);
+        series->setFlatShadingEnabled(false);
+        QLinearGradient gradient;
+        gradient.setColorAt(0.0, QColor(20, 30, 120));
+        gradient.setColorAt(0.5, QColor(30, 170, 120));
+        gradient.setColorAt(1.0, QColor(250, 220, 40));
+        series->setBaseGradient(gradient);
+        series->setColorStyle(Q3DTheme::ColorStyleRangeGradient);
+        graph->addSeries(series);
+        if (auto* input = qobject_cast<Q3DInputHandler*>(graph->activeInputHandler())) input->setRotationEnabled(false);
+        a.surface = graph;
+        a.container = QWidget::createWindowContainer(graph, f.window->centralWidget());
+        a.container->show();
+        delete a.plot.data();
+    } else {
+        // A flat view of the same levels: frequency across, time up, level as colour.
+        auto* map = new QCPColorMap(a.plot->xAxis, a.plot->yAxis);
+        map->data()->setSize(static_cast<int>(x.size()), static_cast<int>(y.size()));
+        map->data()->setRange(QCPRange(x.front(), x.back()), QCPRange(y.front(), y.back()));
+        for (std::size_t j = 0; j < y.size(); ++j)
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                const double level = z[j * x.size() + i];
+                map->data()->setCell(static_cast<int>(i), static_cast<int>(j), std::isfinite(level) ? level : -1e9);
+            }
+        map->setGradient(QCPColorGradient::gpJet);
+        map->setInterpolate(false);
+        map->rescaleDataRange(true);
+    }
+    placeAxes(a, f.window->centralWidget()->size());
+    applyLabels(a);
+    applyLimits(a);
+    return s.handle;
+}
+
+// ---- properties ---------------------------------------------------------------------------
+
+Array get(Handle h, std::string_view p) {
+    if (h == kRoot) {
+        const QRect s = screenRect();
+        if (p == "Units") return Array::string("pixels");
+        if (p == "ScreenSize") return Array::row(std::vector<double>{1, 1, static_cast<double>(s.width()), static_cast<double>(s.height())});
+        if (p == "CurrentFigure") return registry().currentFigure ? Array::scalar(registry().currentFigure) : Array();
+        if (p == "Children") {
+            std::vector<Handle> figures;
+            for (const auto& [handle, o] : registry().objects)
+                if (o->kind == Kind::Figure) figures.push_back(handle);
+            return handleList(figures);
+        }
+        throw Error("There is no " + std::string(p) + " property on the root class.");
+    }
+    Object& o = object(h);
+    if (p == "Type") return Array::string(typeName(o.kind));
+    if (p == "Tag") return Array::string(o.tag);
+    if (p == "Parent") return Array::scalar(o.parent);
+    if (p == "Children") return handleList(o.children);
+    if (p == "UserData") return o.userData;
+    switch (o.kind) {
+        case Kind::Figure: return getFigure(static_cast<FigureObject&>(o), p);
+        case Kind::Menu: return getMenu(static_cast<MenuObject&>(o), p);
+        case Kind::Axes: return getAxes(static_cast<AxesObject&>(o), p);
+        case Kind::Line: return getLine(static_cast<LineObject&>(o), p);
+        default: unknownProperty(o, p);
+    }
+}
+
+void set(Handle h, std::string_view p, const Array& v) {
+    Object& o = object(h);
+    if (p == "Tag") {
+        o.tag = textOf(v, p);
+        return;
+    }
+    if (p == "UserData") {
+        o.userData = v;
+        return;
+    }
+    switch (o.kind) {
+        case Kind::Figure: setFigure(static_cast<FigureObject&>(o), p, v); break;
+        case Kind::Menu: setMenu(static_cast<MenuObject&>(o), p, v); break;
+        case Kind::Axes: setAxes(static_cast<AxesObject&>(o), p, v); break;
+        case Kind::Line: setLine(static_cast<LineObject&>(o), p, v); break;
+        default: unknownProperty(o, p);
+    }
+}
+
+void set(Handle h, std::string_view p, std::string_view text) { set(h, p, Array::string(text)); }
+void set(Handle h, std::string_view p, std::initializer_list<double> values) {
+    set(h, p, Array::row(std::vector<double>(values)));
+}
+
+// ---- the object tree ----------------------------------------------------------------------
+
+bool isValid(Handle h) { return h == kRoot || lookup(h) != nullptr; }
+Kind kindOf(Handle h) { return h == kRoot ? Kind::Root : object(h).kind; }
+Handle parentOf(Handle h) { return object(h).parent; }
+std::vector<Handle> childrenOf(Handle h) { return object(h).children; }
+
+Handle figureOf(Handle h) {
+    while (h != kRoot) {
+        const Object& o = object(h);
+        if (o.kind == Kind::Figure) return h;
+        h = o.parent;
+    }
+    return kRoot;
+}
+
+Handle findByTag(Handle root, std::string_view tag) {
+    const Object& o = object(root);
+    if (o.tag == tag) return root;
+    for (Handle c : o.children)
+        if (const Handle found = findByTag(c, tag)) return found;
+    return 0;
+}
+
+void deleteObject(Handle h) {
+    if (!lookup(h)) invalidHandle(h);
+    forget(h);
+}
+
+void closeAllFigures() {
+    std::vector<Handle> figures;
+    for (const auto& [handle, o] : registry().objects)
+        if (o->kind == Kind::Figure) figures.push_back(handle);
+    for (Handle f : figures) forget(f);
+}
+
+Handle gcf() { return registry().currentFigure; }
+void setCurrentFigure(Handle f) { registry().currentFigure = as<FigureObject>(f, Kind::Figure, "a figure").handle; }
+Handle gcbo() { return registry().callbackObject; }
+
+// ---- callbacks ----------------------------------------------------------------------------
+
+namespace {
+
+Array argumentValue(const CallbackArgument& a, Handle source) {
+    if (const auto* text = std::get_if<std::string>(&a)) return Array::string(*text);
+    if (const auto* number = std::get_if<double>(&a)) return Array::scalar(*number);
+    const Handle figure = figureOf(source);
+    switch (std::get<CallbackValue>(a)) {
+        case CallbackValue::Empty: return Array();
+        case CallbackValue::Gcbo: return Array::scalar(source);
+        case CallbackValue::Gcbf:
+        case CallbackValue::Gcf: return Array::scalar(figure);
+        case CallbackValue::GuidataOfGcbo:
+        case CallbackValue::GuidataOfGcbf: return figure ? object(figure).userData : Array();
+    }
+    return Array();
+}
+
+// The host's own commands that callbacks name.
+bool runBuiltin(const ParsedCallback& call, Handle source) {
+    const Handle figure = figureOf(source);
+    if (call.function == "close") {
+        Handle target = figure;
+        if (!call.arguments.empty()) {
+            const Array v = argumentValue(call.arguments[0], source);
+            target = v.isScalar() ? v.realAt(0) : 0;
+        }
+        if (target && isValid(target)) deleteObject(target);
+        return true;
+    }
+    if (call.function == "zoom") {
+        if (figure && (call.words.empty() || call.words[0] == "out")) zoomOut(figure);
+        return true;
+    }
+    if (call.function == "print") {
+        // Printing goes through the figure's PNG export on this platform: offer nothing silently.
+        warning("Printing is not available here; export the figure as a PNG file instead.");
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void invokeCallback(Handle h) {
+    const Object* o = lookup(h);
+    if (!o) return;
+    std::string text;
+    if (o->kind == Kind::Menu) text = static_cast<const MenuObject*>(o)->callback;
+    if (text.empty()) return;
+    Registry& r = registry();
+    const Handle previous = r.callbackObject;
+    r.callbackObject = h;
+    if (const Handle f = figureOf(h)) r.currentFigure = f;
+    try {
+        const ParsedCallback call = parseCallback(text);
+        if (!runBuiltin(call, h)) {
+            std::vector<Array> args;
+            for (const auto& a : call.arguments) args.push_back(argumentValue(a, h));
+            for (const auto& w : call.words) args.push_back(Array::string(w));
+            callFunction(call.function, 0, args);
+        }
+    } catch (const std::exception& e) {
+        warning(e.what());
+    }
+    r.callbackObject = previous;
+}
+
+// ---- modes --------------------------------------------------------------------------------
+
+void setMode(Handle figureHandle, Mode m, bool on) {
+    auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");
+    if (on)
+        f.mode = m;
+    else if (f.mode == m)
+        f.mode = Mode::None;
+    for (Handle c : f.children) {
+        Object* o = lookup(c);
+        if (!o || o->kind != Kind::Axes) continue;
+        auto& a = static_cast<AxesObject&>(*o);
+        if (a.plot) {
+            const bool zoom = f.mode == Mode::Zoom;
+            a.plot->setInteraction(QCP::iRangeZoom, zoom);
+            a.plot->setInteraction(QCP::iRangeDrag, false);
+            a.plot->setSelectionRectMode(zoom ? QCP::srmZoom : QCP::srmNone);
+        }
+        if (a.surface)
+            if (auto* input = qobject_cast<Q3DInputHandler*>(a.surface->activeInputHandler())) {
+                input->setRotationEnabled(f.mode == Mode::Rotate);
+                input->setZoomEnabled(f.mode == Mode::Zoom);
+            }
+    }
+}
+
+Mode mode(Handle figureHandle) { return as<FigureObject>(figureHandle, Kind::Figure, "a figure").mode; }
+
+void zoomOut(Handle figureHandle) {
+    auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");
+    for (Handle c : f.children)
+        if (Object* o = lookup(c); o && o->kind == Kind::Axes) {
+            auto& a = static_cast<AxesObject&>(*o);
+            applyLimits(a);
+            if (a.surface) a.surface->scene()->activeCamera()->setCameraPreset(Q3DCamera::CameraPresetIsometricLeft);
+            if (a.plot) a.plot->replot();
+        }
+}
+
+// ---- export -------------------------------------------------------------------------------
+
+void savePng(Handle figureHandle, const std::string& path, int width, int height) {
+    auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");
+    if (width > 0 && height > 0) f.window->resize(width, height);
+    f.window->show();
+    layoutAxes(f);
+    QCoreApplication::processEvents();
+    for (Handle c : f.children)
+        if (Object* o = lookup(c); o && o->kind == Kind::Axes)
+            if (auto& a = static_cast<AxesObject&>(*o); a.plot) a.plot->replot(QCustomPlot::rpImmediateRefresh);
+    const QPixmap picture = f.window->centralWidget()->grab();
+    if (picture.isNull() || !picture.save(QString::fromStdString(path), "PNG"))
+        throw Error("Cannot write the picture " + path + ".");
+}
+
+QWidget* windowOf(Handle h) { return as<FigureObject>(h, Kind::Figure, "a figure").window; }
+QCustomPlot* plotOf(Handle h) { return as<AxesObject>(h, Kind::Axes, "an axes").plot; }
+QWidget* view3dOf(Handle h) { return as<AxesObject>(h, Kind::Axes, "an axes").container; }
+
+}  // namespace host::gui

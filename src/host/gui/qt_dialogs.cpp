@@ -1,0 +1,88 @@
+#include "host/gui/qt_dialogs.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "host/gui/graphics.h"
+
+namespace host::gui {
+
+namespace {
+
+QString qt(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::optional<FileChoice> choice(const QString& path) {
+    if (path.isEmpty()) return std::nullopt;
+    const QFileInfo info(path);
+    return FileChoice{info.absolutePath().toStdString() + "/", info.fileName().toStdString()};
+}
+
+}  // namespace
+
+std::string QtDialogs::question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
+                                std::string_view defaultButton) {
+    ensureApplication();
+    QMessageBox box(QMessageBox::Question, qt(title), qt(text));
+    std::vector<std::pair<QAbstractButton*, std::string>> made;
+    for (const auto& b : buttons) {
+        QPushButton* button = box.addButton(qt(b), QMessageBox::ActionRole);
+        if (b == defaultButton) box.setDefaultButton(button);
+        made.emplace_back(button, b);
+    }
+    box.exec();
+    for (const auto& [button, label] : made)
+        if (box.clickedButton() == button) return label;
+    return "";  // closed without a choice
+}
+
+void QtDialogs::message(std::string_view text, std::string_view title, MessageIcon icon) {
+    ensureApplication();
+    const QMessageBox::Icon qIcon = icon == MessageIcon::Error     ? QMessageBox::Critical
+                                    : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                    : icon == MessageIcon::None    ? QMessageBox::NoIcon
+                                                                   : QMessageBox::Information;
+    QMessageBox box(qIcon, qt(title), qt(text), QMessageBox::Ok);
+    box.exec();
+}
+
+std::optional<std::vector<std::string>> QtDialogs::input(const std::vector<std::string>& prompts, std::string_view title,
+                                                         const std::vector<std::string>& defaults) {
+    ensureApplication();
+    QDialog dialog;
+    dialog.setWindowTitle(qt(title));
+    auto* layout = new QVBoxLayout(&dialog);
+    std::vector<QLineEdit*> edits;
+    for (std::size_t i = 0; i < prompts.size(); ++i) {
+        layout->addWidget(new QLabel(qt(prompts[i])));
+        auto* edit = new QLineEdit(i < defaults.size() ? qt(defaults[i]) : QString());
+        layout->addWidget(edit);
+        edits.push_back(edit);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    layout->addWidget(buttons);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    std::vector<std::string> answers;
+    for (QLineEdit* e : edits) answers.push_back(e->text().toStdString());
+    return answers;
+}
+
+std::optional<FileChoice> QtDialogs::openFile(std::string_view filter, std::string_view title) {
+    ensureApplication();
+    return choice(QFileDialog::getOpenFileName(nullptr, qt(title), QString(), qt(filter)));
+}
+
+std::optional<FileChoice> QtDialogs::saveFile(std::string_view filter, std::string_view title) {
+    ensureApplication();
+    return choice(QFileDialog::getSaveFileName(nullptr, qt(title), QString(), qt(filter)));
+}
+
+}  // namespace host::gui

@@ -1,0 +1,19 @@
+#pragma once
+// The modal boxes and file dialogs of the windows, on Qt.
+
+#include "host/dialogs.h"
+
+namespace host::gui {
+
+class QtDialogs : public DialogProvider {
+public:
+    std::string question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
+                         std::string_view defaultButton) override;
+    void message(std::string_view text, std::string_view title, MessageIcon icon) override;
+    std::optional<std::vector<std::string>> input(const std::vector<std::string>& prompts, std::string_view title,
+                                                  const std::vector<std::string>& defaults) override;
+    std::optional<FileChoice> openFile(std::string_view filter, std::string_view title) override;
+    std::optional<FileChoice> saveFile(std::string_view filter, std::string_view title) override;
+};
+
+}  // namespace host::gui
