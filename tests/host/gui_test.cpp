@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <QMainWindow>
+#include <QMenuBar>
+#include <filesystem>
+#include <fstream>
+#include <qcustomplot.h>
+
+#include "error_message.h"
+#include "host/console.h"
+#include "host/function_table.h"
+#include "host/gui/callback.h"
+#include "host/gui/graphics.h"
+
+using host::Array;
+using namespace host::gui;
+
+namespace {
+
+class Graphics : public ::testing::Test {
+protected:
+    void SetUp() override { ensureApplication(); }
+    void TearDown() override { closeAllFigures(); }
+};
+
+std::vector<double> values(const Array& a) {
+    std::vector<double> v(a.numel());
+    for (std::size_t i = 0; i < v.size(); ++i) v[i] = a.realAt(i);
+    return v;
+}
+
+}  // namespace
+
+TEST(CallbackText, TheFormsWindowsUse) {
+    const ParsedCallback c = parseCallback("rfCommonUI('menuFileNew_Callback',gcbo,[],guidata(gcbo))");
+    EXPECT_EQ(c.function, "rfCommonUI");
+    ASSERT_EQ(c.arguments.size(), 4u);
+    EXPECT_EQ(std::get<std::string>(c.arguments[0]), "menuFileNew_Callback");
+    EXPECT_EQ(std::get<CallbackValue>(c.arguments[1]), CallbackValue::Gcbo);
+    EXPECT_EQ(std::get<CallbackValue>(c.arguments[2]), CallbackValue::Empty);
+    EXPECT_EQ(std::get<CallbackValue>(c.arguments[3]), CallbackValue::GuidataOfGcbo);
+
+    EXPECT_EQ(parseCallback("SX_Zoom").function, "SX_Zoom");
+    EXPECT_TRUE(parseCallback("SX_Zoom").arguments.empty());
+    EXPECT_EQ(parseCallback("zoom out").words, std::vector<std::string>{"out"});
+    EXPECT_EQ(parseCallback("print -dsetup").words, std::vector<std::string>{"-dsetup"});
+    EXPECT_EQ(std::get<CallbackValue>(parseCallback("close(gcf)").arguments[0]), CallbackValue::Gcf);
+    const ParsedCallback quoted = parseCallback(" f ( 'it''s' , -2.5 ) ; ");
+    EXPECT_EQ(std::get<std::string>(quoted.arguments[0]), "it's");
+    EXPECT_EQ(std::get<double>(quoted.arguments[1]), -2.5);
+
+    // Nothing outside the grammar is run.
+    for (const char* bad : {"system('rm -rf /')x", "f(a+b)", "f('open", "f([1 2])", "f(1) g(2)", "delete(x", "", "x = 1",
+                            "guidata(h)"})
+        EXPECT_NE(errorMessageOf([&] { parseCallback(bad); }).find("Invalid callback text"), std::string::npos) << bad;
+}
+
+TEST_F(Graphics, FiguresHaveHandlesAndProperties) {
+    const Handle f = figure({.name = "First", .position = {100, 200, 300, 250}});
+    EXPECT_TRUE(isValid(f));
+    EXPECT_EQ(kindOf(f), Kind::Figure);
+    EXPECT_EQ(gcf(), f);
+    EXPECT_EQ(get(f, "Type").text(), "figure");
+    EXPECT_EQ(get(f, "Name").text(), "First");
+    EXPECT_EQ(values(get(f, "Position")), (std::vector<double>{100, 200, 300, 250}));  // bottom-left origin kept
+    EXPECT_EQ(get(f, "Visible").text(), "off");  // hidden until shown
+    set(f, "Visible", "on");
+    EXPECT_EQ(get(f, "Visible").text(), "on");
+    set(f, "Name", "Renamed");
+    EXPECT_EQ(windowOf(f)->windowTitle().toStdString(), "Renamed");
+
+    // Normalised units are fractions of the screen.
+    const Handle g = figure({.name = "Second", .position = {0.1, 0.1, 0.5, 0.5}, .normalized = true});
+    EXPECT_EQ(get(g, "Units").text(), "normalized");
+    const auto p = values(get(g, "Position"));
+    EXPECT_NEAR(p[0], 0.1, 0.002);
+    EXPECT_NEAR(p[2], 0.5, 0.002);
+    const auto screen = values(get(kRoot, "ScreenSize"));
+    EXPECT_NEAR(windowOf(g)->width(), 0.5 * screen[2], 1);
+
+    EXPECT_EQ(errorMessageOf([&] { get(f, "Nonsense"); }), "There is no Nonsense property on the figure class.");
+    EXPECT_EQ(errorMessageOf([&] { set(f, "Visible", "maybe"); }), "Property Visible takes \"on\" or \"off\", not \"maybe\".");
+    EXPECT_EQ(errorMessageOf([&] { set(f, "Position", {1, 2}); }), "Property Position takes 4 numbers, not 2.");
+    EXPECT_NE(errorMessageOf([&] { get(12345, "Name"); }).find("Invalid handle"), std::string::npos);
+}
+
+TEST_F(Graphics, DeletingAFigureTakesEverythingInIt) {
+    const Handle f = figure({.name = "Doomed"});
+    const Handle menu = uimenu(f, {.label = "&Tools"});
+    const Handle item = uimenu(menu, {.label = "&Zoom", .tag = "SX_Zoom"});
+    const Handle ax = axes(f);
+    const std::vector<double> x{0, 1, 2}, y{1, 0, 1};
+    const Handle l = line(ax, x, y);
+    EXPECT_EQ(findByTag(f, "SX_Zoom"), item);
+    EXPECT_EQ(figureOf(l), f);
+    EXPECT_EQ(childrenOf(f), (std::vector<Handle>{menu, ax}));
+    deleteObject(f);
+    for (Handle h : {f, menu, item, ax, l}) EXPECT_FALSE(isValid(h)) << h;
+    EXPECT_EQ(gcf(), 0);
+    EXPECT_NE(errorMessageOf([&] { deleteObject(f); }).find("Invalid handle"), std::string::npos);
+}
+
+TEST_F(Graphics, MenusRunTheirCallbackTexts) {
+    const Handle f = figure({.name = "Menus"});
+    const Handle file = uimenu(f, {.label = "&File"});
+    const Handle tools = uimenu(f, {.label = "&Tools"});
+    const Handle broken = uimenu(tools, {.label = "&Broken", .callback = "NoSuchFunction('x',gcbo)"});
+    const Handle off = uimenu(tools, {.label = "&Off", .callback = "x", .separator = true, .enabled = false});
+    const Handle close = uimenu(file, {.label = "&Close", .callback = "close(gcf)"});
+    auto* bar = static_cast<QMainWindow*>(windowOf(f))->menuBar();
+    ASSERT_EQ(bar->actions().size(), 2);
+    EXPECT_EQ(bar->actions()[0]->text().toStdString(), "&File");
+    EXPECT_EQ(get(off, "Enable").text(), "off");
+    EXPECT_EQ(get(off, "Separator").text(), "on");
+    set(off, "Checked", "on");
+    EXPECT_EQ(get(off, "Checked").text(), "on");
+
+    // An error inside a callback is printed on the console; the window stays usable.
+    host::clearLastWarning();
+    invokeCallback(broken);
+    EXPECT_NE(host::lastWarning().find("NoSuchFunction"), std::string::npos) << host::lastWarning();
+    EXPECT_TRUE(isValid(f));
+    EXPECT_EQ(gcbo(), 0);  // only set while a callback runs
+
+    invokeCallback(close);
+    EXPECT_FALSE(isValid(f));
+}
+
+TEST_F(Graphics, AxesLimitsScalesAndZoomOut) {
+    const Handle f = figure({.name = "Axes"});
+    const Handle ax = axes(f, {0.2, 0.2, 0.6, 0.6});
+    const std::vector<double> x{1, 10, 100}, y{1e-3, 1, 100};
+    const Handle l = line(ax, x, y, {.red = 1, .green = 0, .blue = 1});
+    set(ax, "XLim", {0, 120});
+    set(ax, "YLim", {1e-3, 100});
+    set(ax, "YScale", "log");
+    set(ax, "Title", "T");
+    EXPECT_EQ(values(get(ax, "XLim")), (std::vector<double>{0, 120}));
+    EXPECT_EQ(get(ax, "YScale").text(), "log");
+    EXPECT_EQ(get(ax, "Title").text(), "T");
+    EXPECT_EQ(values(get(l, "Color")), (std::vector<double>{1, 0, 1}));
+    EXPECT_EQ(values(get(l, "YData")), y);
+    EXPECT_EQ(get(l, "Type").text(), "line");
+    EXPECT_NE(errorMessageOf([&] { set(ax, "XLim", {5, 1}); }).find("two increasing finite limits"), std::string::npos);
+
+    // The user zooms in; zoom out returns to the limits the program set.
+    setMode(f, Mode::Zoom, true);
+    EXPECT_EQ(mode(f), Mode::Zoom);
+    plotOf(ax)->xAxis->setRange(10, 20);
+    EXPECT_EQ(values(get(ax, "XLim")), (std::vector<double>{10, 20}));
+    zoomOut(f);
+    EXPECT_EQ(values(get(ax, "XLim")), (std::vector<double>{0, 120}));
+    setMode(f, Mode::Rotate, true);  // one mode at a time
+    EXPECT_EQ(mode(f), Mode::Rotate);
+    setMode(f, Mode::Zoom, false);   // switching off a mode that is not on changes nothing
+    EXPECT_EQ(mode(f), Mode::Rotate);
+}
+
+TEST_F(Graphics, SavesAPicture) {
+    const Handle f = figure({.name = "Picture"});
+    const Handle ax = axes(f);
+    const std::vector<double> x{0, 1}, y{0, 1};
+    line(ax, x, y);
+    const std::string path = (std::filesystem::temp_directory_path() / ("brevia_picture_" + std::to_string(::getpid()) + ".png")).string();
+    savePng(f, path, 320, 240);
+    std::ifstream in(path, std::ios::binary);
+    char magic[8] = {};
+    in.read(magic, 8);
+    EXPECT_EQ(std::string(magic + 1, 3), "PNG");
+    const QImage image(QString::fromStdString(path));
+    EXPECT_EQ(image.width(), 320);
+    EXPECT_GT(image.height(), 200);  // the window less its (empty) menu bar
+    EXPECT_LE(image.height(), 240);
+    std::filesystem::remove(path);
+    EXPECT_NE(errorMessageOf([&] { savePng(f, "/nonexistent/dir/x.png"); }).find("Cannot write the picture"), std::string::npos);
+}
