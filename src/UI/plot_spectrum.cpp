@@ -65,7 +65,9 @@ Handle SX_PlotWaterfall(Handle parent, const std::string& label, double sampleRa
     const Handle fig = newPlotWindow("Spectrum Waterfall " + label, parent, plot::Placement::Waterfall, true);
     addPlotMenus(fig, true, true);
     const Handle ax = host::gui::axes(fig);
-    const DisplayGrid grid = mergeBins(d, 1024);
+    DisplayGrid grid = mergeBins(d, 1024);
+    // Levels below the floor of the level axis would hang below the view as needles.
+    for (double& z : grid.z) z = std::clamp(std::isfinite(z) ? z : d.mMin, d.mMin, d.mMax);
     host::gui::waterfall(ax, grid.x, d.sliceTime, grid.z);
     using host::gui::set;
     set(ax, "XLabel", frequencyLabel(d.fUnits));

@@ -417,6 +417,8 @@ void applyLabels(AxesObject& a) {
         a.surface->axisX()->setTitle(QString::fromStdString(a.xLabel));
         a.surface->axisZ()->setTitle(QString::fromStdString(a.yLabel));
         a.surface->axisY()->setTitle(QString::fromStdString(a.zLabel));
+        for (QValue3DAxis* axis : {a.surface->axisX(), a.surface->axisY(), a.surface->axisZ()}) axis->setTitleVisible(true);
+        a.surface->axisY()->setLabelFormat("%.0f");
         a.surface->setTitle(QString::fromStdString(a.titleText));
     }
 }
@@ -1018,7 +1020,17 @@ void savePng(Handle figureHandle, const std::string& path, int width, int height
     for (Handle c : f.children)
         if (Object* o = lookup(c); o && o->kind == Kind::Axes)
             if (auto& a = static_cast<AxesObject&>(*o); a.plot) a.plot->replot(QCustomPlot::rpImmediateRefresh);
-    const QPixmap picture = f.window->centralWidget()->grab();
+    QPixmap picture = f.window->centralWidget()->grab();
+    // A three-dimensional view lives in its own OpenGL window, which grabbing the widgets
+    // does not see: it renders itself into the picture at its place.
+    QPainter painter(&picture);
+    for (Handle c : f.children)
+        if (Object* o = lookup(c); o && o->kind == Kind::Axes)
+            if (auto& a = static_cast<AxesObject&>(*o); a.surface && a.container) {
+                const QImage view = a.surface->renderToImage(4, a.container->size());
+                painter.drawImage(a.container->geometry().topLeft(), view);
+            }
+    painter.end();
     if (picture.isNull() || !picture.save(QString::fromStdString(path), "PNG"))
         throw Error("Cannot write the picture " + path + ".");
 }
