@@ -4,6 +4,9 @@
 #include <QMenuBar>
 #include <filesystem>
 #include <fstream>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <qcustomplot.h>
 
 #include "error_message.h"
@@ -173,4 +176,88 @@ TEST_F(Graphics, SavesAPicture) {
     EXPECT_LE(image.height(), 240);
     std::filesystem::remove(path);
     EXPECT_NE(errorMessageOf([&] { savePng(f, "/nonexistent/dir/x.png"); }).find("Cannot write the picture"), std::string::npos);
+}
+
+namespace {
+
+class Layouts : public Graphics {
+protected:
+    void SetUp() override {
+        Graphics::SetUp();
+        setenv("BREVIA_LAYOUT_PATH", BREVIA_TEST_DATA_DIR "/layouts", 1);
+    }
+    void TearDown() override {
+        unsetenv("BREVIA_LAYOUT_PATH");
+        Graphics::TearDown();
+    }
+};
+
+}  // namespace
+
+TEST_F(Layouts, WindowsFromLayoutsWithTaggedControls) {
+    const Handle fig = openfig("TestPanel.fig");
+    EXPECT_EQ(get(fig, "Name").text(), "Test Panel");
+    EXPECT_EQ(get(fig, "Visible").text(), "off");
+    const Array h = guihandles(fig);
+    EXPECT_EQ(h.fieldNames(), (std::vector<std::string>{"TestPanel", "menuTools", "pbPlot", "txtFrequency", "pdUnits", "cbActive",
+                                                        "slGain", "txtInfo", "SX_Zoom", "SX_Rotate"}));
+    const Handle edit = h.field("txtFrequency").realAt(0), popup = h.field("pdUnits").realAt(0);
+    const Handle check = h.field("cbActive").realAt(0), slider = h.field("slGain").realAt(0);
+    EXPECT_EQ(get(edit, "Style").text(), "edit");
+    EXPECT_EQ(get(edit, "String").text(), "2.2");
+    set(edit, "String", "1.9");
+    EXPECT_EQ(static_cast<QLineEdit*>(widgetOf(edit))->text().toStdString(), "1.9");
+    EXPECT_EQ(get(popup, "Style").text(), "popupmenu");
+    EXPECT_EQ(get(popup, "Value").realAt(0), 1);
+    set(popup, "Value", Array::scalar(3));
+    EXPECT_EQ(get(popup, "String").cellAt(2).text(), "MHz");
+    set(popup, "String", "one|two");
+    EXPECT_EQ(get(popup, "String").numel(), 2u);
+    EXPECT_NE(errorMessageOf([&] { set(popup, "Value", Array::scalar(5)); }).find("from 1 to 2"), std::string::npos);
+    set(check, "Max", Array::scalar(5));
+    set(check, "Value", Array::scalar(5));
+    EXPECT_EQ(get(check, "Value").realAt(0), 5);
+    set(slider, "Min", Array::scalar(-80));
+    set(slider, "Max", Array::scalar(0));
+    set(slider, "Value", Array::scalar(-20));
+    EXPECT_NEAR(get(slider, "Value").realAt(0), -20, 0.01);
+    set(edit, "Enable", "inactive");
+    EXPECT_EQ(get(edit, "Enable").text(), "inactive");
+    EXPECT_EQ(values(get(edit, "Position")), (std::vector<double>{10, 300 - 50 - 24, 120, 24}));
+    set(edit, "TooltipString", "Sets the carrier.");
+    EXPECT_EQ(widgetOf(edit)->toolTip().toStdString(), "Sets the carrier.");
+
+    EXPECT_NE(errorMessageOf([] { openfig("NoSuchLayout.fig"); }).find("Cannot find the window layout NoSuchLayout.ui"), std::string::npos);
+    EXPECT_NE(errorMessageOf([] { openfig("../etc/passwd"); }).find("Invalid layout name"), std::string::npos);
+}
+
+TEST_F(Layouts, ControlsAndMenusRunTheirCallbacks) {
+    const Handle fig = openfig("TestPanel");
+    set(fig, "Position", {100, 100, 420, 300});
+    const Array h = guihandles(fig);
+    guidata(fig, Array::scalar(42));
+    EXPECT_EQ(guidata(h.field("txtInfo").realAt(0)).realAt(0), 42);  // any object reaches its window's data
+
+    // The button's callback passes its window and a text: a CCDF window placed from this one.
+    static_cast<QPushButton*>(widgetOf(h.field("pbPlot").realAt(0)))->click();
+    const Handle plot = gcf();
+    ASSERT_NE(plot, fig);
+    EXPECT_EQ(get(plot, "Name").text(), "CCDF From button");
+    EXPECT_EQ(values(get(plot, "Position")), (std::vector<double>{133.6, 76, 336, 240}));
+
+    // The layout's own menu actions dispatch by name, acting on their window.
+    setCurrentFigure(fig);
+    invokeCallback(h.field("SX_Zoom").realAt(0));
+    EXPECT_EQ(mode(fig), Mode::Zoom);
+    EXPECT_EQ(get(h.field("SX_Zoom").realAt(0), "Checked").text(), "on");
+}
+
+TEST_F(Layouts, WaitingEndsWithResumeOrWithTheWindow) {
+    const Handle fig = openfig("TestPanel");
+    QTimer::singleShot(0, [fig] { uiresume(fig); });
+    uiwait(fig);
+    EXPECT_TRUE(isValid(fig));
+    QTimer::singleShot(0, [fig] { deleteObject(fig); });
+    uiwait(fig);
+    EXPECT_FALSE(isValid(fig));
 }

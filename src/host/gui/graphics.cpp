@@ -30,149 +30,26 @@
 #include "host/error.h"
 #include "host/function_table.h"
 #include "host/gui/callback.h"
+#include "host/gui/objects.h"
 
 namespace host::gui {
 
+using namespace detail;
+
 namespace {
 
-// ---- objects ------------------------------------------------------------------------------
-
-struct Object {
-    virtual ~Object() = default;
-    Kind kind = Kind::Root;
-    Handle handle = 0;
-    Handle parent = 0;
-    std::vector<Handle> children;
-    std::string tag;
-    Array userData;
-};
-
-class FigureWindow;
-
-struct FigureObject : Object {
-    QPointer<FigureWindow> window;
-    std::string name;
-    bool normalized = false;
-    bool numberTitle = false;
-    bool standardMenuBar = false;
-    std::string pointer = "arrow";
-    Mode mode = Mode::None;
-};
-
-struct MenuObject : Object {
-    QPointer<QMenu> menu;      // a menu of the bar, or an item that holds items
-    QPointer<QAction> action;  // how the parent shows it
-    QPointer<QAction> separatorBefore;
-    std::string label, callback;
-    bool separator = false;
-};
-
-struct Limits {
-    double low = 0, high = 1;
-};
-
-struct AxesObject : Object {
-    Position position;  // normalised, of the plot box
-    QPointer<QCustomPlot> plot;
-    QPointer<QCPItemText> title;  // centred above the plot box
-    std::string titleText, xLabel, yLabel, zLabel;
-    Limits x, y, z;           // as last set by the program: where "zoom out" returns
-    bool zSet = false;
-    // The three-dimensional view that replaces the plot for a waterfall.
-    QPointer<QWidget> container;
-    Q3DSurface* surface = nullptr;  // owned by the container
-};
-
-struct LineObject : Object {
-    QPointer<QCPAbstractPlottable> plottable;
-    std::vector<double> x, y;
-    LineOptions options;
-};
-
-struct SurfaceObject : Object {};
-
-struct Registry {
-    std::map<Handle, std::unique_ptr<Object>> objects;
-    Handle next = 1;
-    Handle currentFigure = 0;
-    Handle callbackObject = 0;
-};
-
-Registry& registry() {
-    static Registry r;
-    return r;
+Limits limitsOf(const Array& v, std::string_view property) {
+    const auto n = numbers(v, property, 2);
+    if (!(n[0] < n[1]) || !std::isfinite(n[0]) || !std::isfinite(n[1]))
+        throw Error("Property " + std::string(property) + " takes two increasing finite limits.");
+    return {n[0], n[1]};
 }
 
-Object* lookup(Handle h) {
-    auto& objects = registry().objects;
-    const auto it = objects.find(h);
-    return it == objects.end() ? nullptr : it->second.get();
-}
+Array limitsArray(const Limits& l) { return Array::row(std::vector<double>{l.low, l.high}); }
 
-[[noreturn]] void invalidHandle(Handle h) {
-    throw Error("Invalid handle: " + std::to_string(h) + " is not a graphics object.");
-}
+QString qtLabel(const std::string& label) { return QString::fromStdString(label); }
 
-Object& object(Handle h) {
-    Object* o = lookup(h);
-    if (!o) invalidHandle(h);
-    return *o;
-}
 
-template <class T>
-T& as(Handle h, Kind kind, const char* what) {
-    Object& o = object(h);
-    if (o.kind != kind) throw Error(std::string("Handle ") + std::to_string(h) + " is not " + what + ".");
-    return static_cast<T&>(o);
-}
-
-template <class T>
-T& add(std::unique_ptr<T> o, Kind kind, Handle parent) {
-    Registry& r = registry();
-    o->kind = kind;
-    o->handle = r.next++;
-    o->parent = parent;
-    if (Object* p = lookup(parent)) p->children.push_back(o->handle);
-    T& ref = *o;
-    r.objects.emplace(ref.handle, std::move(o));
-    return ref;
-}
-
-// ---- geometry -----------------------------------------------------------------------------
-
-QRect screenRect() {
-    ensureApplication();
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry() : QRect(0, 0, 1280, 1024);
-}
-
-// Spec-style position (origin bottom left) to a Qt geometry (origin top left).
-QRect toQt(const Position& p, bool normalized) {
-    const QRect s = screenRect();
-    double left = p.left, bottom = p.bottom, width = p.width, height = p.height;
-    if (normalized) {
-        left *= s.width();
-        bottom *= s.height();
-        width *= s.width();
-        height *= s.height();
-    }
-    const int w = std::max(1, static_cast<int>(std::lround(width)));
-    const int h = std::max(1, static_cast<int>(std::lround(height)));
-    return {static_cast<int>(std::lround(left)), s.height() - static_cast<int>(std::lround(bottom)) - h, w, h};
-}
-
-Position fromQt(const QRect& g, bool normalized) {
-    const QRect s = screenRect();
-    Position p{static_cast<double>(g.x()), static_cast<double>(s.height() - g.y() - g.height()),
-               static_cast<double>(g.width()), static_cast<double>(g.height())};
-    if (normalized) {
-        p.left /= s.width();
-        p.bottom /= s.height();
-        p.width /= s.width();
-        p.height /= s.height();
-    }
-    return p;
-}
 
 void layoutAxes(FigureObject& f);
 
@@ -237,67 +114,17 @@ void layoutAxes(FigureObject& f) {
         if (Object* o = lookup(c); o && o->kind == Kind::Axes) placeAxes(static_cast<AxesObject&>(*o), size);
 }
 
-// ---- values -------------------------------------------------------------------------------
-
-std::string textOf(const Array& v, std::string_view property) {
-    if (!v.isChar() && !v.isEmpty()) throw Error("Property " + std::string(property) + " takes text.");
-    return v.isChar() ? v.text() : std::string();
-}
-
-bool onOff(const Array& v, std::string_view property) {
-    const std::string t = textOf(v, property);
-    if (t == "on") return true;
-    if (t == "off") return false;
-    throw Error("Property " + std::string(property) + " takes \"on\" or \"off\", not \"" + t + "\".");
-}
-
-Array onOffText(bool on) { return Array::string(on ? "on" : "off"); }
-
-std::vector<double> numbers(const Array& v, std::string_view property, std::size_t count = 0) {
-    if (!(v.isNumeric() || v.isLogical()) || v.isComplex())
-        throw Error("Property " + std::string(property) + " takes real numbers.");
-    if (count && v.numel() != count)
-        throw Error("Property " + std::string(property) + " takes " + std::to_string(count) + " numbers, not " +
-                    std::to_string(v.numel()) + ".");
-    std::vector<double> out(v.numel());
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = v.realAt(i);
-    return out;
-}
-
-Limits limitsOf(const Array& v, std::string_view property) {
-    const auto n = numbers(v, property, 2);
-    if (!(n[0] < n[1]) || !std::isfinite(n[0]) || !std::isfinite(n[1]))
-        throw Error("Property " + std::string(property) + " takes two increasing finite limits.");
-    return {n[0], n[1]};
-}
-
-Array limitsArray(const Limits& l) { return Array::row(std::vector<double>{l.low, l.high}); }
-Array positionArray(const Position& p) { return Array::row(std::vector<double>{p.left, p.bottom, p.width, p.height}); }
-Position positionOf(const Array& v, std::string_view property) {
-    const auto n = numbers(v, property, 4);
-    if (!(n[2] > 0) || !(n[3] > 0)) throw Error("Property " + std::string(property) + " needs a positive width and height.");
-    return {n[0], n[1], n[2], n[3]};
-}
-
-[[noreturn]] void unknownProperty(const Object& o, std::string_view property) {
-    static const char* names[] = {"root", "figure", "uimenu", "axes", "line", "surface"};
-    throw Error("There is no " + std::string(property) + " property on the " + names[static_cast<int>(o.kind)] + " class.");
-}
-
-QString qtLabel(const std::string& label) { return QString::fromStdString(label); }
-
-Array handleList(const std::vector<Handle>& hs) {
-    Array a = Array::zeros(hs.size(), hs.empty() ? 0 : 1);
-    for (std::size_t i = 0; i < hs.size(); ++i) a.setReal(i, hs[i]);
-    return a;
-}
-
 // ---- per-kind properties ------------------------------------------------------------------
 
 Array getFigure(const FigureObject& f, std::string_view p) {
     if (p == "Name") return Array::string(f.name);
     if (p == "Units") return Array::string(f.normalized ? "normalized" : "pixels");
-    if (p == "Position") return positionArray(f.window ? fromQt(f.window->geometry(), f.normalized) : Position{});
+    if (p == "Position") {
+        if (!f.window) return positionArray(Position{});
+        // Pixels are whole on the screen; a place the program gave reads back as it gave it.
+        if (f.window->geometry() == toQt(f.requested, f.normalized)) return positionArray(f.requested);
+        return positionArray(fromQt(f.window->geometry(), f.normalized));
+    }
     if (p == "MenuBar") return Array::string(f.standardMenuBar ? "figure" : "none");
     if (p == "NumberTitle") return onOffText(f.numberTitle);
     if (p == "Pointer") return Array::string(f.pointer);
@@ -313,8 +140,10 @@ void setFigure(FigureObject& f, std::string_view p, const Array& v) {
         const std::string u = textOf(v, p);
         if (u != "pixels" && u != "normalized") throw Error("Units must be \"pixels\" or \"normalized\", not \"" + u + "\".");
         f.normalized = u == "normalized";
+        if (f.window) f.requested = fromQt(f.window->geometry(), f.normalized);  // the same place in the new units
     } else if (p == "Position") {
-        if (f.window) f.window->setGeometry(toQt(positionOf(v, p), f.normalized));
+        f.requested = positionOf(v, p);
+        if (f.window) f.window->setGeometry(toQt(f.requested, f.normalized));
     } else if (p == "MenuBar") {
         const std::string m = textOf(v, p);
         if (m != "none" && m != "figure") throw Error("MenuBar must be \"none\" or \"figure\".");
@@ -565,6 +394,10 @@ void setLine(LineObject& l, std::string_view p, const Array& v) {
     if (l.plottable && l.plottable->parentPlot()) l.plottable->parentPlot()->replot(QCustomPlot::rpQueuedReplot);
 }
 
+}  // namespace
+
+namespace detail {
+
 const char* typeName(Kind k) {
     switch (k) {
         case Kind::Root: return "root";
@@ -573,6 +406,7 @@ const char* typeName(Kind k) {
         case Kind::Axes: return "axes";
         case Kind::Line: return "line";
         case Kind::Surface: return "surface";
+        case Kind::Control: return "uicontrol";
     }
     return "";
 }
@@ -594,6 +428,7 @@ void forget(Handle h) {
         delete a->plot.data();
         delete a->container.data();
     }
+    if (auto* f = dynamic_cast<FigureObject*>(o); f && f->waiting) f->waiting->quit();
     if (auto* f = dynamic_cast<FigureObject*>(o); f && f->window) {
         f->window->hide();
         f->window->deleteLater();
@@ -604,7 +439,7 @@ void forget(Handle h) {
     r.objects.erase(h);
 }
 
-}  // namespace
+}  // namespace detail
 
 // ---- application --------------------------------------------------------------------------
 
@@ -647,6 +482,7 @@ Handle figure(const FigureOptions& options) {
     f.standardMenuBar = options.standardMenuBar;
     f.window = new FigureWindow(f.handle);
     f.window->setWindowTitle(QString::fromStdString(f.name));
+    f.requested = options.position;
     f.window->setGeometry(toQt(options.position, options.normalized));
     QPalette palette = f.window->centralWidget()->palette();
     palette.setColor(QPalette::Window, Qt::white);
@@ -833,6 +669,7 @@ Array get(Handle h, std::string_view p) {
         case Kind::Menu: return getMenu(static_cast<MenuObject&>(o), p);
         case Kind::Axes: return getAxes(static_cast<AxesObject&>(o), p);
         case Kind::Line: return getLine(static_cast<LineObject&>(o), p);
+        case Kind::Control: return getControl(static_cast<ControlObject&>(o), p);
         default: unknownProperty(o, p);
     }
 }
@@ -852,6 +689,7 @@ void set(Handle h, std::string_view p, const Array& v) {
         case Kind::Menu: setMenu(static_cast<MenuObject&>(o), p, v); break;
         case Kind::Axes: setAxes(static_cast<AxesObject&>(o), p, v); break;
         case Kind::Line: setLine(static_cast<LineObject&>(o), p, v); break;
+        case Kind::Control: setControl(static_cast<ControlObject&>(o), p, v); break;
         default: unknownProperty(o, p);
     }
 }
@@ -915,7 +753,7 @@ Array argumentValue(const CallbackArgument& a, Handle source) {
         case CallbackValue::Gcbf:
         case CallbackValue::Gcf: return Array::scalar(figure);
         case CallbackValue::GuidataOfGcbo:
-        case CallbackValue::GuidataOfGcbf: return figure ? object(figure).userData : Array();
+        case CallbackValue::GuidataOfGcbf: return figure ? guidata(figure) : Array();
     }
     return Array();
 }
@@ -951,6 +789,7 @@ void invokeCallback(Handle h) {
     if (!o) return;
     std::string text;
     if (o->kind == Kind::Menu) text = static_cast<const MenuObject*>(o)->callback;
+    if (o->kind == Kind::Control) text = static_cast<const ControlObject*>(o)->callback;
     if (text.empty()) return;
     Registry& r = registry();
     const Handle previous = r.callbackObject;

@@ -23,7 +23,7 @@ namespace host::gui {
 using Handle = double;
 inline constexpr Handle kRoot = 0;  // the screen
 
-enum class Kind { Root, Figure, Menu, Axes, Line, Surface };
+enum class Kind { Root, Figure, Menu, Axes, Line, Surface, Control };
 
 // The process's Qt application, made on first need: on the offscreen platform when there is
 // no display (or QT_QPA_PLATFORM says so).
@@ -72,7 +72,9 @@ Handle line(Handle axes, std::span<const double> x, std::span<const double> y, c
 // and y: three-dimensional when the display can draw it, else a flat colour map.
 Handle waterfall(Handle axes, std::span<const double> x, std::span<const double> y, std::span<const double> z);
 
-// Named properties. Every object: Type, Tag, Parent, Children, Visible, UserData. Figures:
+// Named properties. Every object: Type, Tag, Parent, Children, Visible, UserData. Controls:
+// Style, String, Value, Min, Max, Enable, Visible, TooltipString, FontSize, Position,
+// Callback, BackgroundColor, ForegroundColor. Figures:
 // Name, Position, Units, MenuBar, NumberTitle, Pointer, Color. Menus: Label, Callback,
 // Checked, Enable, Separator. Axes: Position, XLim, YLim, ZLim, XScale, YScale, XGrid, YGrid,
 // XTick, Title, XLabel, YLabel, ZLabel. Lines: XData, YData, Color, LineStyle, Marker.
@@ -114,8 +116,30 @@ void zoomOut(Handle figure);
 // Renders a figure into a PNG file of its size (or width x height pixels when given).
 void savePng(Handle figure, const std::string& path, int width = 0, int height = 0);
 
+// ---- windows from layouts ----------------------------------------------------------------
+
+// Opens the window of layout `name` ("OneX_Fwd_GUI_b.fig" or "OneX_Fwd_GUI_b"): the Qt
+// Designer file OneX_Fwd_GUI_b.ui from $BREVIA_LAYOUT_PATH (folders separated by ':') or
+// else the layouts built into the library. Every named button, text box, label, list,
+// slider or group becomes a control and every named menu action a menu item, each tagged
+// with its objectName; a widget's or action's string property "Callback" is its callback
+// text. The window is hidden and titled by the layout's window title. Throws a host error
+// naming the layout when it cannot be found or read.
+Handle openfig(std::string_view name);
+// A record with one field per tagged object of the figure (its own tag included), each
+// holding the object's handle, in the order the objects were made.
+Array guihandles(Handle figure);
+// Data kept with the figure of `object` for its callbacks (guidata(gcbo) in callback texts).
+void guidata(Handle object, const Array& data);
+Array guidata(Handle object);
+// Handles events until uiresume(figure) or until the figure is deleted.
+void uiwait(Handle figure);
+void uiresume(Handle figure);
+
 // The window of a figure (tests and the window code use it to drive Qt directly).
 QWidget* windowOf(Handle figure);
+// The widget of a control.
+QWidget* widgetOf(Handle control);
 // The 2-D plot widget of axes, or nullptr for a three-dimensional view.
 QCustomPlot* plotOf(Handle axes);
 // The three-dimensional view of axes, or nullptr.
