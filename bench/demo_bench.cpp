@@ -65,6 +65,7 @@ BENCHMARK(BM_Corrections)->Arg(5)->Arg(30)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);  // plot windows are drawn without a display
     host::initializeLibrary();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -110,7 +110,7 @@ std::optional<std::vector<std::string>> ScriptedDialogs::input(const std::vector
     for (const auto& p : prompts) text += (text.empty() ? "" : "\n") + p;
     asked_.push_back({"input", text, std::string(title)});
     if (inputs_.empty()) return std::nullopt;
-    auto answer = std::move(inputs_.front());
+    std::optional<std::vector<std::string>> answer = inputs_.front();
     inputs_.pop_front();
     return answer;
 }
@@ -118,7 +118,7 @@ std::optional<std::vector<std::string>> ScriptedDialogs::input(const std::vector
 std::optional<FileChoice> ScriptedDialogs::nextFile(const char* kind, std::string_view filter, std::string_view title) {
     asked_.push_back({kind, std::string(filter), std::string(title)});
     if (files_.empty()) return std::nullopt;
-    auto choice = std::move(files_.front());
+    std::optional<FileChoice> choice = files_.front();
     files_.pop_front();
     return choice;
 }

@@ -354,12 +354,18 @@ constexpr std::size_t kAntialiasedPoints = 20000;
 
 void setLineData(LineObject& l) {
     if (l.plottable) l.plottable->setAntialiased(l.x.size() <= kAntialiasedPoints);
-    const QVector<double> x(l.x.begin(), l.x.end()), y(l.y.begin(), l.y.end());
+    const auto n = static_cast<qsizetype>(l.x.size());
+    // The points go straight into the plottable's own storage: a million-point line would
+    // otherwise be copied and sorted twice on the way.
     if (auto* g = qobject_cast<QCPGraph*>(l.plottable.data())) {
-        const bool sorted = std::is_sorted(l.x.begin(), l.x.end());
-        g->setData(x, y, sorted);
+        QVector<QCPGraphData> points(n);
+        for (qsizetype i = 0; i < n; ++i) points[i] = QCPGraphData(l.x[static_cast<std::size_t>(i)], l.y[static_cast<std::size_t>(i)]);
+        g->data()->set(points, std::is_sorted(l.x.begin(), l.x.end()));
     } else if (auto* c = qobject_cast<QCPCurve*>(l.plottable.data())) {
-        c->setData(x, y);
+        QVector<QCPCurveData> points(n);
+        for (qsizetype i = 0; i < n; ++i)
+            points[i] = QCPCurveData(static_cast<double>(i), l.x[static_cast<std::size_t>(i)], l.y[static_cast<std::size_t>(i)]);
+        c->data()->set(points, true);  // already in drawing order
     }
 }
 
