@@ -352,26 +352,38 @@ void styleLine(LineObject& l) {
 // Beyond this many points a smooth line costs more drawing time than it shows.
 constexpr std::size_t kAntialiasedPoints = 20000;
 
-void setLineData(LineObject& l) {
-    if (l.plottable) l.plottable->setAntialiased(l.x.size() <= kAntialiasedPoints);
-    const auto n = static_cast<qsizetype>(l.x.size());
-    // The points go straight into the plottable's own storage: a million-point line would
-    // otherwise be copied and sorted twice on the way.
+void setLineData(LineObject& l, std::span<const double> x, std::span<const double> y) {
+    if (l.plottable) l.plottable->setAntialiased(x.size() <= kAntialiasedPoints);
+    const auto n = static_cast<qsizetype>(x.size());
+    // The points go straight into the plottable's own storage, the only copy kept: a
+    // million-point line would otherwise be copied and sorted on the way.
     if (auto* g = qobject_cast<QCPGraph*>(l.plottable.data())) {
         QVector<QCPGraphData> points(n);
-        for (qsizetype i = 0; i < n; ++i) points[i] = QCPGraphData(l.x[static_cast<std::size_t>(i)], l.y[static_cast<std::size_t>(i)]);
-        g->data()->set(points, std::is_sorted(l.x.begin(), l.x.end()));
+        for (qsizetype i = 0; i < n; ++i) points[i] = QCPGraphData(x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
+        g->data()->set(points, std::is_sorted(x.begin(), x.end()));
     } else if (auto* c = qobject_cast<QCPCurve*>(l.plottable.data())) {
         QVector<QCPCurveData> points(n);
         for (qsizetype i = 0; i < n; ++i)
-            points[i] = QCPCurveData(static_cast<double>(i), l.x[static_cast<std::size_t>(i)], l.y[static_cast<std::size_t>(i)]);
+            points[i] = QCPCurveData(static_cast<double>(i), x[static_cast<std::size_t>(i)], y[static_cast<std::size_t>(i)]);
         c->data()->set(points, true);  // already in drawing order
     }
 }
 
+// The x or y values of a line, read back from the plottable's storage in drawing order.
+std::vector<double> lineData(const LineObject& l, bool wantX) {
+    std::vector<double> v;
+    auto collect = [&](const auto& container) {
+        v.reserve(static_cast<std::size_t>(container->size()));
+        for (auto it = container->constBegin(); it != container->constEnd(); ++it) v.push_back(wantX ? it->mainKey() : it->mainValue());
+    };
+    if (auto* g = qobject_cast<QCPGraph*>(l.plottable.data())) collect(g->data());
+    if (auto* c = qobject_cast<QCPCurve*>(l.plottable.data())) collect(c->data());
+    return v;
+}
+
 Array getLine(const LineObject& l, std::string_view p) {
-    if (p == "XData") return Array::row(l.x);
-    if (p == "YData") return Array::row(l.y);
+    if (p == "XData") return Array::row(lineData(l, true));
+    if (p == "YData") return Array::row(lineData(l, false));
     if (p == "Color") return Array::row(std::vector<double>{l.options.red, l.options.green, l.options.blue});
     if (p == "LineStyle") return Array::string(l.options.lineStyle);
     if (p == "Marker") return Array::string(l.options.marker);
@@ -380,8 +392,10 @@ Array getLine(const LineObject& l, std::string_view p) {
 
 void setLine(LineObject& l, std::string_view p, const Array& v) {
     if (p == "XData" || p == "YData") {
-        (p == "XData" ? l.x : l.y) = numbers(v, p);
-        if (l.x.size() == l.y.size()) setLineData(l);
+        std::vector<double> x = p == "XData" ? numbers(v, p) : lineData(l, true);
+        std::vector<double> y = p == "YData" ? numbers(v, p) : lineData(l, false);
+        if (x.size() != y.size()) throw Error("Property " + std::string(p) + " must keep as many values as the line has points.");
+        setLineData(l, x, y);
     } else if (p == "Color") {
         const auto c = numbers(v, p, 3);
         l.options.red = c[0];
@@ -574,14 +588,12 @@ Handle line(Handle axesHandle, std::span<const double> x, std::span<const double
     auto owned = std::make_unique<LineObject>();
     LineObject& l = add(std::move(owned), Kind::Line, axesHandle);
     l.options = options;
-    l.x.assign(x.begin(), x.end());
-    l.y.assign(y.begin(), y.end());
     if (options.keepOrder)
         l.plottable = new QCPCurve(a.plot->xAxis, a.plot->yAxis);
     else
         l.plottable = a.plot->addGraph(a.plot->xAxis, a.plot->yAxis);
     styleLine(l);
-    setLineData(l);
+    setLineData(l, x, y);
     a.plot->replot(QCustomPlot::rpQueuedReplot);
     return l.handle;
 }

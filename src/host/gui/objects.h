@@ -68,8 +68,7 @@ struct AxesObject : Object {
 };
 
 struct LineObject : Object {
-    QPointer<QCPAbstractPlottable> plottable;
-    std::vector<double> x, y;
+    QPointer<QCPAbstractPlottable> plottable;  // holds the points
     LineOptions options;
 };
 
