@@ -3,8 +3,13 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <fstream>
+#include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <qcustomplot.h>
@@ -14,6 +19,7 @@
 #include "host/function_table.h"
 #include "host/gui/callback.h"
 #include "host/gui/graphics.h"
+#include "host/gui/qt_dialogs.h"
 
 using host::Array;
 using namespace host::gui;
@@ -260,4 +266,54 @@ TEST_F(Layouts, WaitingEndsWithResumeOrWithTheWindow) {
     QTimer::singleShot(0, [fig] { deleteObject(fig); });
     uiwait(fig);
     EXPECT_FALSE(isValid(fig));
+}
+
+namespace {
+
+// Acts on the modal box once it is up, as the user would; a box that never comes up is given
+// up on after two seconds, and any box still open then is closed, so a test cannot hang.
+void whenModal(std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, tries, act] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->stop();
+            timer->deleteLater();
+            act(modal);
+        } else if (++*tries > 200) {
+            timer->stop();
+            timer->deleteLater();
+            ADD_FAILURE() << "no modal box came up";
+        }
+    });
+    timer->start(10);
+}
+
+void click(QWidget* modal, const QString& button) {
+    for (QAbstractButton* b : modal->findChildren<QAbstractButton*>())
+        if (b->text() == button) return b->click();
+    ADD_FAILURE() << "no button " << button.toStdString();
+    modal->close();
+}
+
+}  // namespace
+
+TEST_F(Graphics, QtBoxesGiveTheButtonChosenOrNothing) {
+    QtDialogs boxes;
+    whenModal([](QWidget* m) { click(m, "Recalc & Plot"); });
+    EXPECT_EQ(boxes.question("Settings have changed.", "Waveform Not Recalculated", {"Yes", "Recalc & Plot", "Cancel"}, "Recalc & Plot"),
+              "Recalc & Plot");
+    whenModal([](QWidget* m) { m->close(); });
+    EXPECT_EQ(boxes.question("Q", "T", {"Yes", "No"}, "Yes"), "");  // closed without a choice
+
+    whenModal([](QWidget* m) {
+        const auto edits = m->findChildren<QLineEdit*>();
+        if (edits.size() == 2) edits[1]->setText("0.5");
+        static_cast<QDialog*>(m)->accept();
+    });
+    const auto answers = boxes.input({"Enter number of symbols:", "Enter symbol delay (0-1):"}, "Eye Diagram Configuration", {"1", "0"});
+    ASSERT_TRUE(answers);
+    EXPECT_EQ(*answers, (std::vector<std::string>{"1", "0.5"}));
+    whenModal([](QWidget* m) { static_cast<QDialog*>(m)->reject(); });
+    EXPECT_FALSE(boxes.input({"A"}, "T", {"x"}));
 }

@@ -29,17 +29,31 @@ std::optional<FileChoice> choice(const QString& path) {
 std::string QtDialogs::question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
                                 std::string_view defaultButton) {
     ensureApplication();
-    QMessageBox box(QMessageBox::Question, qt(title), qt(text));
-    std::vector<std::pair<QAbstractButton*, std::string>> made;
+    // A dialog of its own rather than a message box: closing it by its frame must count as
+    // no choice, which a message box without an escape button does not allow.
+    QDialog dialog;
+    dialog.setWindowTitle(qt(title));
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* label = new QLabel(qt(text));
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto* row = new QDialogButtonBox;
+    std::string chosen;
     for (const auto& b : buttons) {
-        QPushButton* button = box.addButton(qt(b), QMessageBox::ActionRole);
-        if (b == defaultButton) box.setDefaultButton(button);
-        made.emplace_back(button, b);
+        QPushButton* button = row->addButton(qt(b), QDialogButtonBox::ActionRole);
+        button->setAutoDefault(false);
+        if (b == defaultButton) {
+            button->setDefault(true);
+            button->setFocus();
+        }
+        QObject::connect(button, &QPushButton::clicked, &dialog, [&dialog, &chosen, b] {
+            chosen = b;
+            dialog.accept();
+        });
     }
-    box.exec();
-    for (const auto& [button, label] : made)
-        if (box.clickedButton() == button) return label;
-    return "";  // closed without a choice
+    layout->addWidget(row);
+    dialog.exec();
+    return chosen;  // "" when closed without a choice
 }
 
 void QtDialogs::message(std::string_view text, std::string_view title, MessageIcon icon) {
