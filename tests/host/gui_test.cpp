@@ -75,6 +75,10 @@ TEST_F(Graphics, FiguresHaveHandlesAndProperties) {
     EXPECT_EQ(get(f, "Visible").text(), "off");  // hidden until shown
     set(f, "Visible", "on");
     EXPECT_EQ(get(f, "Visible").text(), "on");
+    set(f, "Color", {0.8, 0.8, 0.8});
+    EXPECT_NEAR(values(get(f, "Color"))[1], 0.8, 0.002);
+    EXPECT_EQ(get(kRoot, "DefaultUicontrolBackgroundColor").numel(), 3u);
+    EXPECT_GT(get(kRoot, "ScreenPixelsPerInch").realAt(0), 0);
     set(f, "Name", "Renamed");
     EXPECT_EQ(windowOf(f)->windowTitle().toStdString(), "Renamed");
 

@@ -129,6 +129,10 @@ Array getFigure(const FigureObject& f, std::string_view p) {
     if (p == "NumberTitle") return onOffText(f.numberTitle);
     if (p == "Pointer") return Array::string(f.pointer);
     if (p == "Visible") return onOffText(f.window && f.window->isVisible());
+    if (p == "Color") {
+        const QColor c = f.window ? f.window->centralWidget()->palette().color(QPalette::Window) : QColor(Qt::white);
+        return Array::row(std::vector<double>{c.redF(), c.greenF(), c.blueF()});
+    }
     unknownProperty(f, p);
 }
 
@@ -153,6 +157,15 @@ void setFigure(FigureObject& f, std::string_view p, const Array& v) {
     } else if (p == "Pointer") {
         f.pointer = textOf(v, p);
         if (f.window) f.window->setCursor(f.pointer == "watch" ? Qt::WaitCursor : Qt::ArrowCursor);
+    } else if (p == "Color") {
+        const auto c = numbers(v, p, 3);
+        for (double x : c)
+            if (!(x >= 0 && x <= 1)) throw Error("Property Color takes three values from 0 to 1.");
+        if (f.window) {
+            QPalette palette = f.window->centralWidget()->palette();
+            palette.setColor(QPalette::Window, QColor::fromRgbF(static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2])));
+            f.window->centralWidget()->setPalette(palette);
+        }
     } else if (p == "Visible") {
         if (!f.window) return;
         if (onOff(v, p)) {
@@ -668,6 +681,14 @@ Array get(Handle h, std::string_view p) {
         if (p == "Units") return Array::string("pixels");
         if (p == "ScreenSize") return Array::row(std::vector<double>{1, 1, static_cast<double>(s.width()), static_cast<double>(s.height())});
         if (p == "CurrentFigure") return registry().currentFigure ? Array::scalar(registry().currentFigure) : Array();
+        if (p == "ScreenPixelsPerInch") {
+            const QScreen* screen = QGuiApplication::primaryScreen();
+            return Array::scalar(screen ? screen->logicalDotsPerInch() : 96);
+        }
+        if (p == "DefaultUicontrolBackgroundColor") {
+            const QColor c = QApplication::palette().color(QPalette::Button);
+            return Array::row(std::vector<double>{c.redF(), c.greenF(), c.blueF()});
+        }
         if (p == "Children") {
             std::vector<Handle> figures;
             for (const auto& [handle, o] : registry().objects)

@@ -74,8 +74,9 @@ Handle waterfall(Handle axes, std::span<const double> x, std::span<const double>
 
 // Named properties. Every object: Type, Tag, Parent, Children, Visible, UserData. Controls:
 // Style, String, Value, Min, Max, Enable, Visible, TooltipString, FontSize, Position,
-// Callback, BackgroundColor, ForegroundColor. Figures:
-// Name, Position, Units, MenuBar, NumberTitle, Pointer, Color. Menus: Label, Callback,
+// Callback, BackgroundColor, ForegroundColor. The screen (kRoot): Units, ScreenSize,
+// ScreenPixelsPerInch, DefaultUicontrolBackgroundColor, CurrentFigure, Children. Figures:
+// Name, Position, Units, MenuBar, NumberTitle, Pointer, Color (background). Menus: Label, Callback,
 // Checked, Enable, Separator. Axes: Position, XLim, YLim, ZLim, XScale, YScale, XGrid, YGrid,
 // XTick, Title, XLabel, YLabel, ZLabel. Lines: XData, YData, Color, LineStyle, Marker.
 // An unknown property or a value of the wrong kind raises a host error naming both.
