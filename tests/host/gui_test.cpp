@@ -7,6 +7,7 @@
 #include <memory>
 #include <fstream>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -134,6 +135,11 @@ TEST_F(Graphics, MenusRunTheirCallbackTexts) {
     EXPECT_NE(host::lastWarning().find("NoSuchFunction"), std::string::npos) << host::lastWarning();
     EXPECT_TRUE(isValid(f));
     EXPECT_EQ(gcbo(), 0);  // only set while a callback runs
+
+    // Copy puts the figure's picture on the clipboard.
+    QApplication::clipboard()->clear();
+    invokeCallback(uimenu(tools, {.label = "&Copy", .callback = "print -dmeta"}));
+    EXPECT_FALSE(QApplication::clipboard()->pixmap().isNull());
 
     invokeCallback(close);
     EXPECT_FALSE(isValid(f));

@@ -2,7 +2,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QPageSetupDialog>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QCursor>
 #include <QMainWindow>
 #include <QMenu>
@@ -797,6 +802,32 @@ Array argumentValue(const CallbackArgument& a, Handle source) {
     return Array();
 }
 
+// The figure's picture: to the clipboard ("-dmeta"), the page set-up ("-dsetup"), or the
+// printer the user chooses.
+void printFigure(Handle figure, const std::string& option) {
+    auto& f = as<FigureObject>(figure, Kind::Figure, "a figure");
+    if (!f.window) return;
+    if (option == "-dmeta") {
+        QApplication::clipboard()->setPixmap(f.window->centralWidget()->grab());
+        return;
+    }
+    static QPrinter printer(QPrinter::HighResolution);
+    if (option == "-dsetup") {
+        QPageSetupDialog setup(&printer, f.window);
+        setup.exec();
+        return;
+    }
+    QPrintDialog choose(&printer, f.window);
+    if (choose.exec() != QDialog::Accepted) return;
+    const QPixmap picture = f.window->centralWidget()->grab();
+    QPainter painter(&printer);
+    const QRect page = painter.viewport();
+    const QSize size = picture.size().scaled(page.size(), Qt::KeepAspectRatio);
+    painter.setViewport(page.x(), page.y(), size.width(), size.height());
+    painter.setWindow(picture.rect());
+    painter.drawPixmap(0, 0, picture);
+}
+
 // The host's own commands that callbacks name.
 bool runBuiltin(const ParsedCallback& call, Handle source) {
     const Handle figure = figureOf(source);
@@ -814,8 +845,7 @@ bool runBuiltin(const ParsedCallback& call, Handle source) {
         return true;
     }
     if (call.function == "print") {
-        // Printing goes through the figure's PNG export on this platform: offer nothing silently.
-        warning("Printing is not available here; export the figure as a PNG file instead.");
+        if (figure) printFigure(figure, call.words.empty() ? std::string() : call.words[0]);
         return true;
     }
     return false;
