@@ -568,6 +568,15 @@ Handle axes(Handle figureHandle, const Position& position) {
     a.plot = new QCustomPlot(f.window->centralWidget());
     a.plot->setNoAntialiasingOnDrag(true);
     a.plot->setPlottingHint(QCP::phFastPolylines, true);
+    // The plot box keeps its place in the window, so ticks and labels must fit the room
+    // around it even in a small window: compact fonts and paddings.
+    const QString family = a.plot->font().family();
+    for (QCPAxis* axis : {a.plot->xAxis, a.plot->yAxis}) {
+        axis->setTickLabelFont(QFont(family, 8));
+        axis->setLabelFont(QFont(family, 8));
+        axis->setTickLabelPadding(3);
+        axis->setLabelPadding(2);
+    }
     // The title is drawn in the room above the plot box, so that the box keeps its position.
     a.title = new QCPItemText(a.plot);
     a.title->setClipToAxisRect(false);
@@ -575,7 +584,7 @@ Handle axes(Handle figureHandle, const Position& position) {
     a.title->position->setCoords(0.5, 0);
     a.title->setPositionAlignment(Qt::AlignBottom | Qt::AlignHCenter);
     a.title->setPadding(QMargins(0, 0, 0, 4));
-    a.title->setFont(QFont(a.plot->font().family(), 10, QFont::Bold));
+    a.title->setFont(QFont(a.plot->font().family(), 9, QFont::Bold));
     for (QCPAxis* axis : {a.plot->xAxis, a.plot->yAxis, a.plot->xAxis2, a.plot->yAxis2}) axis->grid()->setVisible(false);
     a.plot->xAxis2->setVisible(true);
     a.plot->yAxis2->setVisible(true);
