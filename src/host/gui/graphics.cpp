@@ -26,6 +26,7 @@
 #include <QtDataVisualization/QValue3DAxis>
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -481,8 +482,26 @@ void forget(Handle h) {
 
 // ---- application --------------------------------------------------------------------------
 
+namespace {
+
+QtMessageHandler qtDefaultHandler = nullptr;
+
+// Notes of the offscreen platform that say nothing to a user of the command line.
+void quietPlatformNotes(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QLatin1String("This plugin does not support")) ||
+        message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (qtDefaultHandler)
+        qtDefaultHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+}  // namespace
+
 void ensureApplication() {
     if (QApplication::instance()) return;
+    qtDefaultHandler = qInstallMessageHandler(quietPlatformNotes);
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
