@@ -618,15 +618,6 @@ Handle axes(Handle figureHandle, const Position& position) {
     return a.handle;
 }
 
-Handle subplot(Handle figureHandle, int rows, int index) {
-    if (rows < 1 || index < 1 || index > rows) throw Error("subplot: the row must be 1 to the number of rows.");
-    // The default layout: the plot boxes share 0.815 of the height with gaps of 0.07 between.
-    const double top = 0.925, bottom = 0.11, gap = 0.07 * 2 / std::max(1, rows);
-    const double height = (top - bottom - gap * (rows - 1)) / rows;
-    const double b = top - index * height - (index - 1) * gap;
-    return axes(figureHandle, Position{0.13, b, 0.775, height});
-}
-
 Handle line(Handle axesHandle, std::span<const double> x, std::span<const double> y, const LineOptions& options) {
     auto& a = as<AxesObject>(axesHandle, Kind::Axes, "an axes");
     if (x.size() != y.size()) throw Error("Vectors must be the same lengths.");

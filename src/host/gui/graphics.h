@@ -58,8 +58,6 @@ Handle uimenu(Handle parent, const MenuOptions& options);
 // Axes in a figure at the default normalised position, or at `position`.
 Handle axes(Handle figure);
 Handle axes(Handle figure, const Position& position);
-// Axes of a stacked layout: row `index` (1-based, from the top) of `rows`.
-Handle subplot(Handle figure, int rows, int index);
 
 struct LineOptions {
     double red = 0, green = 0.447, blue = 0.741;  // the default line colour
