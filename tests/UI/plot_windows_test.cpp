@@ -113,6 +113,9 @@ TEST_F(PlotWindows, IqAgainstTimeStackedOrOverlaid) {
     EXPECT_EQ(get(i, "XLabel").text(), "");
     EXPECT_NEAR(values(get(q, "XLim"))[1], 26.6667, 1e-4);
     EXPECT_NEAR(values(get(i, "YLim"))[1], 0.5, 1e-12);
+    // Every sample is kept; the screen decimates by pixel column keeping minimum and maximum.
+    EXPECT_EQ(get(childrenOf(i)[0], "XData").numel(), 65536u);
+    EXPECT_TRUE(plotOf(i)->graph(0)->adaptiveSampling());
 
     const Handle overlaid = ui::SX_PlotIQTime(0, "L", 0, true, {});
     EXPECT_EQ(get(overlaid, "Name").text(), "I(t) Q(t) No Data");  // the test circle
