@@ -242,6 +242,16 @@ TEST_F(Layouts, WindowsFromLayoutsWithTaggedControls) {
     EXPECT_EQ(values(get(edit, "Position")), (std::vector<double>{10, 300 - 50 - 24, 120, 24}));
     set(edit, "TooltipString", "Sets the carrier.");
     EXPECT_EQ(widgetOf(edit)->toolTip().toStdString(), "Sets the carrier.");
+    set(edit, "FontSize", Array::scalar(12));
+    EXPECT_EQ(widgetOf(edit)->font().pointSizeF(), 12);
+    set(edit, "Visible", "off");
+    EXPECT_EQ(get(edit, "Visible").text(), "off");
+    set(edit, "BackgroundColor", {1, 1, 1});
+    EXPECT_EQ(values(get(edit, "BackgroundColor")), (std::vector<double>{1, 1, 1}));
+    set(fig, "Pointer", "watch");
+    EXPECT_EQ(windowOf(fig)->cursor().shape(), Qt::WaitCursor);
+    EXPECT_NE(errorMessageOf([&] { set(edit, "FontSize", Array::scalar(-1)); }).find("FontSize"), std::string::npos);
+    EXPECT_EQ(errorMessageOf([&] { get(edit, "Label"); }), "There is no Label property on the uicontrol class.");
 
     EXPECT_NE(errorMessageOf([] { openfig("NoSuchLayout.fig"); }).find("Cannot find the window layout NoSuchLayout.ui"), std::string::npos);
     EXPECT_NE(errorMessageOf([] { openfig("../etc/passwd"); }).find("Invalid layout name"), std::string::npos);
