@@ -452,31 +452,54 @@ const char* typeName(Kind k) {
 
 // Removes an object and its descendants from the table; the Qt side goes with the figure
 // window or is deleted here for objects inside a figure that stays.
-void forget(Handle h) {
+namespace {
+
+// `withQt`: also remove the object's Qt side. Inside a figure that is going, its window takes
+// everything with it; and a menu item may be going from within its own triggered signal, so
+// Qt objects are always deleted later, never while they may be on the call stack.
+void forgetObject(Handle h, bool withQt) {
     Object* o = lookup(h);
     if (!o) return;
-    for (Handle c : std::vector<Handle>(o->children)) forget(c);
-    if (auto* m = dynamic_cast<MenuObject*>(o)) {
-        delete m->separatorBefore.data();
-        if (m->menu && m->action && m->action->menu() == m->menu) delete m->menu.data();
-        delete m->action.data();
+    const bool figure = o->kind == Kind::Figure;
+    for (Handle c : std::vector<Handle>(o->children)) forgetObject(c, withQt && !figure);
+    if (withQt && !figure) {
+        if (auto* m = dynamic_cast<MenuObject*>(o)) {
+            if (m->separatorBefore) m->separatorBefore->deleteLater();
+            if (m->menu && m->action && m->action->menu() == m->menu) m->menu->deleteLater();
+            if (m->action) {
+                m->action->setVisible(false);
+                m->action->deleteLater();
+            }
+        }
+        if (auto* l = dynamic_cast<LineObject*>(o); l && l->plottable && l->plottable->parentPlot())
+            l->plottable->parentPlot()->removePlottable(l->plottable.data());
+        if (auto* a = dynamic_cast<AxesObject*>(o)) {
+            if (a->plot) {
+                a->plot->hide();
+                a->plot->deleteLater();
+            }
+            if (a->container) {
+                a->container->hide();
+                a->container->deleteLater();
+            }
+        }
     }
-    if (auto* l = dynamic_cast<LineObject*>(o); l && l->plottable && l->plottable->parentPlot())
-        l->plottable->parentPlot()->removePlottable(l->plottable.data());
-    if (auto* a = dynamic_cast<AxesObject*>(o)) {
-        delete a->plot.data();
-        delete a->container.data();
-    }
-    if (auto* f = dynamic_cast<FigureObject*>(o); f && f->waiting) f->waiting->quit();
-    if (auto* f = dynamic_cast<FigureObject*>(o); f && f->window) {
-        f->window->hide();
-        f->window->deleteLater();
+    if (auto* f = dynamic_cast<FigureObject*>(o)) {
+        if (f->waiting) f->waiting->quit();
+        if (f->window) {
+            f->window->hide();
+            f->window->deleteLater();
+        }
     }
     Registry& r = registry();
     if (Object* p = lookup(o->parent)) std::erase(p->children, h);
     if (r.currentFigure == h) r.currentFigure = 0;
     r.objects.erase(h);
 }
+
+}  // namespace
+
+void forget(Handle h) { forgetObject(h, true); }
 
 }  // namespace detail
 
