@@ -637,7 +637,9 @@ EyeData eyeDiagramData(const ComplexVector& x, double n, double period, double o
 ScatterData scatterData(const ComplexVector& x, double n, double offset) {
     if (x.empty()) throw host::Error(kEmptyInput);
     if (!isWholeNumber(n) || n < 1) throw host::Error("N must be a positive integer.");
-    checkOffset(offset, n);
+    // Any whole offset: the trajectory of the trace-on window is every sample (n = 1) from
+    // the symbol instants' offset, which may well exceed 0.
+    if (!isWholeNumber(offset) || offset < 0) throw host::Error("OFFSET must be a nonnegative integer.");
 
     ScatterData d;
     if (offset >= static_cast<double>(x.size())) return d;

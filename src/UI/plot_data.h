@@ -137,7 +137,7 @@ struct ScatterData {
     RealVector i, q;  // x(offset + 1), x(offset + 1 + n), ...
 };
 // The library scatter plot's points. Throws host::Error with "Input variable X is empty.",
-// "N must be a positive integer." or "OFFSET must be a nonnegative integer less than N.".
+// "N must be a positive integer." or "OFFSET must be a nonnegative integer.".
 ScatterData scatterData(const ComplexVector& x, double n, double offset);
 
 }  // namespace ui::plot

@@ -312,7 +312,8 @@ TEST(PlotEye, ArgumentsAndErrorsInOrder) {
     EXPECT_EQ(errorMessageOf([&] { eyeDiagramData(x, 2, 1, 2); }), "OFFSET must be a nonnegative integer less than N.");
     EXPECT_EQ(errorMessageOf([&] { eyeDiagramData(x, 2, 1, 0.5); }), "OFFSET must be a nonnegative integer less than N.");
     EXPECT_EQ(errorMessageOf([&] { scatterData(x, 0, 0); }), "N must be a positive integer.");
-    EXPECT_EQ(errorMessageOf([&] { scatterData(x, 3, 3); }), "OFFSET must be a nonnegative integer less than N.");
+    EXPECT_EQ(errorMessageOf([&] { scatterData(x, 3, -1); }), "OFFSET must be a nonnegative integer.");
+    EXPECT_EQ(scatterData(x, 1, 3).i.size(), 7u);  // a trajectory from the fourth sample on
     EXPECT_EQ(errorMessageOf([&] { scatterData({}, 3, 3); }), "Input variable X is empty.");
 }
 

@@ -175,6 +175,14 @@ TEST_F(PlotWindows, EyeAndScatterWindows) {
     EXPECT_EQ(get(lines[0], "XData").numel(), 400u);  // every sample
     EXPECT_EQ(get(lines[1], "XData").numel(), 100u);  // every 4th, from the first (offset raised to 0)
     EXPECT_EQ(get(lines[1], "LineStyle").text(), "none");
+    // A delay with the trace on: the trajectory starts at the first symbol instant.
+    const Handle delayed = ui::SX_PlotScatterDiagram(0, "L", w, 4, 2, true);
+    ASSERT_NE(delayed, 0);
+    Handle dax = 0;
+    for (Handle c : childrenOf(delayed))
+        if (kindOf(c) == Kind::Axes) dax = c;
+    EXPECT_EQ(get(childrenOf(dax)[0], "XData").numel(), 398u);
+    EXPECT_EQ(get(childrenOf(dax)[1], "XData").numel(), 100u);
 }
 
 TEST_F(PlotWindows, ZoomAndRotateAreNeverCheckedTogether) {
