@@ -85,6 +85,14 @@ private:
 
 std::string responseText(const mexio::Reply& r) { return r.response.isChar() ? r.response.text() : std::string(); }
 
+// The extension names the VISA libraries of another platform when it finds none; on the
+// command line, say what to do about it.
+std::string withHint(const std::string& message) {
+    if (message.find("fail loading both visa32.dll and altvisa32.dll") == std::string::npos) return message;
+    return message + "\n  (no VISA library was found for GPIB, RS-232 or TCPIP: install one, point VESK_VISA_LIBRARY at it, "
+                     "or reach the instrument's raw SCPI socket with --connect lan:HOST:PORT)";
+}
+
 std::string title(const host::Array& settings) {
     const host::Array* t = settings.findField("Title");
     return t && t->isChar() ? t->text() : std::string();
@@ -201,7 +209,7 @@ int runDownload(const InstrumentOptions& o, std::ostream& out, std::ostream& err
         const mexio::DownloadOutcome d = mexio::downloadWaveform(waveform, host::record("markers"), setup.sigGen, config, o.play);
         reportCorrections(d, setup.sigGen, out);
         if (!d.ok()) {
-            err << "onexfwd download: " << d.failure() << "\n";
+            err << "onexfwd download: " << withHint(d.failure()) << "\n";
             return 1;
         }
         out << "downloaded \"" << title(setup.sigGen) << "\": " << waveform.numel() << " samples to "
@@ -223,7 +231,7 @@ int runPlay(const InstrumentOptions& o, std::ostream& out, std::ostream& err) {
         const host::Array config = connectionFor(o.connect);
         const mexio::Reply r = mexio::OrvexPlay(title(setup.sigGen), setup.sigGen, config);
         if (r.status != 0) {
-            err << "onexfwd play: " << mexio::kSetupFailedTitle << ": " << responseText(r) << "\n";
+            err << "onexfwd play: " << mexio::kSetupFailedTitle << ": " << withHint(responseText(r)) << "\n";
             return 1;
         }
         out << "playing \"" << title(setup.sigGen) << "\" at " << settingText(setup.sigGen, "Frequency") << " Hz, "
@@ -248,7 +256,7 @@ int runInstrumentCommand(InstrumentCommand command, const std::optional<std::str
                                : command == InstrumentCommand::Query ? mexio::hwQuery(config, text)
                                                                      : mexio::hwSend(config, text);
         if (r.status != 0) {
-            err << "onexfwd " << name << ": " << responseText(r) << "\n";
+            err << "onexfwd " << name << ": " << withHint(responseText(r)) << "\n";
             return 1;
         }
         if (command == InstrumentCommand::Query)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -248,4 +249,19 @@ TEST(Demo, DownloadsAndReportsWhatTheInstrumentHolds) {
         mexio::vesk(0, {Array::int32Scalar(999)});
         host::clearRecords();
     }
+}
+
+TEST(InstrumentCommandLine, NoVisaLibrarySaysWhatToDo) {
+    for (const char* name : {"libaltvisa32.so", "libvisa32.so", "libvisa.so.7", "libvisa.so"})
+        if (void* lib = dlopen(name, RTLD_LAZY)) {
+            dlclose(lib);
+            GTEST_SKIP() << "a VISA library is installed here: " << name;
+        }
+    setenv("VESK_VISA_LIBRARY", "/nonexistent/libvisa.so", 1);
+    std::ostringstream out, err;
+    EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, std::string("gpib:0:19"), "", out, err), 1);
+    EXPECT_NE(err.str().find("fail loading both visa32.dll and altvisa32.dll"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("--connect lan:HOST:PORT"), std::string::npos) << err.str();
+    unsetenv("VESK_VISA_LIBRARY");
+    mexio::vesk(0, {Array::int32Scalar(999)});
 }
