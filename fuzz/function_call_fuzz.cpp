@@ -10,6 +10,9 @@
 #include "brevia.h"
 #include "host/error.h"
 #include "host/function_table.h"
+#include "host/gui/graphics.h"
+
+#include <QCoreApplication>
 
 namespace {
 
@@ -55,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const bool initialized = [] {
         char scratch[] = "/tmp/brevia_fuzz_XXXXXX";
         if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) std::abort();
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);  // the plot functions open windows
         return BreviaInitialize();
     }();
     (void)initialized;
@@ -69,5 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const host::Error&) {
         // A clear refusal is the expected answer to most of these calls.
     }
+    // Windows the plots opened go, so that millions of calls do not pile them up.
+    host::gui::closeAllFigures();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }
