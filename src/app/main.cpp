@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
         ->required()
         ->check(CLI::IsMember(app::kPlotKinds));
     plot->add_option("--params", plotOptions.params, "Parameter file (MAT) to compute the frame from")->check(CLI::ExistingFile);
-    plot->add_option("--waveform", plotOptions.waveform, "MAT file with 'waveform' (and 'sampleRate'), as generate writes")
+    plot->add_option("--waveform", plotOptions.waveform, "MAT file with 'waveform' and 'sampleRate', as generate writes (without sampleRate: 6144000 samples/s)")
         ->check(CLI::ExistingFile);
     plot->add_option("--set", plotOptions.sets, "Change one parameter: NAME=VALUE; repeatable");
     plot->add_option("--seed", plotOptions.seed, "Seed of the random generator (idle-slot noise)");
