@@ -36,7 +36,7 @@ QRect screenRect() {
     return screen ? screen->geometry() : QRect(0, 0, 1280, 1024);
 }
 
-// Spec-style position (origin bottom left) to a Qt geometry (origin top left).
+// A position from the bottom left of the screen to a Qt geometry (from the top left).
 QRect toQt(const Position& p, bool normalized) {
     const QRect s = screenRect();
     double left = p.left, bottom = p.bottom, width = p.width, height = p.height;
