@@ -41,11 +41,6 @@ std::string bbFilterText(double v) {
     return "Through";
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Sends every command whatever the previous gave; the last result stands, then go-to-local.
 Reply sendAll(const host::Array& config, const std::vector<std::string>& commands) {
     Reply last;
@@ -89,7 +84,7 @@ Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, c
     if (segments == 0 || std::isnan(segments)) segments = 1;
     hwSetTimeout(config, 10000);
     const host::Array* type = config.isStruct() ? config.findField("type") : nullptr;
-    if (type && type->isChar() && lower(type->text()) == "rs232" && segments > 0) {
+    if (type && type->isChar() && host::lowerCase(type->text()) == "rs232" && segments > 0) {
         const host::Array* rs232 = config.findField("RS232");
         const host::Array* baud = rs232 && rs232->isStruct() ? rs232->findField("baudrate") : nullptr;
         const double rate = baud && baud->numel() >= 1 && !baud->isStruct() && !baud->isCell() ? baud->realAt(0) : 0;

@@ -14,12 +14,6 @@ namespace onex {
 
 namespace {
 
-std::string lowerCase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // Digits needed for `v` (at least one, so that 0 is written as a single 0).
 std::size_t digitsNeeded(std::uint64_t v) {
     std::size_t n = 1;
@@ -45,7 +39,7 @@ void writeDigits(std::uint64_t v, std::size_t n, DigitOrder order, double* out, 
 }  // namespace
 
 DigitOrder digitOrder(std::string_view flag, std::string_view function) {
-    const std::string f = lowerCase(flag);
+    const std::string f = host::lowerCase(flag);
     if (f == "right-msb") return DigitOrder::RightMsb;
     if (f == "left-msb") return DigitOrder::LeftMsb;
     throw host::Error(std::string(function) + ": the digit order must be 'right-msb' or 'left-msb', got '" +

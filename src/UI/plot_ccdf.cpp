@@ -15,16 +15,12 @@ Handle SX_PlotCCDF(Handle parent, const std::string& label, const Waveform& wave
     using host::gui::set;
     host::gui::line(ax, d.X, d.Y);
     host::gui::line(ax, d.X, d.Y1, {.red = 0.7, .green = 0.7, .blue = 0.7});
-    set(ax, "XLim", {0, d.maxX});
-    set(ax, "YLim", {d.yMin, 100});
+    dressAxes(ax, {"CCDF", "dB above Average", "Frequency of occurence (%)", 0, d.maxX, d.yMin, 100});
     set(ax, "YScale", "log");
     set(ax, "XGrid", "on");
     set(ax, "YGrid", "on");
     set(ax, "XTick", {0, 2});
     set(ax, "Tag", "SX_CCDF");
-    set(ax, "Title", "CCDF");
-    set(ax, "YLabel", "Frequency of occurence (%)");
-    set(ax, "XLabel", "dB above Average");
     set(fig, "Visible", "on");
     return fig;
 }

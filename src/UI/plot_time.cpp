@@ -67,11 +67,7 @@ Handle eyediagram(const host::ComplexVector& x, double n, double period, double 
         const Handle ax = rowAxes(fig, r.row);
         tracesWithBreaks(d, r.values, tx, ty);
         host::gui::line(ax, tx, ty, {.keepOrder = true});
-        set(ax, "XLim", {-period / 2, period / 2});
-        set(ax, "YLim", {low, high});
-        set(ax, "Title", r.title);
-        set(ax, "XLabel", "Time");
-        set(ax, "YLabel", "Amplitude");
+        dressAxes(ax, {r.title, "Time", "Amplitude", -period / 2, period / 2, low, high});
     }
     return fig;
 }
@@ -106,11 +102,7 @@ Handle scatterplot(const host::ComplexVector& x, double n, double offset, const 
         lo = std::min(lo, old.realAt(0));
         hi = std::max(hi, old.realAt(1));
     }
-    set(ax, "XLim", {lo, hi});
-    set(ax, "YLim", {lo, hi});
-    set(ax, "Title", "Scatter plot");
-    set(ax, "XLabel", "In-Phase");
-    set(ax, "YLabel", "Quadrature");
+    dressAxes(ax, {"Scatter plot", "In-Phase", "Quadrature", lo, hi, lo, hi});
     return fig;
 }
 
@@ -121,15 +113,12 @@ Handle SX_PlotIQTime(Handle parent, std::string label, double sampleRate, bool o
     addPlotMenus(fig, false, true);
     const std::string timeLabel = "Time (" + d.units.unit + ")";
     const double iMax = d.iMax > 0 ? d.iMax : 1;  // silence still gets an amplitude axis
+    const double tMax = d.tMax > 0 ? d.tMax : 1;
     if (overlay) {
         const Handle ax = plotAxes(fig);
         host::gui::line(ax, d.t, d.i);
         host::gui::line(ax, d.t, d.q, {.red = 1, .green = 0, .blue = 1});
-        set(ax, "Title", "I(t) Q(t)");
-        set(ax, "YLabel", "Amplitude (V)");
-        set(ax, "XLabel", timeLabel);
-        set(ax, "XLim", {0, d.tMax > 0 ? d.tMax : 1});
-        set(ax, "YLim", {-iMax, iMax});
+        dressAxes(ax, {"I(t) Q(t)", timeLabel, "Amplitude (V)", 0, tMax, -iMax, iMax});
         set(ax, "Tag", "SX_IQwave");
     } else {
         const Handle upper = rowAxes(fig, {kUpperRow.left * 1.2, kUpperRow.bottom, kUpperRow.width, kUpperRow.height / 1.1});
@@ -138,14 +127,8 @@ Handle SX_PlotIQTime(Handle parent, std::string label, double sampleRate, bool o
         host::gui::line(lower, d.t, d.q);
         set(upper, "Tag", "SX_Iwave");
         set(lower, "Tag", "SX_Qwave");
-        set(upper, "Title", "I(t)");
-        set(lower, "Title", "Q(t)");
-        set(lower, "XLabel", timeLabel);
-        for (Handle ax : {upper, lower}) {
-            set(ax, "YLabel", "Amplitude (V)");
-            set(ax, "XLim", {0, d.tMax > 0 ? d.tMax : 1});
-            set(ax, "YLim", {-iMax, iMax});
-        }
+        dressAxes(upper, {"I(t)", "", "Amplitude (V)", 0, tMax, -iMax, iMax});
+        dressAxes(lower, {"Q(t)", timeLabel, "Amplitude (V)", 0, tMax, -iMax, iMax});
     }
     set(fig, "Visible", "on");
     return fig;

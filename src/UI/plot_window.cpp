@@ -45,6 +45,15 @@ void addPlotMenus(Handle figure, bool rotateEnabled, bool separateZoomReset) {
     uimenu(tools, {.label = "Zoom Re&set", .callback = "zoom out", .tag = "SX_ZoomReset", .separator = separateZoomReset});
 }
 
+void dressAxes(Handle ax, const AxesLook& look) {
+    using host::gui::set;
+    set(ax, "Title", look.title);
+    set(ax, "XLabel", look.xLabel);
+    set(ax, "YLabel", look.yLabel);
+    set(ax, "XLim", {look.xMin, look.xMax});
+    set(ax, "YLim", {look.yMin, look.yMax});
+}
+
 Handle plotAxes(Handle figure) {
     return host::gui::axes(figure, toPosition(plot::adjustedAxesPosition(kDefaultAxes)));
 }

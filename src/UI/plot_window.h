@@ -28,6 +28,13 @@ Handle newPlotWindow(const std::string& name, Handle parent, plot::Placement pla
 // separator line before Zoom Reset.
 void addPlotMenus(Handle figure, bool rotateEnabled, bool separateZoomReset);
 
+// The title, axis labels and limits of a 2-D plot.
+struct AxesLook {
+    std::string title, xLabel, yLabel;
+    double xMin = 0, xMax = 1, yMin = 0, yMax = 1;
+};
+void dressAxes(Handle axes, const AxesLook& look);
+
 // Axes at the default position moved as every single-axes plot moves them.
 Handle plotAxes(Handle figure);
 

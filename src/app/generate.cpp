@@ -18,11 +18,6 @@ namespace app {
 
 namespace {
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string fieldList(const host::Array& record, const std::string& prefix) {
     std::string list;
     for (const auto& name : record.fieldNames()) list += (list.empty() ? "" : ", ") + prefix + name;
@@ -126,7 +121,7 @@ void computeFrame(const FrameSetup& setup, std::optional<std::uint64_t> seed) {
 
 int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) {
     try {
-        const std::string extension = lower(std::filesystem::path(o.out).extension().string());
+        const std::string extension = host::lowerCase(std::filesystem::path(o.out).extension().string());
         if (extension != ".mat" && extension != ".bin")
             throw host::Error("--out " + o.out + ": the file name must end in .mat (MAT file) or .bin (binary I/Q export).");
         const FrameSetup setup = prepareFrame(o.params, o.sets, {});

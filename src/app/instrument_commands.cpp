@@ -28,11 +28,6 @@ std::vector<std::string> split(std::string_view text, char separator) {
     }
 }
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // A whole decimal integer within [lo, hi], or nothing.
 std::optional<long> integerIn(const std::string& text, long lo, long hi) {
     long value = 0;
@@ -118,7 +113,7 @@ void reportCorrections(const mexio::DownloadOutcome& d, const host::Array& setti
 host::Array parseConnectSpec(std::string_view specText) {
     const std::string spec(specText);
     const std::vector<std::string> parts = split(spec, ':');
-    const std::string kind = lower(parts[0]);
+    const std::string kind = host::lowerCase(parts[0]);
     host::Array c = mexio::reStructureConfig(mexio::initialConfiguration());
     if (kind == "lan") {
         const SpecReader r{spec, "lan:HOST:PORT", "lan:127.0.0.1:5025"};
@@ -154,7 +149,7 @@ host::Array parseConnectSpec(std::string_view specText) {
         rs232.setField("baudrate", number(r.number(parts[2], "the baud rate", 1, 4000000)));
         std::string handshake = "Xon/Xoff";
         if (parts.size() == 4) {
-            const std::string h = lower(parts[3]);
+            const std::string h = host::lowerCase(parts[3]);
             if (h == "none")
                 handshake = "None";
             else if (h == "rts/cts")
@@ -181,7 +176,7 @@ host::Array connectionFor(const std::optional<std::string>& spec) {
 
 std::string describeConnection(const host::Array& config) {
     const host::Array* type = config.isStruct() ? config.findField("type") : nullptr;
-    const std::string kind = type && type->isChar() ? lower(type->text()) : "";
+    const std::string kind = type && type->isChar() ? host::lowerCase(type->text()) : "";
     if (kind == "lan") return "lan " + fieldText(config, "LAN", "address") + ":" + fieldText(config, "LAN", "port");
     if (kind == "tcpip") return "TCPIP" + fieldText(config, "TCPIP", "board") + "::" + fieldText(config, "TCPIP", "address");
     if (kind == "gpib") {

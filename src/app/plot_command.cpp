@@ -12,6 +12,7 @@
 #include "host/error.h"
 #include "host/mat_file.h"
 #include "host/records.h"
+#include "host/text.h"
 
 namespace app {
 
@@ -50,8 +51,7 @@ int runPlot(const PlotOptions& o, std::ostream& out, std::ostream& err) {
     try {
         if (std::find(kPlotKinds.begin(), kPlotKinds.end(), o.kind) == kPlotKinds.end())
             throw host::Error("unknown plot '" + o.kind + "': spectrum, waterfall, iq, iq-overlay, eye, scatter or ccdf.");
-        std::string extension = std::filesystem::path(o.out).extension().string();
-        std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+        const std::string extension = host::lowerCase(std::filesystem::path(o.out).extension().string());
         if (extension != ".png") throw host::Error("--out " + o.out + ": the picture is written as PNG; give a name ending in .png.");
         if (!o.params.empty() && !o.waveform.empty()) throw host::Error("give --params or --waveform, not both.");
 

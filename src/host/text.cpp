@@ -221,4 +221,10 @@ std::vector<double> parseNumbers(std::string_view text) {
     return values ? *values : std::vector<double>{};
 }
 
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
 }  // namespace host

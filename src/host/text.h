@@ -19,4 +19,7 @@ std::string num2str(double value);
 // an empty result, never an error or a side effect.
 std::vector<double> parseNumbers(std::string_view text);
 
+// The text with ASCII letters in lower case, for flags and names compared regardless of case.
+std::string lowerCase(std::string_view text);
+
 }  // namespace host

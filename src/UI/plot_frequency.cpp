@@ -49,11 +49,7 @@ Handle SX_PlotSpectrum(Handle parent, const std::string& label, double sampleRat
     const Handle ax = plotAxes(fig);
     using host::gui::set;
     host::gui::line(ax, d.f, d.magSignal);
-    set(ax, "XLabel", frequencyLabel(d.units));
-    set(ax, "YLabel", "LogMag (dB)");
-    set(ax, "Title", "Spectrum");
-    set(ax, "XLim", {d.fMin, d.fMax});
-    set(ax, "YLim", {d.mMin, d.mMax});
+    dressAxes(ax, {"Spectrum", frequencyLabel(d.units), "LogMag (dB)", d.fMin, d.fMax, d.mMin, d.mMax});
     set(ax, "XGrid", "on");
     set(ax, "YGrid", "on");
     set(fig, "Visible", "on");
