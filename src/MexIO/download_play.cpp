@@ -41,12 +41,42 @@ std::string bbFilterText(double v) {
     return "Through";
 }
 
-// Sends every command whatever the previous gave; the last result stands, then go-to-local.
+// The steps of an instrument sequence all run, in order, whatever each gives: an instrument
+// left half set up is worse than one set up as far as it would go. The result is the first
+// failure, with the step it happened on, so that a later success cannot hide it; without
+// one it is the last step's.
+class StepResults {
+public:
+    void add(Reply reply, const std::string& step) {
+        if (reply.status != 0 && !failed_) {
+            const std::string message = reply.response.isChar() && !reply.response.isEmpty()
+                                            ? reply.response.text()
+                                            : "the instrument gave no message";
+            first_ = {reply.status, host::Array::string(message + " (at " + step + ")")};
+            failed_ = true;
+        }
+        last_ = std::move(reply);
+    }
+    Reply result() const { return failed_ ? first_ : last_; }
+
+private:
+    bool failed_ = false;
+    Reply first_, last_;
+};
+
+// How a command is named in a message: without the blanks around it that some carry.
+std::string commandStep(const std::string& command) {
+    const std::size_t from = command.find_first_not_of(' ');
+    const std::size_t to = command.find_last_not_of(' ');
+    return from == std::string::npos ? std::string("an empty command")
+                                     : "the command \"" + command.substr(from, to - from + 1) + "\"";
+}
+
 Reply sendAll(const host::Array& config, const std::vector<std::string>& commands) {
-    Reply last;
-    for (const auto& c : commands) last = hwSend(config, c);
-    hwReturnLocal(config);
-    return last;
+    StepResults results;
+    for (const auto& c : commands) results.add(hwSend(config, c), commandStep(c));
+    results.add(hwReturnLocal(config), "the return to local control");
+    return results.result();
 }
 
 std::vector<std::string> commonHead(const std::string& fileName, const host::Array& s, const char* fn) {
@@ -82,7 +112,7 @@ host::Array initialSigGenSettings(double overSampling) {
 Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, const std::string& filename,
                         const host::Array& config, double segments) {
     if (segments == 0 || std::isnan(segments)) segments = 1;
-    hwSetTimeout(config, 10000);
+    const Reply timeout = hwSetTimeout(config, 10000);
     const host::Array* type = config.isStruct() ? config.findField("type") : nullptr;
     if (type && type->isChar() && host::lowerCase(type->text()) == "rs232" && segments > 0) {
         const host::Array* rs232 = config.findField("RS232");
@@ -99,15 +129,17 @@ Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, c
             }
         }
     }
+    StepResults results;
+    results.add(timeout, "setting the 10 s time-out");
     const Reply state = hwQuery(config, ":SOUR:RAD:ARB:STATe?");
-    hwSend(config, ":SOUR:RAD:ARB:STATe OFF");
-    const Reply download = hwDownload(config, iqData, markers, filename);
-    const Reply closing = hwSend(config, "\n");
-    if (state.response.isChar() && host::parseNumbers(state.response.text()) == std::vector<double>{1})
-        hwSend(config, ":SOUR:RAD:ARB:STATe ON");
-    hwSend(config, ":OUTPUT:MOD ON");
-    // A failed download must not read as success because the closing LF went through.
-    return download.status != 0 ? download : closing;
+    results.add(state, "the query \":SOUR:RAD:ARB:STATe?\"");
+    results.add(hwSend(config, ":SOUR:RAD:ARB:STATe OFF"), commandStep(":SOUR:RAD:ARB:STATe OFF"));
+    results.add(hwDownload(config, iqData, markers, filename), "the transfer of \"" + filename + "\"");
+    results.add(hwSend(config, "\n"), "the line feed that closes the transfer");
+    if (state.status == 0 && state.response.isChar() && host::parseNumbers(state.response.text()) == std::vector<double>{1})
+        results.add(hwSend(config, ":SOUR:RAD:ARB:STATe ON"), commandStep(":SOUR:RAD:ARB:STATe ON"));
+    results.add(hwSend(config, ":OUTPUT:MOD ON"), commandStep(":OUTPUT:MOD ON"));
+    return results.result();
 }
 
 Reply OrvexPlay(const std::string& fileName, const host::Array& s, const host::Array& config) {

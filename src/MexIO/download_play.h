@@ -16,12 +16,14 @@ host::Array initialSigGenSettings(double overSampling);
 // Sets a 10 s time-out, asks before a long RS-232 transfer ("Download cancelled" when the
 // answer is not OK), then: ARB state query, ARB off, the download, a lone LF, ARB on again
 // when it was on, modulation on. Every step runs whatever the earlier ones gave. The
-// result is the download's own failure when it failed, else that of the closing LF.
+// result is the first step that failed, named in its message ("... (at the transfer of
+// "OneX-Fwd")"), else that of the closing LF.
 Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, const std::string& filename,
                         const host::Array& config, double segments = 1);
 
-// The playback commands of each instrument platform, sent in order, then go-to-local.
-// The result is that of the last command sent.
+// The playback commands of each instrument platform, sent in order whatever each gives,
+// then go-to-local. The result is the first failure, naming its command, else that of the
+// last step.
 Reply OrvexPlay(const std::string& fileName, const host::Array& setting, const host::Array& config);
 Reply OrvexPlay_c(const std::string& fileName, const host::Array& setting, const host::Array& config);
 

@@ -104,6 +104,12 @@ int main(int argc, char** argv) {
     simulator->add_option("--store", simOptions.storeDir, "Folder to keep the waveform files written to it");
     simulator->add_option("--idle-timeout", idleSeconds, "Stop after this many seconds without a connection (0: run until stopped)")
         ->check(CLI::Range(0.0, 86400.0));
+    simulator->add_option("--memory", simOptions.maxStoredBytes, "Waveform memory in bytes (free = this less the files held)")
+        ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 40))
+        ->capture_default_str();
+    simulator->add_option("--idn", simOptions.faults.idnOverride, "Answer *IDN? with this text instead of the model's own");
+    simulator->add_option("--drop-after", simOptions.faults.dropAfterBlockBytes,
+                          "Close the connection once after this many bytes of a waveform block (a lost link)");
 
     try {
         cli.parse(argc, argv);

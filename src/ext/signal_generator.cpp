@@ -261,16 +261,16 @@ bool Corvane::download(std::size_t count, const double* i, const double* q, std:
 bool Pellar::checkMemory(const std::string& name, std::size_t neededBytes) {
     std::string reply;
     if (!session_.queryText(reply, ":mmem:cat? \"ARBI:\"", kReplyLimit)) return false;
-    // "used,free,"NAME,ARB,size",..."; without the two leading fields there is nothing to
-    // check against.
+    // "used,free" then "NAME,ARB,size" per file; an empty instrument sends the two numbers
+    // alone. Without a comma the reply holds no memory figures to check against.
     const std::size_t first = reply.find(',');
     if (first == std::string::npos) return true;
     const std::size_t second = reply.find(',', first + 1);
-    if (second == std::string::npos) return true;
-    const double free = numberAt(reply, first + 1, second);
+    const double free = numberAt(reply, first + 1, second == std::string::npos ? reply.size() : second);
     double existing = 0;
     const std::string pattern = upperCase("\"" + name + ",ARB,");
-    if (const std::size_t at = reply.find(pattern, second + 1); at != std::string::npos) {
+    if (const std::size_t at = second == std::string::npos ? std::string::npos : reply.find(pattern, second + 1);
+        at != std::string::npos) {
         const std::size_t from = at + pattern.size();
         const std::size_t to = reply.find('"', from);
         existing = numberAt(reply, from, to == std::string::npos ? reply.size() : to);
@@ -331,19 +331,43 @@ bool Pellar::download(std::size_t count, const double* i, const double* q, std::
 
 // ---------------------------------------------------------------------------------------
 
-std::unique_ptr<SignalGenerator> selectModel(HardwareIO& session) {
-    std::string reply;
-    if (!session.queryText(reply, "*IDN?", kReplyLimit)) return nullptr;
-    // "maker, model, serial, firmware": the model field starts two characters after the
-    // first comma.
-    const std::size_t comma = reply.find(',');
-    if (comma == std::string::npos || comma + 2 > reply.size()) return nullptr;
+std::string modelField(const std::string& identification) {
+    const std::size_t comma = identification.find(',');
+    if (comma == std::string::npos || comma + 2 > identification.size()) return {};
     const std::size_t start = comma + 2;
-    const std::size_t next = reply.find(',', start);
-    const std::string model = reply.substr(start, next == std::string::npos ? std::string::npos : next - start);
-    if (model.empty()) return nullptr;
-    if (model.back() == 'C') return std::make_unique<Corvane>(session);
-    if (model.back() == 'B') return std::make_unique<Pellar>(session);
+    const std::size_t next = identification.find(',', start);
+    return identification.substr(start, next == std::string::npos ? std::string::npos : next - start);
+}
+
+namespace {
+
+// An instrument's text fit for a message: control bytes shown as '?', at most 80 characters.
+std::string printable(const std::string& text) {
+    constexpr std::size_t kShown = 80;
+    std::string out;
+    for (const char c : text.substr(0, kShown))
+        out += static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F ? '?' : c;
+    return text.size() > kShown ? out + "..." : out;
+}
+
+}  // namespace
+
+std::string unsupportedModelText(const std::string& identification) {
+    const std::string model = modelField(identification);
+    const std::string found = model.empty() ? "names no model" : "names the model \"" + printable(model) + "\"";
+    return "The instrument is not a supported signal generator: its identification \"" + printable(identification) +
+           "\" " + found + "; supported are the models whose name ends in C (Corvane) or B (Pellar).";
+}
+
+std::unique_ptr<SignalGenerator> selectModel(HardwareIO& session, bool* unanswered) {
+    std::string reply;
+    const bool answered = session.queryText(reply, "*IDN?", kReplyLimit);
+    if (unanswered) *unanswered = !answered;
+    if (!answered) return nullptr;
+    const std::string model = modelField(reply);
+    if (!model.empty() && model.back() == 'C') return std::make_unique<Corvane>(session);
+    if (!model.empty() && model.back() == 'B') return std::make_unique<Pellar>(session);
+    setStatus(unsupportedModelText(reply));
     return nullptr;
 }
 

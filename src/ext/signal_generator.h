@@ -83,8 +83,16 @@ public:
                     std::vector<std::uint8_t>& iFile, std::vector<std::uint8_t>& qFile) const;
 };
 
-// The model named by the instrument's identification, or nullptr (status text unchanged
-// unless the query itself failed).
-std::unique_ptr<SignalGenerator> selectModel(HardwareIO& session);
+// The model named by the instrument's identification, or nullptr with the status text
+// saying why: the transport's message when the query failed (and `unanswered` set), else
+// what the identification names and which models are supported.
+std::unique_ptr<SignalGenerator> selectModel(HardwareIO& session, bool* unanswered = nullptr);
+
+// The model field of an identification ("maker, model, serial, firmware"): from two
+// characters after the first comma up to the next one; empty when there is none.
+std::string modelField(const std::string& identification);
+
+// Why an identification selects no model, naming what it holds and the models supported.
+std::string unsupportedModelText(const std::string& identification);
 
 }  // namespace vesk

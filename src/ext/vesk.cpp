@@ -105,6 +105,16 @@ Connection connect(const mxArray* structure) {
     return connection;
 }
 
+// The model of the connected instrument. A session whose identification query failed is
+// forgotten like that of any failed command, so that the next one opens it anew.
+std::unique_ptr<SignalGenerator> identify(const Connection& c) {
+    if (!c.session) return nullptr;
+    bool unanswered = false;
+    std::unique_ptr<SignalGenerator> generator = selectModel(*c.session, &unanswered);
+    if (unanswered) IOManager::instance().removeSession(c.session);
+    return generator;
+}
+
 const char* ping(const Call& call) {
     if (call.nrhs != 2 || !call.isStruct(1)) return kUsagePing;
     bool ok = false;
@@ -160,7 +170,7 @@ const char* download(const Call& call) {
     const mxArray* markers = call.prhs[3];
     bool ok = false;
     if (Connection c = connect(call.prhs[1]); c.session) {
-        if (std::unique_ptr<SignalGenerator> generator = selectModel(*c.session)) {
+        if (std::unique_ptr<SignalGenerator> generator = identify(c)) {
             if (!isNumericData(w)) {
                 IOManager::instance().setStatusText("The waveform has to be a numeric row vector");
             } else if (!isNumericData(markers)) {
@@ -241,7 +251,7 @@ const char* sendBinaryFile(const Call& call) {
     bool ok = false;
     {
         Connection c = connect(call.prhs[1]);
-        std::unique_ptr<SignalGenerator> generator = c.session ? selectModel(*c.session) : nullptr;
+        std::unique_ptr<SignalGenerator> generator = identify(c);
         if (generator) {
             const mxArray* data = call.prhs[3];
             const std::size_t elementSize = blockElementSize(data);
@@ -313,7 +323,7 @@ const char* upload(const Call& call) {
     OwnedArray data;
     {
         Connection c = connect(call.prhs[1]);
-        std::unique_ptr<SignalGenerator> generator = c.session ? selectModel(*c.session) : nullptr;
+        std::unique_ptr<SignalGenerator> generator = identify(c);
         if (generator) {
             const std::size_t elementSize = blockElementSize(call.prhs[3]);
             if (elementSize == 0) return kUsageUploadClass;

@@ -140,7 +140,11 @@ bool VISAImpl::visaWriteText(const std::string& text) {
 }
 
 bool VISAImpl::visaReadText(std::string& reply, int limit) {
-    if (limit <= 0) return false;
+    if (limit <= 0) {
+        // No VISA call is made, so there is no VISA status to describe the failure.
+        IOManager::instance().setStatusText("The reply limit must be at least 1 character, not " + std::to_string(limit));
+        return false;
+    }
     if (!visa.scanf) return statusCheck(VI_ERROR_INV_OBJECT);
     std::vector<char> buffer(static_cast<std::size_t>(limit), '\0');
     std::string format = "%" + std::to_string(limit - 1) + "t";
@@ -165,14 +169,22 @@ bool VISAImpl::visaReadBytes(std::uint8_t* buffer, std::size_t count, std::size_
     return statusCheck(status);
 }
 
+bool VISAImpl::bufferedWrite(const std::uint8_t* bytes, std::size_t wanted) {
+    ViUInt32 written = 0;
+    if (!statusCheck(visa.bufWrite(session_, const_cast<ViBuf>(bytes), static_cast<ViUInt32>(wanted), &written)))
+        return false;
+    if (written == wanted) return true;
+    IOManager::instance().setStatusText("The VISA library wrote only " + std::to_string(written) + " of " +
+                                        std::to_string(wanted) + " bytes");
+    return false;
+}
+
 bool VISAImpl::visaWriteBytes(const std::uint8_t* bytes, std::size_t count, long pieceSize) {
     if (!visa.bufWrite) return statusCheck(VI_ERROR_INV_OBJECT);
     // Only the last byte of the block may carry END; pieces must not end the message.
     if (!statusCheck(visa.setAttribute(session_, VI_ATTR_SEND_END_EN, VI_FALSE))) return false;
-    auto* data = const_cast<ViBuf>(bytes);
-    ViUInt32 written = 0;
     if (pieceSize < 0) {
-        const bool ok = statusCheck(visa.bufWrite(session_, data, static_cast<ViUInt32>(count), &written));
+        const bool ok = bufferedWrite(bytes, count);
         // Later text commands end with END again, as a listener that waits for it expects.
         visa.setAttribute(session_, VI_ATTR_SEND_END_EN, VI_TRUE);
         return ok;
@@ -181,11 +193,11 @@ bool VISAImpl::visaWriteBytes(const std::uint8_t* bytes, std::size_t count, long
     bool ok = true;
     std::size_t offset = 0;
     for (std::size_t n = 0; ok && n < count / piece; ++n, offset += piece) {
-        ok = statusCheck(visa.bufWrite(session_, data + offset, static_cast<ViUInt32>(piece), &written)) &&
+        ok = bufferedWrite(bytes + offset, piece) &&
              statusCheck(visa.flush(session_, VI_WRITE_BUF));
     }
     if (ok) {
-        ok = statusCheck(visa.bufWrite(session_, data + offset, static_cast<ViUInt32>(count % piece), &written)) &&
+        ok = bufferedWrite(bytes + offset, count % piece) &&
              statusCheck(visa.flush(session_, VI_WRITE_BUF));
     }
     // Restored even after a failure: the session stays usable for text commands. The first

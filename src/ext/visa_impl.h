@@ -41,6 +41,9 @@ protected:
     // A zero status passes; any other sets the status text to the library's description of
     // it and fails.
     bool statusCheck(ViStatus status);
+    // One viBufWrite. It counts only when the library took every byte it was given: a short
+    // count under a success status would leave the instrument with a cut block.
+    bool bufferedWrite(const std::uint8_t* bytes, std::size_t count);
 
     bool visaWriteText(const std::string& text);
     bool visaReadText(std::string& reply, int limit);

@@ -23,6 +23,8 @@ struct Faults {
     bool silent = false;         // read commands, never answer queries
     bool dropMidBlock = false;   // close the connection half-way through the next binary block,
                                  // received or sent (once; then the fault clears itself)
+    std::size_t dropAfterBlockBytes = 0;  // > 0: close the connection once this many bytes of
+                                          // the next longer block received have arrived (once)
     bool garbageReplies = false; // answer queries with bytes that are not the expected reply
     std::string idnOverride;     // non-empty: the *IDN? reply instead of the model's own
 };
@@ -38,8 +40,11 @@ public:
 
     void setFaults(const Faults& faults) { faults_ = faults; }
     const Faults& faults() const { return faults_; }
-    // The drop fault acts once: the connection that saw it is gone, the next one works.
-    void clearDropMidBlock() { faults_.dropMidBlock = false; }
+    // A drop fault acts once: the connection that saw it is gone, the next one works.
+    void clearDrop() {
+        faults_.dropMidBlock = false;
+        faults_.dropAfterBlockBytes = 0;
+    }
 
     Model model() const { return model_; }
     const std::map<std::string, std::vector<std::uint8_t>>& files() const { return files_; }

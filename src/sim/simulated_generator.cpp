@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -44,7 +45,9 @@ struct SimulatedGenerator::Connection {
 };
 
 SimulatedGenerator::SimulatedGenerator(Options options)
-    : options_(std::move(options)), instrument_(options_.model, options_.maxStoredBytes, options_.storeDir) {}
+    : options_(std::move(options)), instrument_(options_.model, options_.maxStoredBytes, options_.storeDir) {
+    instrument_.setFaults(options_.faults);
+}
 
 SimulatedGenerator::~SimulatedGenerator() { stop(); }
 
@@ -203,25 +206,27 @@ bool SimulatedGenerator::receive(Connection& connection) {
 // Feeds received bytes to the parser; false when the connection must be closed.
 bool SimulatedGenerator::consume(Connection& connection, std::span<const std::uint8_t> bytes) {
     const ScpiStreamParser::Sink sink = [&](ScpiMessage&& message) { deliver(connection, std::move(message)); };
-    bool dropArmed = false;
+    Faults faults;
     {
         std::lock_guard lock(mutex_);
-        dropArmed = instrument_.faults().dropMidBlock;
+        faults = instrument_.faults();
     }
-    if (!dropArmed) return connection.parser.feed(bytes, sink);
+    if (!faults.dropMidBlock && faults.dropAfterBlockBytes == 0) return connection.parser.feed(bytes, sink);
 
-    // Byte by byte up to a block header, then exactly to the block's middle, so that the
-    // drop happens inside the block however the client's writes were split.
+    // Byte by byte up to a block header, then exactly to the point of the drop, so that it
+    // happens there however the client's writes were split. A block too short for the drop
+    // passes whole.
     while (!bytes.empty()) {
         std::size_t take = 1;
         if (const auto progress = connection.parser.blockProgress()) {
-            const std::size_t half = progress->declared / 2;
-            if (progress->received >= half) {
+            const std::size_t cut = faults.dropMidBlock ? progress->declared / 2 : faults.dropAfterBlockBytes;
+            const bool drops = faults.dropMidBlock || cut < progress->declared;
+            if (drops && progress->received >= cut) {
                 std::lock_guard lock(mutex_);
-                instrument_.clearDropMidBlock();
+                instrument_.clearDrop();
                 return false;
             }
-            take = std::min(bytes.size(), half - progress->received);
+            take = std::clamp<std::size_t>((drops ? cut : progress->declared) - progress->received, 1, bytes.size());
         }
         if (!connection.parser.feed(bytes.first(take), sink)) return false;
         bytes = bytes.subspan(take);
@@ -237,7 +242,7 @@ void SimulatedGenerator::deliver(Connection& connection, ScpiMessage&& message) 
         reply = instrument_.execute(message);
         // The drop fault also cuts a block the instrument sends: half of it, then the end.
         if (instrument_.faults().dropMidBlock && reply.size() > 4 && reply.front() == '#') {
-            instrument_.clearDropMidBlock();
+            instrument_.clearDrop();
             reply.resize(reply.size() / 2);
             cut = true;
         }

@@ -66,6 +66,7 @@ struct Options {
                                                // new connection or received data
     std::size_t maxBlockBytes = 256u << 20;    // larger declared blocks are refused (connection closed)
     std::size_t maxStoredBytes = 512u << 20;   // total memory for stored files
+    Faults faults;                              // injected from the start
 };
 
 class SimulatedGenerator {

@@ -310,7 +310,9 @@ TEST_F(SignalGeneratorTest, PellarMemoryCheckCountsFreeSpaceAndTheReplacedFile) 
         {"1000,100,\"WAVE,ARB,99\"", 200, false},
         {"1000,100,\"wave,ARB,500\"", 200, false},  // the pattern is upper case
         {"nothing useful", 1u << 30, true},
-        {"1000,5", 1u << 30, true},
+        {"1000,5", 1u << 30, false},  // an empty instrument: used and free alone
+        {"0,200", 200, true},
+        {"0,199\n", 200, false},
         {"1000,abc,\"WAVE,ARB,5\"", 6, false},
     };
     for (const auto& c : cases) {
@@ -334,15 +336,24 @@ TEST_F(SignalGeneratorTest, PellarMemoryCheckCountsFreeSpaceAndTheReplacedFile) 
 TEST_F(SignalGeneratorTest, ModelComesFromTheLastLetterOfTheSecondIdentityField) {
     const struct {
         const char* idn;
-        int model;  // 0 none, 1 Corvane, 2 Pellar
-    } cases[] = {{"Maker, SG4438C, US123, 5.0", 1}, {"Maker, SG4432B, US123, 5.0", 2}, {"Maker, SG4431A, US1, 5", 0},
-                 {"Maker, SGC", 1},                  {"Maker,", 0},                    {"no comma at all", 0},
-                 {"Maker,,C", 1},                    {"Maker, c, x", 0}};
+        int model;            // 0 none, 1 Corvane, 2 Pellar
+        const char* found;    // what the message says of an unsupported one
+    } cases[] = {{"Maker, SG4438C, US123, 5.0", 1, ""},
+                 {"Maker, SG4432B, US123, 5.0", 2, ""},
+                 {"Maker, SG4431A, US1, 5", 0, "\"Maker, SG4431A, US1, 5\" names the model \"SG4431A\""},
+                 {"Maker, SGC", 1, ""},
+                 {"Maker,", 0, "\"Maker,\" names no model"},
+                 {"no comma at all", 0, "\"no comma at all\" names no model"},
+                 {"Maker,,C", 1, ""},
+                 {"Maker, c, x", 0, "names the model \"c\""},
+                 {"M, \x01\xFFX", 0, "names the model \"??X\""}};
     for (const auto& c : cases) {
         IOManager::instance().setStatusText("unchanged");
         FakeSession session;
         session.replies["*IDN?"] = c.idn;
-        const auto model = vesk::selectModel(session);
+        bool unanswered = true;
+        const auto model = vesk::selectModel(session, &unanswered);
+        EXPECT_FALSE(unanswered);
         EXPECT_EQ(model == nullptr, c.model == 0) << c.idn;
         if (c.model == 1) {
             EXPECT_NE(dynamic_cast<vesk::Corvane*>(model.get()), nullptr) << c.idn;
@@ -350,10 +361,22 @@ TEST_F(SignalGeneratorTest, ModelComesFromTheLastLetterOfTheSecondIdentityField)
         if (c.model == 2) {
             EXPECT_NE(dynamic_cast<vesk::Pellar*>(model.get()), nullptr) << c.idn;
         }
-        EXPECT_EQ(status(), "unchanged");
+        if (c.model != 0) {
+            EXPECT_EQ(status(), "unchanged");
+        } else {
+            EXPECT_NE(status().find(c.found), std::string::npos) << status();
+            EXPECT_NE(status().find("supported are the models whose name ends in C (Corvane) or B (Pellar)"), std::string::npos);
+        }
     }
+    // A long identification is cut short in the message.
+    FakeSession chatty;
+    chatty.replies["*IDN?"] = "Maker, " + std::string(500, 'Z');
+    EXPECT_EQ(vesk::selectModel(chatty), nullptr);
+    EXPECT_LT(status().size(), 400u);
     FakeSession silent;
-    EXPECT_EQ(vesk::selectModel(silent), nullptr);
+    bool unanswered = false;
+    EXPECT_EQ(vesk::selectModel(silent, &unanswered), nullptr);
+    EXPECT_TRUE(unanswered);
     EXPECT_EQ(status(), "fake: no reply");
 }
 

@@ -199,7 +199,7 @@ TEST_F(SimulatorTest, PellarWithTooLittleMemoryRefusesTheDownload) {
     options.idleTimeout = 60s;
     simulator_ = std::make_unique<sim::SimulatedGenerator>(options);
     simulator_->start();
-    // The check needs a catalogue with at least one file: an empty one ("used,free") passes.
+    // An empty instrument answers "used,free" alone; that is checked too.
     ASSERT_TRUE(downloadCommand("k", lanSession(simulator_->port()), randomWaveform(16, 1, 5), "Small"));
     const Waveform w = randomWaveform(1024, 1, 6);
     EXPECT_FALSE(downloadCommand("k", lanSession(simulator_->port()), w, "Big"));
@@ -207,14 +207,16 @@ TEST_F(SimulatorTest, PellarWithTooLittleMemoryRefusesTheDownload) {
     EXPECT_EQ(simulator_->files().count("ARBI:Big"), 0u);
 }
 
-TEST_F(SimulatorTest, ModelFieldEndingInAFailsWithoutANewMessage) {
+TEST_F(SimulatorTest, ModelFieldEndingInAFailsNamingTheModelFound) {
     startSimulator(sim::Model::Corvane);
     sim::Faults faults;
     faults.idnOverride = "Maker, SG4431A, US1, 1.0";
     simulator_->setFaults(faults);
     IOManager::instance().setStatusText("left from before");
     EXPECT_FALSE(downloadCommand("k", lanSession(simulator_->port()), randomWaveform(16, 0, 1), "x"));
-    EXPECT_EQ(IOManager::instance().statusText(), "left from before");
+    EXPECT_EQ(IOManager::instance().statusText(),
+              "The instrument is not a supported signal generator: its identification \"Maker, SG4431A, US1, 1.0\" names "
+              "the model \"SG4431A\"; supported are the models whose name ends in C (Corvane) or B (Pellar).");
 }
 
 TEST_F(SimulatorTest, UploadReadsBackWhatWasDownloaded) {
