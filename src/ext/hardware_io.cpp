@@ -85,6 +85,8 @@ bool HardwareIO::goToLocal() { return true; }
 
 bool HardwareIO::prepareRead() { return true; }
 
+bool HardwareIO::confirmWrites() { return true; }
+
 bool HardwareIO::sendCommand(const std::string& text) { return writeText(text + '\n'); }
 
 bool HardwareIO::queryText(std::string& reply, const std::string& command, int limit) {
@@ -312,25 +314,44 @@ bool LanIO::writeText(const std::string& text) {
     return writeBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
 }
 
+bool LanIO::peerHasClosed() {
+    pollfd entry{socket_, POLLRDHUP, 0};
+    if (::poll(&entry, 1, 0) <= 0) return false;
+    if ((entry.revents & POLLERR) != 0) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error == 0) error = ECONNRESET;
+        fail(std::string("could not be written to: ") + std::strerror(error));
+        return true;
+    }
+    if ((entry.revents & (POLLRDHUP | POLLHUP)) == 0) return false;
+    fail("closed the connection");
+    return true;
+}
+
 bool LanIO::writeBytes(const std::uint8_t* bytes, std::size_t count) {
     if (socket_ < 0) return fail("is not connected");
+    // The first write after the instrument has closed its end would still be taken by the
+    // local system and then lost.
+    if (peerHasClosed()) return false;
     std::size_t sent = 0;
     // Each pass either moves bytes or waits at most one time-out, which ends the loop.
     while (sent < count) {
         const ssize_t n = ::send(socket_, bytes + sent, count - sent, MSG_NOSIGNAL);
+        const int error = errno;
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (n < 0 && error == EINTR) continue;
+        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
             const Wait wait = waitFor(POLLOUT);
             if (wait == Wait::TimedOut)
                 return fail("did not take data for " + std::to_string(timeoutMs_) + " ms");
             if (wait == Wait::Failed) return fail(std::string("could not be written to: ") + std::strerror(errno));
             continue;
         }
-        return fail(std::string("could not be written to: ") + std::strerror(n < 0 ? errno : EPIPE));
+        return fail(std::string("could not be written to: ") + std::strerror(n < 0 ? error : EPIPE));
     }
     return true;
 }
@@ -347,16 +368,17 @@ bool LanIO::receiveMore() {
         const std::size_t old = pending_.size();
         pending_.resize(old + kChunk);
         const ssize_t n = ::recv(socket_, pending_.data() + old, kChunk, 0);
+        const int error = errno;
         pending_.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
         if (n > 0) return true;
-        if (!awaitInput(n)) return false;
+        if (!awaitInput(n, error)) return false;
     }
 }
 
-bool LanIO::awaitInput(ssize_t received) {
+bool LanIO::awaitInput(ssize_t received, int error) {
     if (received == 0) return fail("closed the connection");
-    if (errno == EINTR) return true;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(std::string("could not be read from: ") + std::strerror(errno));
+    if (error == EINTR) return true;
+    if (error != EAGAIN && error != EWOULDBLOCK) return fail(std::string("could not be read from: ") + std::strerror(error));
     const Wait wait = waitFor(POLLIN);
     if (wait == Wait::TimedOut) return fail("did not answer within " + std::to_string(timeoutMs_) + " ms");
     if (wait == Wait::Failed) return fail(std::string("could not be read from: ") + std::strerror(errno));
@@ -396,9 +418,17 @@ bool LanIO::readBytes(std::uint8_t* buffer, std::size_t count, std::size_t& rece
             received += static_cast<std::size_t>(n);
             continue;
         }
-        if (!awaitInput(n)) return false;
+        if (!awaitInput(n, errno)) return false;
     }
     return true;
+}
+
+bool LanIO::confirmWrites() {
+    // Every instrument answers *OPC? once it has carried out what came before it.
+    std::string reply;
+    if (!queryText(reply, "*OPC?", kMaxReplyBytes)) return false;
+    if (reply == "1" || reply == "+1") return true;
+    return fail("did not confirm what it was sent: it answered \"" + reply.substr(0, 40) + "\" to *OPC?");
 }
 
 bool LanIO::prepareRead() {

@@ -36,6 +36,9 @@ public:
     virtual bool goToLocal();
     // Drops input still waiting from an earlier exchange, so a reply starts clean.
     virtual bool prepareRead();
+    // Whether everything written so far has reached the instrument. A VISA write returns
+    // once the bus or the instrument has taken the bytes, so the base has nothing to check.
+    virtual bool confirmWrites();
 
     // The text followed by LF.
     bool sendCommand(const std::string& text);
@@ -160,6 +163,9 @@ public:
     // Any positive number of milliseconds; it bounds each wait for progress.
     bool setTimeout(int milliseconds) override;
     bool prepareRead() override;
+    // A socket write only hands the bytes to the local system: a link lost in the middle of
+    // a block goes unnoticed until the instrument is asked to answer after it.
+    bool confirmWrites() override;
 
     int timeout() const { return timeoutMs_; }
     bool isOpen() const { return socket_ >= 0; }
@@ -174,7 +180,9 @@ private:
     bool fail(const std::string& what);
     // After a receive that got nothing: waits for more input (true) or reports why none
     // will come (false, with the message set).
-    bool awaitInput(ssize_t received);
+    bool awaitInput(ssize_t received, int error);
+    // True, with the message set, when the instrument has closed or reset the connection.
+    bool peerHasClosed();
     // Moves received bytes into pending_; false with a message on time-out or a closed link.
     bool receiveMore();
 

@@ -125,7 +125,7 @@ bool SignalGenerator::sendBinaryBlock(const std::string& prefix, const std::uint
     const std::string header = prefix + " , " + blockHeader(count);
     if (!session_.writeBytes(reinterpret_cast<const std::uint8_t*>(header.data()), header.size())) return false;
     session_.beforeBinaryData();
-    return session_.writeBytes(bytes, count) && session_.sendCommand("");
+    return session_.writeBytes(bytes, count) && session_.sendCommand("") && session_.confirmWrites();
 }
 
 namespace {
@@ -252,7 +252,7 @@ bool Corvane::download(std::size_t count, const double* i, const double* q, std:
         !session_.writeBytes(markerBytes.data(), markerBytes.size()) || !session_.sendCommand(""))
         return false;
 
-    return !switchedOff || session_.sendCommand("rad:arb 1");
+    return (!switchedOff || session_.sendCommand("rad:arb 1")) && session_.confirmWrites();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -326,7 +326,7 @@ bool Pellar::download(std::size_t count, const double* i, const double* q, std::
     if (!sendFile("ARBI:", iFile)) return false;
     session_.beforeBinaryData();
     if (!sendFile("ARBQ:", qFile)) return false;
-    return !switchedOff || session_.sendCommand("rad:arb 1");
+    return (!switchedOff || session_.sendCommand("rad:arb 1")) && session_.confirmWrites();
 }
 
 // ---------------------------------------------------------------------------------------

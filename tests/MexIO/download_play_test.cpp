@@ -134,8 +134,8 @@ TEST_F(DownloadAndPlay, DownloadSequenceOverTheSocket) {
 TEST(DownloadSequence, ExactlyOnBothPlatforms) {
     setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
     // The wrap's own commands around the platform's transfer: the model is asked for, the
-    // playing state checked, the files written as blocks followed by line ends, then the
-    // wrap's lone LF.
+    // playing state checked, the files written as blocks followed by line ends, the socket's
+    // receipt confirmed, then the wrap's lone LF.
     const std::vector<std::string> head = {":SOUR:RAD:ARB:STATe?", ":SOUR:RAD:ARB:STATe OFF", "*IDN?"};
     const std::vector<std::string> tail = {"", ":SOUR:RAD:ARB:STATe ON", ":OUTPUT:MOD ON"};
     struct Platform {
@@ -145,10 +145,10 @@ TEST(DownloadSequence, ExactlyOnBothPlatforms) {
     // 20 samples: 80 bytes of I/Q and 20 marker bytes on one platform, 40 + 40 bytes on the other.
     const Platform platforms[] = {
         {sim::Model::Corvane,
-         {"rad:arb?", ":MMEMory:DATA \"WFM1:SEQ\", <block 80 bytes>", ":MMEMory:DATA \"MKR1:SEQ\", <block 20 bytes>", ""}},
+         {"rad:arb?", ":MMEMory:DATA \"WFM1:SEQ\", <block 80 bytes>", ":MMEMory:DATA \"MKR1:SEQ\", <block 20 bytes>", "*OPC?", ""}},
         {sim::Model::Pellar,
          {":mmem:cat? \"ARBI:\"", "rad:arb?", ":MMEMory:DATA \"ARBI:SEQ\", <block 40 bytes>", "", "",
-          ":MMEMory:DATA \"ARBQ:SEQ\", <block 40 bytes>", "", "", ""}}};
+          ":MMEMory:DATA \"ARBQ:SEQ\", <block 40 bytes>", "", "", "*OPC?", ""}}};
     for (const Platform& p : platforms) {
         sim::Options o;
         o.model = p.model;

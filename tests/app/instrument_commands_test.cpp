@@ -9,13 +9,17 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "MexIO/correction_file.h"
 #include "MexIO/instrument_wrappers.h"
 #include "UI/parameter_file.h"
 #include "app/demo.h"
+#include "brevia.h"
 #include "error_message.h"
+#include "host/exports.h"
+#include "sim/with_fields.h"
 #include "host/records.h"
 #include "sim/simulated_generator.h"
 
@@ -73,6 +77,16 @@ protected:
         o.quiet = true;
         return o;
     }
+    // A simulator of its own for a fault that must be there from the first command.
+    void restart(sim::Options o) {
+        mexio::vesk(0, {Array::int32Scalar(999)});
+        simulator->stop();
+        o.idleTimeout = 60s;
+        simulator = std::make_unique<sim::SimulatedGenerator>(o);
+        simulator->start();
+        connect = "lan:127.0.0.1:" + std::to_string(simulator->port());
+    }
+    std::string instrument() const { return "Instrument at 127.0.0.1:" + std::to_string(simulator->port()) + " "; }
     // A round trip on the commands' own connection: everything sent before has been taken in.
     void settle() const { mexio::hwQuery(app::parseConnectSpec(connect), "*OPC?"); }
     int download(const app::InstrumentOptions& o, std::string& out, std::string& err) {
@@ -230,6 +244,123 @@ TEST_F(InstrumentCommands, PingQueryAndSend) {
     std::ostringstream idn;
     ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "*IDN?", idn, err), 0);
     EXPECT_EQ(idn.str(), "Brevia Simulation,CV4438C,US12345678,C.01.00\n");
+}
+
+// The same failure through the three ways in: the command line, the library's C form of
+// the download and the extension's own download command.
+struct EntryResults {
+    int exitStatus = 0;
+    std::string commandLine;  // what onexfwd download --play printed on stderr
+    double cStatus = 0, extensionStatus = 0;
+    std::string cMessage, extensionMessage;
+};
+
+EntryResults downloadThroughEveryEntry(const app::InstrumentOptions& o, const std::function<void()>& arm) {
+    EntryResults r;
+    arm();
+    std::ostringstream out, err;
+    r.exitStatus = app::runDownload(o, out, err);
+    r.commandLine = err.str();
+    EXPECT_EQ(out.str().find(mexio::kDownloadCompleted), std::string::npos) << out.str();
+
+    const Array config = app::parseConnectSpec(*o.connect);
+    Array waveform = host::record("waveform"), markers = host::record("markers"), name = Array::string("CForm"),
+          cConfig = config;
+    arm();
+    mxArray* description = nullptr;
+    mxArray* status = mlfOrvexDownLoadWrap(&description, host::wrap(&waveform), host::wrap(&markers), host::wrap(&name),
+                                           host::wrap(&cConfig), nullptr);
+    EXPECT_NE(status, nullptr) << BreviaLastError();
+    if (status && description) {
+        r.cStatus = host::unwrap(status)->realAt(0);
+        r.cMessage = host::unwrap(description)->text();
+    }
+    mxDestroyArray(status);
+    mxDestroyArray(description);
+
+    arm();
+    const std::vector<Array> ext = mexio::vesk(2, {Array::int32Scalar(4), mexio::formatconfig(config), waveform, markers,
+                                                   Array::string("norm"), Array::scalar(1), Array::string("Ext")});
+    r.extensionStatus = ext.at(0).realAt(0);
+    r.extensionMessage = ext.at(1).text();
+    return r;
+}
+
+bool startsWith(const std::string& text, const std::string& head) { return text.rfind(head, 0) == 0; }
+bool endsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TEST_F(InstrumentCommands, LinkLostInTheMiddleOfABlockFailsTheDownload) {
+    sim::Options pellar;
+    pellar.model = sim::Model::Pellar;
+    restart(pellar);
+    app::InstrumentOptions o = options();  // 65536 samples: 131072 bytes per file
+    o.play = true;
+    const auto dropOnce = [&] {
+        simulator->setFaults(make<sim::Faults>([](auto& f) { f.dropAfterBlockBytes = 100000; }));
+    };
+    const EntryResults r = downloadThroughEveryEntry(o, dropOnce);
+    EXPECT_EQ(r.exitStatus, 1);
+    const std::string failed = "onexfwd download: " + std::string(mexio::kDownloadFailedTitle) + ": " + instrument();
+    EXPECT_TRUE(startsWith(r.commandLine, failed)) << r.commandLine;
+    EXPECT_TRUE(endsWith(r.commandLine, " (at the transfer of \"OneX-Fwd\")\n")) << r.commandLine;
+    EXPECT_EQ(r.cStatus, -1);
+    EXPECT_TRUE(startsWith(r.cMessage, instrument()) && endsWith(r.cMessage, "(at the transfer of \"CForm\")")) << r.cMessage;
+    EXPECT_EQ(r.extensionStatus, -1);
+    EXPECT_TRUE(startsWith(r.extensionMessage, instrument())) << r.extensionMessage;
+
+    // Nothing was stored or played; the link comes back for the next download, which is whole.
+    settle();
+    EXPECT_TRUE(simulator->files().empty());
+    EXPECT_EQ(simulator->settings().count("frequency"), 0u);
+    std::string out, err;
+    ASSERT_EQ(download(o, out, err), 0) << err;
+    settle();
+    EXPECT_EQ(simulator->files().at("ARBI:OneX-Fwd").size(), 2u * 65536);
+    EXPECT_EQ(simulator->settings().at("frequency"), "2200000000Hz");
+}
+
+TEST_F(InstrumentCommands, UnsupportedInstrumentNamesWhatItFound) {
+    const struct {
+        const char* idn;
+        const char* found;
+    } cases[] = {{"Maker, SG4431A, US1, 1.0", "names the model \"SG4431A\""}, {"garbage", "names no model"}};
+    for (const auto& c : cases) {
+        const EntryResults r = downloadThroughEveryEntry(options(), [&] {
+            simulator->setFaults(make<sim::Faults>([&](auto& f) { f.idnOverride = c.idn; }));
+        });
+        const std::string message = "The instrument is not a supported signal generator: its identification \"" +
+                                    std::string(c.idn) + "\" " + c.found +
+                                    "; supported are the models whose name ends in C (Corvane) or B (Pellar).";
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.commandLine, "onexfwd download: " + std::string(mexio::kDownloadFailedTitle) + ": " + message +
+                                     " (at the transfer of \"OneX-Fwd\")\n");
+        EXPECT_EQ(r.cStatus, -1);
+        EXPECT_EQ(r.cMessage, message + " (at the transfer of \"CForm\")");
+        EXPECT_EQ(r.extensionStatus, -1);
+        EXPECT_EQ(r.extensionMessage, message);
+    }
+    settle();
+    EXPECT_TRUE(simulator->files().empty());
+}
+
+TEST_F(InstrumentCommands, EmptyInstrumentWithTooLittleMemoryRefusesTheBlock) {
+    sim::Options pellar;
+    pellar.model = sim::Model::Pellar;
+    pellar.maxStoredBytes = 1000;  // the catalogue reads "0,1000": no files yet
+    restart(pellar);
+    const EntryResults r = downloadThroughEveryEntry(options(), [] {});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.commandLine, "onexfwd download: " + std::string(mexio::kDownloadFailedTitle) +
+                                 ": Not enough memory in the instrument. (at the transfer of \"OneX-Fwd\")\n");
+    EXPECT_EQ(r.cStatus, -1);
+    EXPECT_EQ(r.cMessage, "Not enough memory in the instrument. (at the transfer of \"CForm\")");
+    EXPECT_EQ(r.extensionStatus, -1);
+    EXPECT_EQ(r.extensionMessage, "Not enough memory in the instrument.");
+    settle();
+    EXPECT_TRUE(simulator->files().empty());
+    for (const std::string& command : simulator->commands()) EXPECT_EQ(command.find("<block"), std::string::npos) << command;
 }
 
 TEST(Demo, DownloadsAndReportsWhatTheInstrumentHolds) {

@@ -266,6 +266,18 @@ TEST(SimulatedGenerator, InjectsFaults) {
     EXPECT_EQ(query(again, "*OPC?"), "1");
     EXPECT_EQ(generator.files().at("WFM1:w"), Bytes(64, 'd'));
 
+    // A drop after so many block bytes lets a shorter block through and cuts the next longer one.
+    generator.setFaults(make<sim::Faults>([](auto& o) { o.dropAfterBlockBytes = 100; }));
+    ASSERT_TRUE(again.send(download));
+    EXPECT_EQ(query(again, "*OPC?"), "1");
+    RawClient cut(generator.port());
+    ASSERT_TRUE(cut.send(":MMEMory:DATA \"WFM1:long\", #3200" + std::string(200, 'e') + "\n"));
+    EXPECT_TRUE(cut.closedByPeer());
+    EXPECT_EQ(generator.files().count("WFM1:long"), 0u);
+    ASSERT_TRUE(again.send(":MMEMory:DATA \"WFM1:long\", #3200" + std::string(200, 'e') + "\n"));  // once only
+    EXPECT_EQ(query(again, "*OPC?"), "1");
+    EXPECT_EQ(generator.files().at("WFM1:long").size(), 200u);
+
     // A block read back is cut in the middle too.
     generator.setFaults(make<sim::Faults>([](auto& o) { o.dropMidBlock = true; }));
     ASSERT_TRUE(again.send(":MMEM:DATA? \"WFM1:w\"\n"));
