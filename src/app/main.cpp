@@ -110,6 +110,8 @@ int main(int argc, char** argv) {
     simulator->add_option("--idn", simOptions.faults.idnOverride, "Answer *IDN? with this text instead of the model's own");
     simulator->add_option("--drop-after", simOptions.faults.dropAfterBlockBytes,
                           "Close the connection once after this many bytes of a waveform block (a lost link)");
+    simulator->add_option("--drop-after-commands", simOptions.faults.dropAfterCommands,
+                          "Close the connection once after carrying out this many commands");
 
     try {
         cli.parse(argc, argv);

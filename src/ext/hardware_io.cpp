@@ -99,6 +99,13 @@ void HardwareIO::pause(int milliseconds) {
     if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+std::string printableReply(const std::string& reply, std::size_t shown) {
+    std::string out;
+    for (const char c : reply.substr(0, shown))
+        out += static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F ? '?' : c;
+    return reply.size() > shown ? out + "..." : out;
+}
+
 // ---------------------------------------------------------------------------------------
 // Resource names and piece sizes
 
@@ -428,7 +435,7 @@ bool LanIO::confirmWrites() {
     std::string reply;
     if (!queryText(reply, "*OPC?", kMaxReplyBytes)) return false;
     if (reply == "1" || reply == "+1") return true;
-    return fail("did not confirm what it was sent: it answered \"" + reply.substr(0, 40) + "\" to *OPC?");
+    return fail("did not confirm what it was sent: it answered \"" + printableReply(reply, 40) + "\" to *OPC?");
 }
 
 bool LanIO::prepareRead() {

@@ -52,6 +52,10 @@ private:
     std::string sessionKey_;
 };
 
+// An instrument's reply fit for a message: control and non-ASCII bytes shown as '?', cut
+// to `shown` characters with "..." after.
+std::string printableReply(const std::string& reply, std::size_t shown = 80);
+
 // VISA resource names of the transports.
 std::string gpibResourceName(int board, int primary, int secondary);
 std::string serialResourceName(int port);

@@ -114,11 +114,23 @@ void SignalGenerator::normalizeIQ(std::size_t count, const double* i, const doub
     for (double& v : qOut) v /= peak;
 }
 
-bool SignalGenerator::isPlaying(const std::string& quotedName) {
+bool SignalGenerator::isPlaying(const std::string& quotedName, bool& playing) {
+    playing = false;
     std::string reply;
-    if (!session_.queryText(reply, "rad:arb?", kReplyLimit) || reply == "0") return false;
+    if (!session_.queryText(reply, "rad:arb?", kReplyLimit)) return false;
+    if (reply == "0") return true;
     if (!session_.queryText(reply, "rad:arb:wav?", kReplyLimit)) return false;
-    return equalsIgnoringCase(reply, quotedName);
+    playing = equalsIgnoringCase(reply, quotedName);
+    return true;
+}
+
+bool SignalGenerator::stopIfPlaying(const std::string& quotedName, bool& switchedOff) {
+    if (!isPlaying(quotedName, switchedOff)) return false;
+    return !switchedOff || session_.sendCommand("rad:arb 0");
+}
+
+bool SignalGenerator::finishDownload(bool switchedOff) {
+    return (!switchedOff || session_.sendCommand("rad:arb 1")) && session_.confirmWrites();
 }
 
 bool SignalGenerator::sendBinaryBlock(const std::string& prefix, const std::uint8_t* bytes, std::size_t count) {
@@ -235,10 +247,7 @@ bool Corvane::download(std::size_t count, const double* i, const double* q, std:
     buildFiles(count, i, q, rows, markers, iq, markerBytes);
 
     bool switchedOff = false;
-    if (isPlaying("\"WFM1:" + name + "\"")) {
-        if (!session_.sendCommand("rad:arb 0")) return false;
-        switchedOff = true;
-    }
+    if (!stopIfPlaying("\"WFM1:" + name + "\"", switchedOff)) return false;
     const auto writeText = [&](const std::string& text) {
         return session_.writeBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     };
@@ -252,7 +261,7 @@ bool Corvane::download(std::size_t count, const double* i, const double* q, std:
         !session_.writeBytes(markerBytes.data(), markerBytes.size()) || !session_.sendCommand(""))
         return false;
 
-    return (!switchedOff || session_.sendCommand("rad:arb 1")) && session_.confirmWrites();
+    return finishDownload(switchedOff);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -313,10 +322,7 @@ bool Pellar::download(std::size_t count, const double* i, const double* q, std::
     buildFiles(count, i, q, rows, markers, iFile, qFile);
 
     bool switchedOff = false;
-    if (isPlaying("\"arbi:" + name + "\"")) {
-        if (!session_.sendCommand("rad:arb 0")) return false;
-        switchedOff = true;
-    }
+    if (!stopIfPlaying("\"arbi:" + name + "\"", switchedOff)) return false;
     const auto sendFile = [&](const char* kind, const std::vector<std::uint8_t>& file) {
         const std::string header = ":MMEMory:DATA \"" + std::string(kind) + name + "\", " + blockHeader(file.size());
         return session_.writeBytes(reinterpret_cast<const std::uint8_t*>(header.data()), header.size()) &&
@@ -326,7 +332,7 @@ bool Pellar::download(std::size_t count, const double* i, const double* q, std::
     if (!sendFile("ARBI:", iFile)) return false;
     session_.beforeBinaryData();
     if (!sendFile("ARBQ:", qFile)) return false;
-    return (!switchedOff || session_.sendCommand("rad:arb 1")) && session_.confirmWrites();
+    return finishDownload(switchedOff);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -339,23 +345,10 @@ std::string modelField(const std::string& identification) {
     return identification.substr(start, next == std::string::npos ? std::string::npos : next - start);
 }
 
-namespace {
-
-// An instrument's text fit for a message: control bytes shown as '?', at most 80 characters.
-std::string printable(const std::string& text) {
-    constexpr std::size_t kShown = 80;
-    std::string out;
-    for (const char c : text.substr(0, kShown))
-        out += static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F ? '?' : c;
-    return text.size() > kShown ? out + "..." : out;
-}
-
-}  // namespace
-
 std::string unsupportedModelText(const std::string& identification) {
     const std::string model = modelField(identification);
-    const std::string found = model.empty() ? "names no model" : "names the model \"" + printable(model) + "\"";
-    return "The instrument is not a supported signal generator: its identification \"" + printable(identification) +
+    const std::string found = model.empty() ? "names no model" : "names the model \"" + printableReply(model) + "\"";
+    return "The instrument is not a supported signal generator: its identification \"" + printableReply(identification) +
            "\" " + found + "; supported are the models whose name ends in C (Corvane) or B (Pellar).";
 }
 

@@ -46,7 +46,10 @@ public:
     // The samples divided by the largest |I| or |Q| when normalisation is on.
     void normalizeIQ(std::size_t count, const double* i, const double* q, std::vector<double>& iOut,
                      std::vector<double>& qOut) const;
-    bool isPlaying(const std::string& quotedName);
+    // Whether the ARB plays the file of that quoted name. False, with the transport's
+    // message, when either query failed: a download must not go on over a link that just
+    // lost a reply, whose late answer would be taken for the next one.
+    bool isPlaying(const std::string& quotedName, bool& playing);
 
     bool sendBinaryBlock(const std::string& prefix, const std::uint8_t* bytes, std::size_t count);
     // Sends the query and reads the block header of its reply; refuses a block larger than
@@ -55,6 +58,12 @@ public:
     bool readBlockData(std::uint8_t* buffer, std::size_t count);
 
 protected:
+    // Switches the ARB off when it plays the file about to be replaced (switchedOff says so).
+    bool stopIfPlaying(const std::string& quotedName, bool& switchedOff);
+    // The ARB back on when it was switched off for the download, then the instrument's
+    // confirmation that everything has arrived.
+    bool finishDownload(bool switchedOff);
+
     HardwareIO& session_;
     double gain_ = 1.0;
     bool normalize_ = true;

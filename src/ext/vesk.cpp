@@ -198,9 +198,13 @@ const char* download(const Call& call) {
 const char* returnControl(const Call& call) {
     if (call.nrhs != 2 || !call.isStruct(1)) return kUsageReturnControl;
     const Connection c = connect(call.prhs[1]);
-    // Handing the panel back cannot be checked on every transport; an open session is success.
-    if (c.session) c.session->goToLocal();
-    setResults(call, c.session != nullptr, SecondResult::ExactlyTwo);
+    // Handing the panel back cannot be checked on every transport; an open session is
+    // success. It ends a caller's sequence, so a socket first has the instrument confirm
+    // that all of it arrived.
+    bool ok = c.session != nullptr && c.session->confirmWrites();
+    if (ok) c.session->goToLocal();
+    if (c.session && !ok) IOManager::instance().removeSession(c.session);
+    setResults(call, ok, SecondResult::ExactlyTwo);
     return nullptr;
 }
 
@@ -307,7 +311,10 @@ mxArray* createUploadArray(const mxArray* like, std::size_t n) {
 // Reads the block into the array; a host with wider characters gets one byte per character.
 bool readUploadData(SignalGenerator& generator, mxArray* array, std::size_t byteCount) {
     auto* storage = static_cast<std::uint8_t*>(mxGetData(array));
-    if (!storage) return false;
+    if (!storage) {
+        IOManager::instance().setStatusText("Not enough memory for the uploaded data");
+        return false;
+    }
     if (!mxIsChar(array) || mxGetElementSize(array) == 1) return generator.readBlockData(storage, byteCount);
     std::vector<std::uint8_t> bytes(byteCount);
     if (!generator.readBlockData(bytes.data(), byteCount)) return false;

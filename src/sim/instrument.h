@@ -25,6 +25,8 @@ struct Faults {
                                  // received or sent (once; then the fault clears itself)
     std::size_t dropAfterBlockBytes = 0;  // > 0: close the connection once this many bytes of
                                           // the next longer block received have arrived (once)
+    std::size_t dropAfterCommands = 0;    // > 0: close the connection once after carrying out
+                                          // this many more messages
     bool garbageReplies = false; // answer queries with bytes that are not the expected reply
     std::string idnOverride;     // non-empty: the *IDN? reply instead of the model's own
 };
@@ -44,7 +46,11 @@ public:
     void clearDrop() {
         faults_.dropMidBlock = false;
         faults_.dropAfterBlockBytes = 0;
+        faults_.dropAfterCommands = 0;
     }
+    // Counts one message carried out against dropAfterCommands; true when the connection
+    // must go now.
+    bool countTowardsDrop() { return faults_.dropAfterCommands > 0 && --faults_.dropAfterCommands == 0; }
 
     Model model() const { return model_; }
     const std::map<std::string, std::vector<std::uint8_t>>& files() const { return files_; }

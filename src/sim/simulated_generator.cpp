@@ -235,11 +235,17 @@ bool SimulatedGenerator::consume(Connection& connection, std::span<const std::ui
 }
 
 void SimulatedGenerator::deliver(Connection& connection, ScpiMessage&& message) {
+    // What a dropped connection still had on its way is lost with it.
+    if (connection.closing) return;
     std::string reply;
     bool cut = false;
     {
         std::lock_guard lock(mutex_);
         reply = instrument_.execute(message);
+        if (instrument_.countTowardsDrop()) {
+            connection.closing = true;
+            return;
+        }
         // The drop fault also cuts a block the instrument sends: half of it, then the end.
         if (instrument_.faults().dropMidBlock && reply.size() > 4 && reply.front() == '#') {
             instrument_.clearDrop();

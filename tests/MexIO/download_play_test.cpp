@@ -16,6 +16,7 @@
 #include "host/function_table.h"
 #include "host/records.h"
 #include "sim/simulated_generator.h"
+#include "sim/with_fields.h"
 
 using host::Array;
 using namespace std::chrono_literals;
@@ -71,8 +72,26 @@ TEST_F(DownloadAndPlay, PlayCommandsExactly) {
         " :source:rad:arb:marker:polarity Pos",
         " :source:rad:arb:clock:ref int",
         " :source:rad:arb:state on",
-        " :output:state on"};
+        " :output:state on",
+        "*OPC?"};  // the socket's confirmation when control is handed back
     EXPECT_EQ(commands(config), expected);
+}
+
+TEST_F(DownloadAndPlay, PlayReportsTheFirstFailureThoughLaterCommandsGoThrough) {
+    const Array config = lanConfig(simulator->port());
+    simulator->setFaults(make<sim::Faults>([](auto& f) { f.dropAfterCommands = 3; }));
+    const mexio::Reply r = mexio::OrvexPlay("OneX-Fwd", mexio::initialSigGenSettings(5), config);
+    EXPECT_EQ(r.status, -1);
+    const std::string message = r.response.text();
+    EXPECT_EQ(message.rfind("Instrument at 127.0.0.1:" + std::to_string(simulator->port()) + " ", 0), 0u) << message;
+    // Lost on the way: whichever step noticed it comes after the third command.
+    for (const char* taken : {"state off", "arb:wav", "freq:fix"}) EXPECT_EQ(message.find(taken), std::string::npos) << message;
+    EXPECT_NE(message.find(" (at "), std::string::npos) << message;
+    EXPECT_EQ(simulator->settings().at("frequency"), "2200000000Hz");
+
+    const mexio::Reply again = mexio::OrvexPlay("OneX-Fwd", mexio::initialSigGenSettings(5), config);
+    EXPECT_EQ(again.status, 0) << again.response.text();
+    EXPECT_EQ(again.response.text(), "Succeed");
 }
 
 TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
@@ -99,7 +118,8 @@ TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
         " :source:rad:arb:clock:ref ext",
         " :source:rad:arb:state on",
         " :output:state on",
-        " :OUTPUT:MOD ON"};
+        " :OUTPUT:MOD ON",
+        "*OPC?"};
     EXPECT_EQ(commands(config), expected);
     // Settings the application never sets, when a caller gives them.
     settings.setField("BBfilter", Array::scalar(1));
@@ -108,8 +128,8 @@ TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
     settings.setField("ALC", Array::scalar(1));
     mexio::OrvexPlay_c("W", settings, config);
     const auto all = commands(config);
-    ASSERT_GE(all.size(), 16u);
-    const std::vector<std::string> sent(all.end() - 16, all.end());
+    ASSERT_GE(all.size(), 17u);
+    const std::vector<std::string> sent(all.end() - 17, all.end() - 1);
     EXPECT_EQ(sent[5], " :source:dm:bbfilter 2.1MHz");
     EXPECT_EQ(sent[6], " :source:rad:ARB:rscaling 70.5");
     EXPECT_EQ(sent[8], ":source:DM:IQAT 2");

@@ -149,6 +149,31 @@ TEST_F(LanIOTest, ClosedPeerEndsAPendingRead) {
     EXPECT_EQ(status(), "Instrument at 127.0.0.1:" + std::to_string(server.port()) + " closed the connection");
 }
 
+TEST_F(LanIOTest, WritesAreConfirmedAndNoneGoesToAClosedInstrument) {
+    // Answers the first *OPC? as it should, the second with something else, then closes.
+    LoopbackServer server([](int fd) {
+        for (const char* answer : {"1\n", "0\n"}) {
+            for (int line = 0; line < 4 && LoopbackServer::readLine(fd) != "*OPC?\n"; ++line) {
+            }
+            LoopbackServer::sendAll(fd, answer);
+        }
+    });
+    LanIO lan("127.0.0.1", server.port());
+    ASSERT_TRUE(lan.open());
+    const std::string instrument = "Instrument at 127.0.0.1:" + std::to_string(server.port());
+    ASSERT_TRUE(lan.sendCommand("DATA"));
+    EXPECT_TRUE(lan.confirmWrites()) << status();
+    EXPECT_FALSE(lan.confirmWrites());
+    EXPECT_EQ(status(), instrument + " did not confirm what it was sent: it answered \"0\" to *OPC?");
+
+    // Once the instrument has closed its end, a write fails at once instead of being lost.
+    std::string reply;
+    EXPECT_FALSE(lan.readText(reply, 65535));
+    IOManager::instance().setStatusText("before");
+    EXPECT_FALSE(lan.sendCommand("LOST"));
+    EXPECT_EQ(status(), instrument + " closed the connection");
+}
+
 TEST_F(LanIOTest, RefusedConnectionAndUnknownNameSayWhy) {
     int port = 0;
     {

@@ -297,6 +297,16 @@ TEST_F(SignalGeneratorTest, PlayingWaveformIsStoppedAndRestartedAroundTheDownloa
         EXPECT_NE(std::find(lines.begin(), lines.end(), "rad:arb 0\n"), lines.end());
         EXPECT_EQ(std::find(lines.begin(), lines.end(), "rad:arb 1\n"), lines.end());
     }
+    // A playing state that cannot be read ends the download before any block goes out, on
+    // either query.
+    for (const bool stateAnswered : {false, true}) {
+        FakeSession session;
+        if (stateAnswered) session.replies["rad:arb?"] = "1";
+        vesk::Corvane gen(session);
+        EXPECT_FALSE(gen.download(16, i.data(), q.data(), 1, 16, markers.data(), "Tone"));
+        EXPECT_EQ(status(), "fake: no reply");
+        for (const std::string& line : session.commandLines()) EXPECT_EQ(line.find(":MMEMory"), std::string::npos) << line;
+    }
 }
 
 TEST_F(SignalGeneratorTest, PellarMemoryCheckCountsFreeSpaceAndTheReplacedFile) {
