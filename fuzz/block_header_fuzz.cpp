@@ -62,7 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ReplaySession session(data, size);
         vesk::Pellar generator(session);
         (void)generator.checkMemory("Wave", 4096);
-        (void)vesk::selectModel(session);
+        bool unanswered = true;
+        if (!vesk::selectModel(session, &unanswered)) {
+            // A refused identification is named in a bounded message of printable text.
+            const std::string& message = vesk::IOManager::instance().statusText();
+            if (unanswered || message.size() > 400) __builtin_trap();
+            for (const char c : message)
+                if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) __builtin_trap();
+        }
     }
     vesk::IOManager::releaseAll();
     return 0;
