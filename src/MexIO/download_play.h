@@ -17,7 +17,7 @@ host::Array initialSigGenSettings(double overSampling);
 // answer is not OK), then: ARB state query, ARB off, the download, a lone LF, ARB on again
 // when it was on, modulation on. Every step runs whatever the earlier ones gave. The
 // result is the first step that failed, named in its message ("... (at the transfer of
-// "OneX-Fwd")"), else that of the closing LF.
+// "OneX-Fwd")"), else that of the last step.
 Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, const std::string& filename,
                         const host::Array& config, double segments = 1);
 
