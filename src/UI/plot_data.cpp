@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "host/convert.h"
 #include "host/error.h"
+#include "host/function_table.h"
 #include "host/sample_allocator.h"
 
 namespace ui::plot {
@@ -657,3 +659,17 @@ ScatterData scatterData(const ComplexVector& x, double n, double offset) {
 }
 
 }  // namespace ui::plot
+
+// A computation, not a window: it stays usable without the window library.
+namespace brevia::bind {
+
+std::vector<host::Array> DetermineTimeUnits(int, host::Arguments args) {
+    host::requireInputs("DetermineTimeUnits", args, 1);
+    const ui::plot::TimeUnits u = ui::plot::DetermineTimeUnits(host::realScalar(*args[0], {"DetermineTimeUnits", "period"}));
+    host::Array pair = host::Array::cell(1, 2);
+    pair.cellAt(0) = host::Array::string(u.unit);
+    pair.cellAt(1) = host::Array::scalar(u.multiplier);
+    return {std::move(pair)};
+}
+
+}  // namespace brevia::bind

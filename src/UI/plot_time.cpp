@@ -259,13 +259,4 @@ std::vector<Array> SX_Rotate(int, host::Arguments) {
     return {};
 }
 
-std::vector<Array> DetermineTimeUnits(int, host::Arguments args) {
-    host::requireInputs("DetermineTimeUnits", args, 1);
-    const ui::plot::TimeUnits u = ui::plot::DetermineTimeUnits(host::realScalar(*args[0], {"DetermineTimeUnits", "period"}));
-    Array pair = Array::cell(1, 2);
-    pair.cellAt(0) = Array::string(u.unit);
-    pair.cellAt(1) = Array::scalar(u.multiplier);
-    return {std::move(pair)};
-}
-
 }  // namespace brevia::bind

@@ -6,13 +6,14 @@
 
 #include "MexIO/download_play.h"
 #include "OneX/parameters.h"
-#include "UI/plots.h"
 #include "app/generate.h"
 #include "host/convert.h"
 #include "host/error.h"
+#include "host/function_table.h"
 #include "host/mat_file.h"
 #include "host/records.h"
 #include "host/text.h"
+#include "host/window_part.h"
 
 namespace app {
 
@@ -58,23 +59,32 @@ int runPlot(const PlotOptions& o, std::ostream& out, std::ostream& err) {
         if (!o.quiet) err << "Computing the frame...\n";
         const Signal s = o.waveform.empty() ? computedSignal(o) : fileSignal(o.waveform);
         // What the windows show: the waveform on the 14-bit converter grid of the instrument.
-        const ui::Waveform wave{mexio::applyDacRes(s.samples, 14), false};
+        const host::ComplexVector quantised = mexio::applyDacRes(s.samples, 14);
+        const std::size_t count = quantised.size();
 
         // Offscreen unless told otherwise: nothing flashes on a desktop, and it works without one.
         if (const char* platform = std::getenv("QT_QPA_PLATFORM"); !platform || !*platform) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ui::Handle fig = 0;
+        // The plot windows draw it, through the function table as any caller reaches them: that
+        // loads the window library, which only this command of the headless ones needs.
+        using host::Array;
+        const Array label = Array::string(kLabel), screen = Array::scalar(0), rate = Array::scalar(s.sampleRate);
+        const Array wave = Array::row(std::span<const std::complex<double>>(quantised));
         const double os = s.overSampling;
-        if (o.kind == "spectrum") fig = ui::SX_PlotSpectrum(0, kLabel, s.sampleRate, wave);
+        auto plot = [](const char* function, std::vector<Array> args) { return host::callFunction(function, 1, args).front(); };
+        Array fig;
+        if (o.kind == "spectrum") fig = plot("SX_PlotSpectrum", {screen, label, rate, wave});
         if (o.kind == "waterfall")
-            fig = ui::SX_PlotWaterfall(0, kLabel, s.sampleRate, static_cast<double>(wave.samples.size()) / s.sampleRate / 200, wave);
-        if (o.kind == "iq" || o.kind == "iq-overlay") fig = ui::SX_PlotIQTime(0, kLabel, s.sampleRate, o.kind == "iq-overlay", wave);
-        if (o.kind == "eye") fig = ui::SX_PlotEyeDiagram(0, kLabel, wave, os, os / s.sampleRate, 0);
-        if (o.kind == "scatter") fig = ui::SX_PlotScatterDiagram(0, kLabel, wave, os, 0, true);
-        if (o.kind == "ccdf") fig = ui::SX_PlotCCDF(0, kLabel, wave);
-        if (!fig) throw host::Error("the " + o.kind + " plot could not be drawn.");
-        host::gui::savePng(fig, o.out, o.width, o.height);
-        host::gui::deleteObject(fig);
-        out << "wrote " << o.out << ": " << o.kind << " of " << wave.samples.size() << " samples\n";
+            fig = plot("SX_PlotWaterfall", {screen, label, rate, Array::scalar(static_cast<double>(count) / s.sampleRate / 200), wave});
+        if (o.kind == "iq" || o.kind == "iq-overlay")
+            fig = plot("SX_PlotIQTime", {screen, label, rate, Array::scalar(o.kind == "iq-overlay" ? 1 : 0), wave});
+        if (o.kind == "eye") fig = plot("SX_PlotEyeDiagram", {screen, label, wave, Array::scalar(os), Array::scalar(os / s.sampleRate), Array::scalar(0)});
+        if (o.kind == "scatter") fig = plot("SX_PlotScatterDiagram", {screen, label, wave, Array::scalar(os), Array::scalar(0), Array::scalar(1)});
+        if (o.kind == "ccdf") fig = plot("SX_PlotCCDF", {screen, label, wave});
+        if (fig.isEmpty() || fig.realAt(0) == 0) throw host::Error("the " + o.kind + " plot could not be drawn.");
+        const host::window::Interface& windows = host::window::load();
+        windows.savePng(fig.realAt(0), o.out, o.width, o.height);
+        windows.deleteObject(fig.realAt(0));
+        out << "wrote " << o.out << ": " << o.kind << " of " << count << " samples\n";
         return 0;
     } catch (const std::exception& e) {
         err << "onexfwd plot: " << e.what() << "\n";

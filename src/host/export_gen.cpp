@@ -5,7 +5,11 @@
 // (the declaration as the module writes it, and its line), and writes
 //   brevia_functions.h   the C prototypes of mlfX / mlxX (and mlfNX / mlfVX where the
 //                        number of outputs varies),
-//   brevia_exports.cpp   their definitions and the function table.
+//   brevia_exports.cpp   their definitions and the function table,
+//   brevia_window_functions.cpp
+//                        the bindings of the window functions (BREVIA_WINDOW_FUNCTION),
+//                        compiled into the window library; the core's table reaches them
+//                        through forwarders that load that library first.
 // Declared counts come from the declaration: varargin / varargout make them -1.
 
 #include <cctype>
@@ -20,12 +24,15 @@ namespace {
 struct Registration {
     const char* declaration;
     int line;
+    bool window;
 };
 
 const Registration registrations[] = {
-#define BREVIA_FUNCTION(declaration, line) {declaration, line},
+#define BREVIA_FUNCTION(declaration, line) {declaration, line, false},
+#define BREVIA_WINDOW_FUNCTION(declaration, line) {declaration, line, true},
 #include "functions.def"
 #undef BREVIA_FUNCTION
+#undef BREVIA_WINDOW_FUNCTION
 };
 
 struct Function {
@@ -35,6 +42,7 @@ struct Function {
     std::vector<std::string> inputs;
     bool varargout = false;
     bool varargin = false;
+    bool window = false;
     int line = 1;
 
     int nargin() const { return varargin ? -1 : static_cast<int>(inputs.size()); }
@@ -74,6 +82,7 @@ Function parse(const Registration& r) {
     d = trim(d.substr(9));
     Function f;
     f.line = r.line;
+    f.window = r.window;
     const auto eq = d.find('=');
     if (eq != std::string::npos) {
         std::string outs = trim(d.substr(0, eq));
@@ -173,13 +182,21 @@ void writeMlfBody(std::ostream& s, const Function& f, std::size_t index, const s
 void writeSource(std::ostream& s, const std::vector<Function>& fs) {
     s << "// Generated from src/functions.def by export_gen: do not edit.\n"
          "#include <cstdarg>\n\n#include \"brevia.h\"\n#include \"host/exports.h\"\n\n"
+         "#include \"host/window_part.h\"\n\n"
          "namespace brevia::bind {\n";
     for (const auto& f : fs)
-        s << "std::vector<host::Array> " << f.name << "(int nargout, host::Arguments args);\n";
-    s << "}  // namespace brevia::bind\n\nnamespace host {\n\nnamespace {\nconst FunctionInfo table[] = {\n";
+        if (!f.window) s << "std::vector<host::Array> " << f.name << "(int nargout, host::Arguments args);\n";
+    s << "}  // namespace brevia::bind\n\n"
+         "// The window functions live in the window library, loaded on the first call.\n"
+         "namespace brevia::forward {\n";
+    for (const auto& f : fs)
+        if (f.window)
+            s << "std::vector<host::Array> " << f.name << "(int nargout, host::Arguments args) {\n"
+              << "    return host::window::call(\"" << f.name << "\", nargout, args);\n}\n";
+    s << "}  // namespace brevia::forward\n\nnamespace host {\n\nnamespace {\nconst FunctionInfo table[] = {\n";
     for (const auto& f : fs)
         s << "    {\"" << f.name << "\", \"" << f.exported << "\", " << f.nargin() << ", " << f.nargout() << ", "
-          << f.line << ", &brevia::bind::" << f.name << "},\n";
+          << f.line << ", &brevia::" << (f.window ? "forward::" : "bind::") << f.name << "},\n";
     s << "};\n}  // namespace\n\nstd::span<const FunctionInfo> functionTable() { return table; }\n\n}  // namespace host\n\n"
          "extern \"C\" {\n\n";
     for (std::size_t i = 0; i < fs.size(); ++i) {
@@ -202,6 +219,17 @@ void writeSource(std::ostream& s, const std::vector<Function>& fs) {
     s << "}  // extern \"C\"\n";
 }
 
+void writeWindowSource(std::ostream& s, const std::vector<Function>& fs) {
+    s << "// Generated from src/functions.def by export_gen: do not edit.\n"
+         "#include \"host/window_part.h\"\n\nnamespace brevia::bind {\n";
+    for (const auto& f : fs)
+        if (f.window) s << "std::vector<host::Array> " << f.name << "(int nargout, host::Arguments args);\n";
+    s << "}  // namespace brevia::bind\n\nnamespace host::window {\n\nnamespace {\nconst Binding bindings[] = {\n";
+    for (const auto& f : fs)
+        if (f.window) s << "    {\"" << f.name << "\", &brevia::bind::" << f.name << "},\n";
+    s << "};\n}  // namespace\n\nstd::span<const Binding> windowBindings() { return bindings; }\n\n}  // namespace host::window\n";
+}
+
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
@@ -214,8 +242,8 @@ void writeFile(const std::string& path, const std::string& content) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: export_gen HEADER SOURCE\n";
+    if (argc != 4) {
+        std::cerr << "usage: export_gen HEADER SOURCE WINDOW_SOURCE\n";
         return 2;
     }
     std::vector<Function> fs;
@@ -225,10 +253,12 @@ int main(int argc, char** argv) {
             if (other.name == f.name) fail("duplicate registration", r.declaration);
         fs.push_back(std::move(f));
     }
-    std::ostringstream header, source;
+    std::ostringstream header, source, windowSource;
     writeHeader(header, fs);
     writeSource(source, fs);
+    writeWindowSource(windowSource, fs);
     writeFile(argv[1], header.str());
     writeFile(argv[2], source.str());
+    writeFile(argv[3], windowSource.str());
     return 0;
 }

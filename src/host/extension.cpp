@@ -94,16 +94,6 @@ std::string dlError() {
     return text ? text : "unknown loader error";
 }
 
-// The folder libbrevia itself was loaded from; any address inside the library finds it.
-std::string libraryDirectory() {
-    static const char anchor = 0;
-    Dl_info info{};
-    if (dladdr(&anchor, &info) == 0 || !info.dli_fname) return {};
-    const std::string file = info.dli_fname;
-    const std::size_t slash = file.rfind('/');
-    return slash == std::string::npos ? std::string(".") : file.substr(0, slash);
-}
-
 std::vector<std::string> searchFolders() {
     std::vector<std::string> folders;
     if (const char* env = std::getenv("BREVIA_EXTENSION_PATH")) {
@@ -226,6 +216,16 @@ std::string formatMessage(const char* format, std::va_list args) {
 }
 
 }  // namespace
+
+std::string libraryDirectory() {
+    // Any address inside the library finds it.
+    static const char anchor = 0;
+    Dl_info info{};
+    if (dladdr(&anchor, &info) == 0 || !info.dli_fname) return {};
+    const std::string file = info.dli_fname;
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string(".") : file.substr(0, slash);
+}
 
 namespace {
 

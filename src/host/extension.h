@@ -3,6 +3,7 @@
 // on first use and keeps open until the library terminates.
 
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +24,10 @@ std::vector<Array> mexCallByName(std::string_view module, int nlhs, std::vector<
 // The same reading the caller's arrays in place, for a module trusted to treat its inputs
 // as the read-only values they are declared to be (the instrument extension).
 std::vector<Array> mexCallByNameReadOnly(std::string_view module, int nlhs, std::span<const Array* const> args);
+
+// The folder libbrevia was loaded from ("" when the loader cannot say): extensions and the
+// window library are looked for beside it.
+std::string libraryDirectory();
 
 // Whether `module` is open now.
 bool extensionLoaded(std::string_view module);
