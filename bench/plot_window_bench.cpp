@@ -5,7 +5,7 @@
 #include <qcustomplot.h>
 
 #include "MexIO/download_play.h"
-#include "UI/plots.h"
+#include "windows/plots/plots.h"
 #include "app/generate.h"
 #include "host/convert.h"
 #include "host/records.h"

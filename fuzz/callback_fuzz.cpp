@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "host/error.h"
-#include "host/gui/callback.h"
+#include "windows/gui/callback.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,7 @@
 #include "brevia.h"
 #include "host/error.h"
 #include "host/function_table.h"
-#include "host/gui/graphics.h"
+#include "windows/gui/graphics.h"
 
 #include <QCoreApplication>
 

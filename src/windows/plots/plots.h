@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "UI/plot_window.h"
+#include "windows/plots/plot_window.h"
 
 namespace ui {
 

@@ -1,4 +1,4 @@
-#include "host/gui/graphics.h"
+#include "windows/gui/graphics.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,8 +35,8 @@
 #include "host/console.h"
 #include "host/error.h"
 #include "host/function_table.h"
-#include "host/gui/callback.h"
-#include "host/gui/objects.h"
+#include "windows/gui/callback.h"
+#include "windows/gui/objects.h"
 
 namespace host::gui {
 

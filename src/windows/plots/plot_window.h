@@ -6,7 +6,7 @@
 
 #include "UI/plot_data.h"
 #include "host/array.h"
-#include "host/gui/graphics.h"
+#include "windows/gui/graphics.h"
 
 namespace ui {
 

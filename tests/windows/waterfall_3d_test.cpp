@@ -6,7 +6,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "UI/plots.h"
+#include "windows/plots/plots.h"
 
 using namespace host::gui;
 

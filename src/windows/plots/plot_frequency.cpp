@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "UI/plots.h"
+#include "windows/plots/plots.h"
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"

@@ -18,9 +18,9 @@
 #include "error_message.h"
 #include "host/console.h"
 #include "host/function_table.h"
-#include "host/gui/callback.h"
-#include "host/gui/graphics.h"
-#include "host/gui/qt_dialogs.h"
+#include "windows/gui/callback.h"
+#include "windows/gui/graphics.h"
+#include "windows/gui/qt_dialogs.h"
 
 using host::Array;
 using namespace host::gui;

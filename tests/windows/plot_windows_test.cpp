@@ -5,7 +5,7 @@
 #include <numbers>
 #include <qcustomplot.h>
 
-#include "UI/plots.h"
+#include "windows/plots/plots.h"
 #include "error_message.h"
 #include "host/dialogs.h"
 #include "host/function_table.h"

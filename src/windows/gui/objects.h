@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/error.h"
-#include "host/gui/graphics.h"
+#include "windows/gui/graphics.h"
 
 class QCPAbstractPlottable;
 class QCPItemText;

@@ -1,4 +1,4 @@
-#include "host/gui/qt_dialogs.h"
+#include "windows/gui/qt_dialogs.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "host/gui/graphics.h"
+#include "windows/gui/graphics.h"
 
 namespace host::gui {
 

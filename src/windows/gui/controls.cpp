@@ -24,7 +24,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "host/gui/objects.h"
+#include "windows/gui/objects.h"
 
 namespace host::gui {
 

@@ -1,4 +1,4 @@
-#include "host/gui/objects.h"
+#include "windows/gui/objects.h"
 
 #include <QGuiApplication>
 #include <QScreen>

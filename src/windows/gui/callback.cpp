@@ -1,4 +1,4 @@
-#include "host/gui/callback.h"
+#include "windows/gui/callback.h"
 
 #include <cctype>
 #include <charconv>

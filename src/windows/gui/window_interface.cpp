@@ -1,6 +1,6 @@
 // The window library's entry point: what the core calls once it has loaded this library.
 
-#include "host/gui/graphics.h"
+#include "windows/gui/graphics.h"
 #include "host/window_part.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "UI/plots.h"
+#include "windows/plots/plots.h"
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"

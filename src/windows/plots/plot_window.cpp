@@ -1,4 +1,4 @@
-#include "UI/plot_window.h"
+#include "windows/plots/plot_window.h"
 
 #include "host/convert.h"
 #include "host/dialogs.h"

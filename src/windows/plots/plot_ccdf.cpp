@@ -1,7 +1,7 @@
 // The CCDF window: how often the instantaneous power reaches each level above the average,
 // against the Gaussian reference.
 
-#include "UI/plots.h"
+#include "windows/plots/plots.h"
 #include "host/function_table.h"
 #include "host/text.h"
 
