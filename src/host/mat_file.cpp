@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -82,103 +85,215 @@ bool validName(std::string_view name) {
     return true;
 }
 
-// One level-5 array element counts its bytes in 32 bits.
-constexpr std::size_t kMaxDataBytes = (std::size_t{1} << 31) - 1;
+// One level-5 data element counts its bytes in 32 bits.
+constexpr std::uint64_t kMaxDataBytes = (std::uint64_t{1} << 31) - 1;
 
-class VariableBuilder {
+// Data types and array classes of the level-5 format that the writer uses.
+enum : std::uint32_t { miINT8 = 1, miUINT8 = 2, miINT32 = 5, miUINT32 = 6, miDOUBLE = 9, miMATRIX = 14, miUTF16 = 17 };
+enum : std::uint32_t { mxCELL = 1, mxSTRUCT = 2, mxCHAR = 4, mxDOUBLE = 6, mxINT8 = 8, mxUINT8 = 9, mxINT32 = 12 };
+constexpr std::uint32_t kLogicalFlag = 0x0200;
+constexpr std::uint32_t kComplexFlag = 0x0800;
+
+// The file is written in the machine's byte order and says so; every reader swaps as needed.
+static_assert(std::endian::native == std::endian::little, "the MAT writer assumes a little-endian machine");
+
+std::uint64_t padded8(std::uint64_t n) { return (n + 7) & ~std::uint64_t{7}; }
+// A data element of n bytes with its tag: up to 4 bytes share the tag's 8 bytes.
+std::uint64_t elementBytes(std::uint64_t n) { return n <= 4 ? 8 : 8 + padded8(n); }
+
+// Writes the variables straight from the arrays' own storage: no copy of the samples is made
+// and every write is checked, so a file that is complete on return needs no reading back.
+// The sizes are worked out (and everything that can be refused, refused) before a byte is
+// written.
+class MatWriter {
 public:
-    explicit VariableBuilder(const std::string& path) : path_(path) {}
+    explicit MatWriter(const std::string& path) : path_(path) {}
 
-    VarHandle build(const char* name, const Array& a, int depth, const std::string& where) {
+    // Bytes of the miMATRIX element of `a` after its tag, checking that it can be stored.
+    std::uint64_t matrixBytes(const Array& a, std::string_view name, int depth, const std::string& where) const {
         if (depth > mat::kMaxDepth)
-            writeFailure(path_, where + " nests structs or cells deeper than " + std::to_string(mat::kMaxDepth) +
-                                    " levels");
+            writeFailure(path_, where + " nests structs or cells deeper than " + std::to_string(mat::kMaxDepth) + " levels");
         if (a.rows() > INT32_MAX || a.cols() > INT32_MAX)
             writeFailure(path_, where + " has more rows or columns than a MAT file can hold");
-        std::size_t dims[2] = {a.rows(), a.cols()};
-        matvar_t* made = nullptr;
+        std::uint64_t bytes = 16 + 16 + elementBytes(name.size());  // flags, dimensions, name
         switch (a.classId()) {
-        case ClassId::Struct: return structure(name, a, dims, depth, where);
-        case ClassId::Cell: return cell(name, a, dims, depth, where);
+        case ClassId::Struct: {
+            std::size_t longest = 0;
+            for (const std::string& f : a.fieldNames()) {
+                if (!validName(f)) writeFailure(path_, where + " has a field named '" + f + "', which a MAT file cannot hold");
+                longest = std::max(longest, f.size());
+            }
+            bytes += 8 + elementBytes(a.fieldCount() * (longest + 1));
+            for (std::size_t e = 0; e < a.numel(); ++e)
+                for (std::size_t f = 0; f < a.fieldCount(); ++f)
+                    bytes += 8 + matrixBytes(a.fieldAt(static_cast<int>(f), e), {}, depth + 1, fieldWhere(a, e, f, where));
+            break;
+        }
+        case ClassId::Cell:
+            for (std::size_t i = 0; i < a.numel(); ++i)
+                bytes += 8 + matrixBytes(a.cellAt(i), {}, depth + 1, where + "{" + std::to_string(i + 1) + "}");
+            break;
+        case ClassId::Char: bytes += elementBytes(checkedData(a.numel(), 2, where)); break;
+        default: {
+            const std::uint64_t part = elementBytes(checkedData(a.numel(), a.elementSize(), where));
+            numericType(a, where);
+            bytes += a.isComplex() ? 2 * part : part;
+        }
+        }
+        if (bytes > UINT32_MAX) writeFailure(path_, where + " is too large for a MAT file");
+        return bytes;
+    }
+
+    void header() {
+        char text[116];
+        std::memset(text, ' ', sizeof text);
+        const std::time_t now = std::time(nullptr);
+        char when[64] = "";
+        if (const std::tm* t = std::localtime(&now)) std::strftime(when, sizeof when, "%a %b %e %H:%M:%S %Y", t);
+        const std::string line = std::string("MATLAB 5.0 MAT-file, Platform: GLNXA64, Created by: brevia on ") + when;
+        std::memcpy(text, line.data(), std::min(line.size(), sizeof text));
+        put(text, sizeof text);
+        const std::uint8_t rest[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x01, 'I', 'M'};  // no subsystem; version 0x0100
+        put(rest, sizeof rest);
+    }
+
+    void matrix(const Array& a, std::string_view name, std::uint64_t bytes) {
+        tag(miMATRIX, bytes);
+        const std::uint32_t flags[2] = {arrayFlags(a), 0};
+        element(miUINT32, flags, sizeof flags);
+        const std::int32_t dims[2] = {static_cast<std::int32_t>(a.rows()), static_cast<std::int32_t>(a.cols())};
+        element(miINT32, dims, sizeof dims);
+        element(miINT8, name.data(), name.size());
+        switch (a.classId()) {
+        case ClassId::Struct: {
+            std::size_t longest = 0;
+            for (const std::string& f : a.fieldNames()) longest = std::max(longest, f.size());
+            const std::int32_t length = static_cast<std::int32_t>(longest + 1);
+            element(miINT32, &length, sizeof length);
+            std::vector<char> names(a.fieldCount() * (longest + 1), '\0');
+            for (std::size_t f = 0; f < a.fieldCount(); ++f)
+                std::memcpy(names.data() + f * (longest + 1), a.fieldNames()[f].data(), a.fieldNames()[f].size());
+            element(miINT8, names.data(), names.size());
+            for (std::size_t e = 0; e < a.numel(); ++e)
+                for (std::size_t f = 0; f < a.fieldCount(); ++f) child(a.fieldAt(static_cast<int>(f), e));
+            break;
+        }
+        case ClassId::Cell:
+            for (std::size_t i = 0; i < a.numel(); ++i) child(a.cellAt(i));
+            break;
         case ClassId::Char: {
             // Our text is 8-bit (Latin-1). As UTF-16 code units it keeps one unit per
             // character, which every reader decodes; SciPy would take the same units stored
             // as plain 16-bit numbers for UTF-8 bytes and garble anything beyond ASCII.
-            const std::string bytes = a.text();
-            std::vector<std::uint16_t>& units = text_.emplace_back(bytes.size());
-            for (std::size_t i = 0; i < bytes.size(); ++i) units[i] = static_cast<unsigned char>(bytes[i]);
-            made = Mat_VarCreate(name, MAT_C_CHAR, MAT_T_UTF16, 2, dims, units.empty() ? nullptr : units.data(),
-                                 MAT_F_DONT_COPY_DATA);
+            const std::string text = a.text();
+            std::vector<std::uint16_t> units(text.size());
+            for (std::size_t i = 0; i < text.size(); ++i) units[i] = static_cast<unsigned char>(text[i]);
+            element(miUTF16, units.data(), units.size() * 2);
             break;
         }
-        default: made = numeric(name, a, dims, where); break;
+        default: {
+            const std::uint32_t type = numericType(a, "");
+            const std::size_t n = a.numel() * a.elementSize();
+            element(type, a.realData(), n);
+            if (a.isComplex()) element(type, a.imagData(), n);
         }
-        if (made == nullptr) writeFailure(path_, "matio could not take " + where + matioDetail());
-        return VarHandle(made);
+        }
     }
+
+    void finish() { flush(); }
+    int& fd() { return fd_; }
 
 private:
+    static constexpr std::size_t kBufferBytes = 1 << 16;
     const std::string& path_;
-    // Data that matio borrows (MAT_F_DONT_COPY_DATA) until the file is written.
-    std::deque<std::vector<std::uint16_t>> text_;
-    std::deque<mat_complex_split_t> splits_;
+    int fd_ = -1;
+    std::vector<std::uint8_t> buffer_;
 
-    matvar_t* numeric(const char* name, const Array& a, std::size_t* dims, const std::string& where) {
-        if (a.numel() > kMaxDataBytes / a.elementSize()) writeFailure(path_, where + " is too large for a MAT file");
-        matio_classes cls = MAT_C_DOUBLE;
-        matio_types type = MAT_T_DOUBLE;
-        int options = MAT_F_DONT_COPY_DATA;
+    static std::string fieldWhere(const Array& a, std::size_t e, std::size_t f, const std::string& where) {
+        std::string w = where;
+        if (a.numel() > 1) w += "(" + std::to_string(e + 1) + ")";
+        return w + "." + a.fieldNames()[f];
+    }
+
+    std::uint64_t checkedData(std::size_t count, std::size_t size, const std::string& where) const {
+        if (count > kMaxDataBytes / size) writeFailure(path_, where + " is too large for a MAT file");
+        return count * size;
+    }
+
+    std::uint32_t numericType(const Array& a, const std::string& where) const {
         switch (a.classId()) {
-        case ClassId::Double: break;
-        case ClassId::Int8: cls = MAT_C_INT8; type = MAT_T_INT8; break;
-        case ClassId::Uint8: cls = MAT_C_UINT8; type = MAT_T_UINT8; break;
-        case ClassId::Int32: cls = MAT_C_INT32; type = MAT_T_INT32; break;
-        case ClassId::Logical:
-            cls = MAT_C_UINT8;
-            type = MAT_T_UINT8;
-            options |= MAT_F_LOGICAL;
-            break;
+        case ClassId::Double: return miDOUBLE;
+        case ClassId::Int8: return miINT8;
+        case ClassId::Uint8:
+        case ClassId::Logical: return miUINT8;
+        case ClassId::Int32: return miINT32;
         default: writeFailure(path_, where + " is of class " + std::string(a.className()) + ", which cannot be saved");
         }
-        // matio only reads the data while writing.
-        void* re = a.isEmpty() ? nullptr : const_cast<void*>(a.realData());
-        if (!a.isComplex()) return Mat_VarCreate(name, cls, type, 2, dims, re, options);
-        void* im = a.isEmpty() ? nullptr : const_cast<void*>(a.imagData());
-        mat_complex_split_t& split = splits_.emplace_back(mat_complex_split_t{re, im});
-        return Mat_VarCreate(name, cls, type, 2, dims, &split, options | MAT_F_COMPLEX);
     }
 
-    VarHandle structure(const char* name, const Array& a, std::size_t* dims, int depth, const std::string& where) {
-        std::vector<const char*> fields;
-        for (const std::string& f : a.fieldNames()) {
-            if (!validName(f))
-                writeFailure(path_, where + " has a field named '" + f + "', which a MAT file cannot hold");
-            fields.push_back(f.c_str());
+    static std::uint32_t arrayFlags(const Array& a) {
+        switch (a.classId()) {
+        case ClassId::Struct: return mxSTRUCT;
+        case ClassId::Cell: return mxCELL;
+        case ClassId::Char: return mxCHAR;
+        case ClassId::Logical: return mxUINT8 | kLogicalFlag;
+        default: break;
         }
-        fields.push_back(nullptr);
-        VarHandle s(Mat_VarCreateStruct2(name, 2, dims, fields.data()));
-        if (!s) writeFailure(path_, "matio could not take " + where + matioDetail());
-        for (std::size_t e = 0; e < a.numel(); ++e)
-            for (std::size_t f = 0; f < a.fieldCount(); ++f) {
-                std::string fieldWhere = where;
-                if (a.numel() > 1) fieldWhere += "(" + std::to_string(e + 1) + ")";
-                fieldWhere += "." + a.fieldNames()[f];
-                VarHandle child = build(nullptr, a.fieldAt(static_cast<int>(f), e), depth + 1, fieldWhere);
-                // The struct takes the field over; what it returns is the empty slot's old value.
-                VarHandle previous(Mat_VarSetStructFieldByIndex(s.get(), f, e, child.release()));
-            }
-        return s;
+        const std::uint32_t cls = a.classId() == ClassId::Int8 ? mxINT8 : a.classId() == ClassId::Uint8 ? mxUINT8
+                                  : a.classId() == ClassId::Int32 ? mxINT32 : mxDOUBLE;
+        return cls | (a.isComplex() ? kComplexFlag : 0);
     }
 
-    VarHandle cell(const char* name, const Array& a, std::size_t* dims, int depth, const std::string& where) {
-        if (a.numel() > INT_MAX) writeFailure(path_, where + " has too many cells for a MAT file");
-        VarHandle c(Mat_VarCreate(name, MAT_C_CELL, MAT_T_CELL, 2, dims, nullptr, 0));
-        if (!c) writeFailure(path_, "matio could not take " + where + matioDetail());
-        for (std::size_t i = 0; i < a.numel(); ++i) {
-            VarHandle child = build(nullptr, a.cellAt(i), depth + 1, where + "{" + std::to_string(i + 1) + "}");
-            VarHandle previous(Mat_VarSetCell(c.get(), static_cast<int>(i), child.release()));
+    void child(const Array& a) { matrix(a, {}, matrixBytes(a, {}, 0, "")); }
+
+    void tag(std::uint32_t type, std::uint64_t bytes) {
+        const std::uint32_t words[2] = {type, static_cast<std::uint32_t>(bytes)};
+        put(words, sizeof words);
+    }
+
+    void element(std::uint32_t type, const void* data, std::size_t n) {
+        if (n <= 4 && n > 0) {
+            std::uint32_t words[2] = {type | static_cast<std::uint32_t>(n) << 16, 0};
+            std::memcpy(&words[1], data, n);
+            put(words, sizeof words);
+            return;
         }
-        return c;
+        tag(type, n);
+        put(data, n);
+        static const std::uint8_t zeros[8] = {};
+        put(zeros, padded8(n) - n);
+    }
+
+    void put(const void* data, std::size_t n) {
+        if (n == 0) return;
+        if (buffer_.size() + n <= kBufferBytes) {
+            const auto* bytes = static_cast<const std::uint8_t*>(data);
+            buffer_.insert(buffer_.end(), bytes, bytes + n);
+            return;
+        }
+        flush();
+        if (n < kBufferBytes) {
+            put(data, n);
+            return;
+        }
+        writeAll(data, n);  // samples go to the file from where they are
+    }
+
+    void flush() {
+        writeAll(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+
+    void writeAll(const void* data, std::size_t n) {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        while (n > 0) {
+            const ssize_t done = ::write(fd_, p, n);
+            if (done < 0 && errno == EINTR) continue;
+            if (done < 0) writeFailure(path_, systemMessage(errno));
+            if (done == 0) writeFailure(path_, "the file system took no more data");
+            p += done;
+            n -= static_cast<std::size_t>(done);
+        }
     }
 };
 
@@ -425,12 +540,11 @@ void saveMatFile(const std::string& path, const MatVariables& variables) {
         if (!seen.insert(name).second) writeFailure(path, "the variable '" + name + "' is given twice");
     }
 
-    startMatioCall();
     // Everything that can be refused is refused before the file system is touched.
-    VariableBuilder builder(path);
-    std::vector<VarHandle> vars;
+    MatWriter writer(path);
+    std::vector<std::uint64_t> sizes;
     for (const auto& [name, value] : variables)
-        vars.push_back(builder.build(name.c_str(), value, 0, "the variable '" + name + "'"));
+        sizes.push_back(writer.matrixBytes(value, name, 0, "the variable '" + name + "'"));
 
     std::unique_ptr<TemporaryBeside> temporary;
     try {
@@ -438,21 +552,10 @@ void saveMatFile(const std::string& path, const MatVariables& variables) {
     } catch (const Error& e) {
         writeFailure(path, e.what());
     }
-    MatHandle file(Mat_CreateVer(temporary->name().c_str(), nullptr, MAT_FT_MAT5));
-    if (!file) writeFailure(path, "matio could not create it" + matioDetail());
-    for (std::size_t i = 0; i < vars.size(); ++i)
-        if (Mat_VarWrite(file.get(), vars[i].get(), MAT_COMPRESSION_NONE) != 0)
-            writeFailure(path, "the variable '" + variables[i].first + "' could not be written" + matioDetail());
-    if (Mat_Close(file.release()) != 0) writeFailure(path, "the file could not be closed" + matioDetail());
-
-    // matio does not check every write it makes; reading the structure back catches a
-    // short file before it replaces a good one.
-    try {
-        const mat::Layout written = mat::checkLayout(readWholeFile(temporary->name()), temporary->name());
-        if (written.names.size() != variables.size()) throw Error("variables are missing");
-    } catch (const Error& e) {
-        writeFailure(path, std::string("the written file does not read back: ") + e.what());
-    }
+    writer.fd() = temporary->fd();
+    writer.header();
+    for (std::size_t i = 0; i < variables.size(); ++i) writer.matrix(variables[i].second, variables[i].first, sizes[i]);
+    writer.finish();
     try {
         temporary->commit();
     } catch (const Error& e) {

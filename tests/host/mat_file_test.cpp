@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -369,6 +372,40 @@ TEST(TemporaryBeside, AbandonedFileVanishesAndCommittedFileReplacesTheTarget) {
     }
     EXPECT_EQ(readBytes(target), "new");
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"target.bin"});
+}
+
+// The writer checks every write itself: a file system that stops taking data part-way
+// through the samples (here a file size limit, as a full disk would) fails the save with the
+// system's reason, and the previous file stays whole. Run in a child so the limit stays there.
+TEST(MatSave, AWriteThatFailsPartWayKeepsThePreviousFile) {
+    ScratchDir dir;
+    const std::string path = dir.file("frame.mat");
+    host::saveMatFile(path, {{"x", Array::scalar(1)}});
+    const std::string before = readBytes(path);
+    const std::string report = dir.file("report.txt");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{1 << 20, 1 << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        Array samples = Array::numeric(host::ClassId::Double, 1, 300000, true);  // 4.8 MB
+        std::string message = "saved";
+        try {
+            host::saveMatFile(path, {{"waveform", samples}});
+        } catch (const host::Error& e) {
+            message = e.what();
+        }
+        writeBytes(report, message);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const std::string message = readBytes(report);
+    EXPECT_TRUE(contains(message, "Unable to write MAT file '" + path + "'")) << message;
+    EXPECT_TRUE(contains(message, "File too large")) << message;
+    EXPECT_EQ(readBytes(path), before);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"frame.mat", "report.txt"}));
 }
 
 TEST(MatSave, ReplacingAFileKeepsItsPermissions) {
