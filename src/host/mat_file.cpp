@@ -1,5 +1,6 @@
 #include "host/mat_file.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <matio.h>
 #include <sys/stat.h>
@@ -15,6 +16,8 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <type_traits>
 #include <set>
 #include <system_error>
 
@@ -38,6 +41,23 @@ std::string systemMessage(int error) { return std::system_category().message(err
 
 // --- matio plumbing -----------------------------------------------------------------
 
+// matio reads the files, and only reading needs it. It is opened on the first read rather
+// than linked: its build brings in HDF5 and with it some thirty libraries of network and
+// cryptography code, which every process, headless ones included, would otherwise map and
+// relocate before main. Its types come from its header; its functions from here.
+struct Matio {
+    decltype(&::Mat_LogInitFunc) logInitFunc;
+    decltype(&::Mat_Open) open;
+    decltype(&::Mat_Close) close;
+    decltype(&::Mat_VarReadNext) varReadNext;
+    decltype(&::Mat_VarFree) varFree;
+    decltype(&::Mat_SizeOf) sizeOf;
+    decltype(&::Mat_VarGetNumberOfFields) varGetNumberOfFields;
+    decltype(&::Mat_VarGetStructFieldnames) varGetStructFieldnames;
+    decltype(&::Mat_VarGetStructFieldByIndex) varGetStructFieldByIndex;
+    decltype(&::Mat_VarGetCell) varGetCell;
+};
+
 // matio reports trouble through a process-wide logger; ours keeps the last complaint of
 // this thread for our message instead of printing it on stderr.
 thread_local std::string matioComplaint;
@@ -47,21 +67,58 @@ void recordMatioComplaint(int level, char* message) {
         matioComplaint = message;
 }
 
-void startMatioCall() {
-    static std::once_flag once;
-    std::call_once(once, [] { Mat_LogInitFunc("brevia", recordMatioComplaint); });
+// The library, loaded once; throws the reader's error naming it when it cannot be loaded.
+const Matio& matio(const std::string& path) {
+    static std::mutex mutex;
+    static std::optional<Matio> loaded;
+    std::lock_guard lock(mutex);
+    if (loaded) return *loaded;
+    void* handle = dlopen(BREVIA_MATIO_LIBRARY, RTLD_NOW | RTLD_LOCAL);  // kept open until exit
+    if (!handle) {
+        const char* reason = dlerror();
+        readFailure(path, std::string("the MAT file library " BREVIA_MATIO_LIBRARY " could not be loaded (") +
+                              (reason ? reason : "unknown loader error") + ")");
+    }
+    Matio m{};
+    bool complete = true;
+    auto bind = [&](auto& function, const char* name) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+        complete = complete && function != nullptr;
+    };
+    bind(m.logInitFunc, "Mat_LogInitFunc");
+    bind(m.open, "Mat_Open");
+    bind(m.close, "Mat_Close");
+    bind(m.varReadNext, "Mat_VarReadNext");
+    bind(m.varFree, "Mat_VarFree");
+    bind(m.sizeOf, "Mat_SizeOf");
+    bind(m.varGetNumberOfFields, "Mat_VarGetNumberOfFields");
+    bind(m.varGetStructFieldnames, "Mat_VarGetStructFieldnames");
+    bind(m.varGetStructFieldByIndex, "Mat_VarGetStructFieldByIndex");
+    bind(m.varGetCell, "Mat_VarGetCell");
+    if (!complete) readFailure(path, "the MAT file library " BREVIA_MATIO_LIBRARY " lacks functions this program needs");
+    m.logInitFunc("brevia", recordMatioComplaint);
+    loaded = m;
+    return *loaded;
+}
+
+const Matio& startMatioCall(const std::string& path) {
+    const Matio& m = matio(path);
     matioComplaint.clear();
+    return m;
 }
 
 std::string matioDetail() { return matioComplaint.empty() ? std::string() : " (" + matioComplaint + ")"; }
 
+// Set for the thread's current read: the handles' deleters need it.
+thread_local const Matio* currentMatio = nullptr;
+
 struct FileCloser {
-    void operator()(mat_t* m) const { Mat_Close(m); }
+    void operator()(mat_t* m) const { currentMatio->close(m); }
 };
 using MatHandle = std::unique_ptr<mat_t, FileCloser>;
 
 struct VarFreer {
-    void operator()(matvar_t* v) const { Mat_VarFree(v); }
+    void operator()(matvar_t* v) const { currentMatio->varFree(v); }
 };
 using VarHandle = std::unique_ptr<matvar_t, VarFreer>;
 
@@ -424,7 +481,7 @@ private:
 
     // Checks that matio holds at least `count` elements of the variable's data type.
     std::size_t requireData(const matvar_t* v, std::size_t count, const std::string& where) const {
-        const std::size_t size = Mat_SizeOf(v->data_type);
+        const std::size_t size = currentMatio->sizeOf(v->data_type);
         if (size == 0)
             fail(where + " is stored as data type " + std::to_string(v->data_type) + ", which is not supported");
         if (count > 0 && (v->data == nullptr || v->nbytes / size < count))
@@ -500,8 +557,8 @@ private:
     Array structure(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) {
         Array s = Array::structure(rows, cols);
         auto* var = const_cast<matvar_t*>(v);
-        const unsigned count = Mat_VarGetNumberOfFields(var);
-        char* const* names = Mat_VarGetStructFieldnames(v);
+        const unsigned count = currentMatio->varGetNumberOfFields(var);
+        char* const* names = currentMatio->varGetStructFieldnames(v);
         if (count > 0 && names == nullptr) fail(where + " has fields without names" + matioDetail());
         for (unsigned f = 0; f < count; ++f) {
             if (names[f] == nullptr) fail(where + " has a field without a name");
@@ -513,7 +570,7 @@ private:
                 if (s.numel() > 1) fieldWhere += "(" + std::to_string(e + 1) + ")";
                 fieldWhere += "." + std::string(names[f]);
                 s.fieldAt(static_cast<int>(f), e) =
-                    convert(Mat_VarGetStructFieldByIndex(var, f, e), depth + 1, fieldWhere);
+                    convert(currentMatio->varGetStructFieldByIndex(var, f, e), depth + 1, fieldWhere);
             }
         return s;
     }
@@ -522,7 +579,7 @@ private:
         Array c = Array::cell(rows, cols);
         if (c.numel() > INT_MAX) fail(where + " has too many cells");
         for (std::size_t i = 0; i < c.numel(); ++i)
-            c.cellAt(i) = convert(Mat_VarGetCell(const_cast<matvar_t*>(v), static_cast<int>(i)), depth + 1,
+            c.cellAt(i) = convert(currentMatio->varGetCell(const_cast<matvar_t*>(v), static_cast<int>(i)), depth + 1,
                                   where + "{" + std::to_string(i + 1) + "}");
         return c;
     }
@@ -566,14 +623,14 @@ void saveMatFile(const std::string& path, const MatVariables& variables) {
 Array loadMatFile(const std::string& path) {
     const mat::Layout layout = mat::checkLayout(readWholeFile(path), path);
 
-    startMatioCall();
-    MatHandle file(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
+    currentMatio = &startMatioCall(path);
+    MatHandle file(currentMatio->open(path.c_str(), MAT_ACC_RDONLY));
     if (!file) readFailure(path, "matio could not open it" + matioDetail());
     ArrayReader reader(path);
     Array result = Array::structure(1, 1);
     for (std::size_t i = 0; i < layout.names.size(); ++i) {
         const std::string& name = layout.names[i];
-        VarHandle v(Mat_VarReadNext(file.get()));
+        VarHandle v(currentMatio->varReadNext(file.get()));
         const std::string where = "the variable '" + name + "'";
         if (!v) readFailure(path, where + " could not be read" + matioDetail());
         if ((v->name ? std::string_view(v->name) : std::string_view()) != name)
