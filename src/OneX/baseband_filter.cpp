@@ -5,7 +5,7 @@
 #include <numeric>
 #include <string>
 
-#include "OneX/remez.h"
+#include "OneX/filter_design.h"
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"
@@ -15,7 +15,6 @@ namespace onex {
 
 namespace {
 
-constexpr double kChipRateHz = 1228800.0;
 
 void checkDesignOversampling(int os, const char* function) {
     if (os < 2 || os > kMaxDesignOversampling)
@@ -23,13 +22,8 @@ void checkDesignOversampling(int os, const char* function) {
                           std::to_string(kMaxDesignOversampling) + ", got " + std::to_string(os) + ".");
 }
 
-// Band edges as fractions of the Nyquist frequency at `os` samples per chip.
-std::vector<double> bandEdges(int os) {
-    const double nyquist = kChipRateHz * os / 2;
-    return {0.0, kPassbandEdgeHz / nyquist, kStopbandEdgeHz / nyquist, 1.0};
-}
-
-// Designs cached per oversampling ratio: they depend on nothing else.
+// Designs cached per oversampling ratio: they depend on nothing else. The build has
+// computed them for every ratio a frame can have; others are designed on first use.
 template <class Design>
 const RealVector& cached(std::map<int, RealVector>& cache, std::mutex& m, int os, Design design) {
     std::lock_guard lock(m);
@@ -38,29 +32,7 @@ const RealVector& cached(std::map<int, RealVector>& cache, std::mutex& m, int os
     return it->second;
 }
 
-RealVector designStandard(int os) {
-    const auto edges = bandEdges(os);
-    const double amplitudes[] = {1, 1, 0, 0};
-    const double weights[] = {1, 20};
-    return firpm(static_cast<std::size_t>(12 * os - 1), edges, amplitudes, weights);
-}
-
-RealVector designAcpFactor(int os) {
-    const auto edges = bandEdges(os);
-    const double amplitudes[] = {1, 1, 0.005, 0.001};
-    const double weights[] = {1, 2};
-    RealVector h = firpm(static_cast<std::size_t>(14 * os), edges, amplitudes, weights);
-    const double dc = std::accumulate(h.begin(), h.end(), 0.0);
-    for (double& v : h) v /= dc;
-    return h;
-}
-
-RealVector convolve(const RealVector& a, const RealVector& b) {
-    RealVector out(a.size() + b.size() - 1, 0.0);
-    for (std::size_t i = 0; i < a.size(); ++i)
-        for (std::size_t j = 0; j < b.size(); ++j) out[i + j] += a[i] * b[j];
-    return out;
-}
+RealVector fromTable(std::span<const double> taps) { return RealVector(taps.begin(), taps.end()); }
 
 // Outputs handled together: their accumulators and the chips they read stay in the
 // first-level cache while every tap of a phase passes over them.
@@ -118,21 +90,30 @@ const RealVector& FilterCoeff_IS95_Std(int os) {
     checkDesignOversampling(os, "FilterCoeff_IS95_Std");
     static std::map<int, RealVector> cache;
     static std::mutex m;
-    return cached(cache, m, os, designStandard);
+    return cached(cache, m, os, [](int o) {
+        const design::Tabled* t = design::tabled(o);
+        return t ? fromTable(t->standard) : design::standardFilter(o);
+    });
 }
 
 const RealVector& acpShapingFactor(int os) {
     checkDesignOversampling(os, "FilterCoeff_IS95_Acp");
     static std::map<int, RealVector> cache;
     static std::mutex m;
-    return cached(cache, m, os, designAcpFactor);
+    return cached(cache, m, os, [](int o) {
+        const design::Tabled* t = design::tabled(o);
+        return t ? fromTable(t->acpFactor) : design::acpShapingFactor(o);
+    });
 }
 
 const RealVector& FilterCoeff_IS95_Acp(int os) {
     checkDesignOversampling(os, "FilterCoeff_IS95_Acp");
     static std::map<int, RealVector> cache;
     static std::mutex m;
-    return cached(cache, m, os, [](int o) { return convolve(FilterCoeff_IS95_Std(o), acpShapingFactor(o)); });
+    return cached(cache, m, os, [](int o) {
+        const design::Tabled* t = design::tabled(o);
+        return t ? fromTable(t->acp) : design::acpFilter(o);
+    });
 }
 
 ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size_t advance, std::size_t stuffing) {

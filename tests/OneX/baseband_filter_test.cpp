@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "OneX/filter_design.h"
 #include "OneX/literal_filters.h"
 #include "OneX/remez.h"
 #include "host/convert.h"
@@ -69,6 +70,24 @@ TEST(BasebandFilter, DesignLengthsAndCache) {
     EXPECT_NEAR(acp5[0], std5[0] * f5[0], 1e-18);
     EXPECT_THROW(FilterCoeff_IS95_Std(1), host::Error);
     EXPECT_THROW(host::callFunction("FilterCoeff_IS95_Acp", 1, {Array::scalar(2.5)}), host::Error);
+}
+
+// The taps compiled into the library are the design's own numbers, bit for bit, at the
+// ends and in the middle of the tabled range; beyond it the design runs when asked.
+TEST(BasebandFilter, TabledDesignsAreTheDesignsThemselves) {
+    for (int os : {onex::design::kTabledMin, 7, 16, onex::design::kTabledMax}) {
+        const onex::design::Tabled* t = onex::design::tabled(os);
+        ASSERT_NE(t, nullptr) << os;
+        const auto same = [](std::span<const double> a, const std::vector<double>& b) {
+            return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+        };
+        EXPECT_TRUE(same(t->standard, onex::design::standardFilter(os))) << os;
+        EXPECT_TRUE(same(t->acpFactor, onex::design::acpShapingFactor(os))) << os;
+        EXPECT_TRUE(same(t->acp, onex::design::acpFilter(os))) << os;
+        EXPECT_TRUE(same(t->acp, FilterCoeff_IS95_Acp(os))) << os;
+    }
+    EXPECT_EQ(onex::design::tabled(onex::design::kTabledMax + 1), nullptr);
+    EXPECT_EQ(FilterCoeff_IS95_Std(31), onex::design::standardFilter(31));
 }
 
 TEST(BasebandFilter, FastCircularFirEqualsTheLiteralAlgorithm) {
