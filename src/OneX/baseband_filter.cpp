@@ -9,6 +9,7 @@
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"
+#include "host/parallel.h"
 #include "host/text.h"
 
 namespace onex {
@@ -55,6 +56,9 @@ __attribute__((target_clones("avx2", "default"))) void accumulateBlock(const dou
         }
     }
 }
+
+// Multiply-adds (samples x taps per phase) from which a second thread pays for itself.
+constexpr std::size_t kParallelWork = std::size_t{1} << 22;
 
 bool zeroOffLattice(const ComplexVector& x, std::size_t stuffing) {
     if (stuffing <= 1 || x.size() % stuffing != 0) return false;
@@ -126,11 +130,19 @@ ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size
 ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std::size_t p, const RealVector& h,
                                std::size_t advance) {
     const std::size_t n = chips * p;
-    ComplexVector out(n);
-    if (n == 0 || h.empty()) return out;
+    if (n == 0 || h.empty()) return ComplexVector(n);
     // The outputs fall into p phases; phase rho of output q only meets taps rho, rho + p, ...
     // and chips q, q - 1, ... (cyclically), so each phase is a short convolution over the
     // non-zero samples, computed as a sum of shifted rows (vectorisable, no reductions).
+    const std::size_t phases = std::min(p, h.size());
+    ComplexVector out;
+    if (phases == p) {
+        // Every output is written below: no zero fill first.
+        host::SkipZeroFill skip;
+        out.resize(n);
+    } else {
+        out.resize(n);  // phases without taps stay zero
+    }
     const std::size_t maxTaps = (h.size() + p - 1) / p;
     // ext[i] = chip (i - (maxTaps - 1)) mod chips, padded to whole blocks.
     const std::size_t blocks = (chips + kBlock - 1) / kBlock;
@@ -142,23 +154,31 @@ ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std
         extIm[i] = chipValues[q].imag();
         if (++q == chips) q = 0;
     }
-    alignas(64) double accRe[kBlock], accIm[kBlock];
     const std::size_t shift = (n - advance % n) % n;
-    const std::size_t phases = std::min(p, h.size());
-    for (std::size_t q0 = 0; q0 < chips; q0 += kBlock) {
-        const std::size_t count = std::min(kBlock, chips - q0);
-        for (std::size_t rho = 0; rho < phases; ++rho) {
-            const std::size_t taps = (h.size() - rho + p - 1) / p;
-            accumulateBlock(h.data() + rho, taps, p, extRe.data() + q0, extIm.data() + q0, maxTaps - 1, accRe, accIm);
-            // Output k = q p + rho - advance (mod n), stepping by p without a division per sample.
-            std::size_t k = (q0 * p + rho + shift) % n;
-            for (std::size_t q = 0; q < count; ++q) {
-                out[k] = Complex(accRe[q], accIm[q]);
-                k += p;
-                if (k >= n) k -= n;
+    // Blocks write disjoint outputs, so they can be shared out between threads; each is
+    // computed the same way wherever it runs.
+    auto filterBlocks = [&](std::size_t firstBlock, std::size_t endBlock) {
+        alignas(64) double accRe[kBlock], accIm[kBlock];
+        for (std::size_t b = firstBlock; b < endBlock; ++b) {
+            const std::size_t q0 = b * kBlock;
+            const std::size_t count = std::min(kBlock, chips - q0);
+            for (std::size_t rho = 0; rho < phases; ++rho) {
+                const std::size_t taps = (h.size() - rho + p - 1) / p;
+                accumulateBlock(h.data() + rho, taps, p, extRe.data() + q0, extIm.data() + q0, maxTaps - 1, accRe, accIm);
+                // Output k = q p + rho - advance (mod n), stepping by p without a division per sample.
+                std::size_t k = (q0 * p + rho + shift) % n;
+                for (std::size_t q = 0; q < count; ++q) {
+                    out[k] = Complex(accRe[q], accIm[q]);
+                    k += p;
+                    if (k >= n) k -= n;
+                }
             }
         }
-    }
+    };
+    if (n * maxTaps >= kParallelWork && blocks >= 2)
+        host::inParallel([&] { filterBlocks(blocks / 2, blocks); }, [&] { filterBlocks(0, blocks / 2); });
+    else
+        filterBlocks(0, blocks);
     return out;
 }
 

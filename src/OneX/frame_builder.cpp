@@ -14,6 +14,7 @@
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"
+#include "host/parallel.h"
 #include "host/records.h"
 #include "host/text.h"
 
@@ -141,6 +142,10 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
     return f;
 }
 
+// Frames from which the markers are made beside the equaliser (below, a thread costs more
+// than it saves).
+constexpr std::size_t kParallelFinishSamples = std::size_t{1} << 17;
+
 Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
     if (in.oversampling < 1) throw host::Error("OneX_FwdChnFrame: oversamplingRate must be at least 1.");
     const auto os = static_cast<std::size_t>(in.oversampling);
@@ -148,15 +153,30 @@ Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
     ComplexVector spread;
     quadSpread(c.chips.data(), c.chips.size(), in.pilotOffsetIndex, spread);
     f.waveform = basebandFilterChips(spread, in.oversampling, in.filter);
-    f.marker1.reserve(c.marker1.size() * os);
-    f.marker2.reserve(c.marker2.size() * os);
-    for (std::size_t i = 0; i < c.marker1.size(); ++i) {
-        f.marker1.insert(f.marker1.end(), os, c.marker1[i]);
-        f.marker2.insert(f.marker2.end(), os, c.marker2[i]);
+    // The markers (fresh memory, so mostly page faults) are held out to the sample rate on
+    // the second processor while the equaliser runs on this one.
+    auto holdMarkers = [&] {
+        f.marker1.resize(c.marker1.size() * os);
+        f.marker2.resize(c.marker2.size() * os);
+        for (std::size_t i = 0; i < c.marker1.size(); ++i)
+            for (std::size_t j = 0; j < os; ++j) {
+                f.marker1[i * os + j] = c.marker1[i];
+                f.marker2[i * os + j] = c.marker2[i];
+            }
+    };
+    auto finishSamples = [&] {
+        const bool conjugate = in.mirrorSpectrum == 0;
+        if (in.phaseEqActive == 1)
+            fwdPhaseEqInPlace(f.waveform, in.oversampling, conjugate);  // conjugates as it writes
+        else if (conjugate)
+            for (Complex& s : f.waveform) s = std::conj(s);
+    };
+    if (f.waveform.size() >= kParallelFinishSamples)
+        host::inParallel(holdMarkers, finishSamples);
+    else {
+        holdMarkers();
+        finishSamples();
     }
-    if (in.phaseEqActive == 1) fwdPhaseEqInPlace(f.waveform, in.oversampling);
-    if (in.mirrorSpectrum == 0)
-        for (Complex& s : f.waveform) s = std::conj(s);
     return f;
 }
 
@@ -165,7 +185,7 @@ Frame OneX_FwdChnFrame(const FrameInputs& in) { return finishFrame(buildChipFram
 host::Array waveformArray(const Frame& f) { return host::Array::row(std::span<const Complex>(f.waveform)); }
 
 host::Array markersArray(const Frame& f) {
-    host::Array a = host::Array::zeros(2, f.marker1.size());
+    host::Array a = host::Array::numericForOverwrite(host::ClassId::Double, 2, f.marker1.size());
     double* p = a.pr();
     for (std::size_t i = 0; i < f.marker1.size(); ++i) {
         p[2 * i] = f.marker1[i];

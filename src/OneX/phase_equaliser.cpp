@@ -178,7 +178,7 @@ EqualiserTableDesign equaliserTableDesign(int os) {
     return cache.emplace(d.forcedOversampling, d).first->second;
 }
 
-void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable) {
+void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable, bool conjugate) {
     if (os < 1) throw host::Error("OneX_FwdPhaseEq: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
     const std::size_t n = x.size();
     if (useTable) {
@@ -188,6 +188,8 @@ void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable) {
         requirePreRoll(n, d.filterLength - 1);
         // A FIR over a pre-roll at least as long as the filter is an exact circular convolution.
         x = circularFir(x, d.b, static_cast<std::size_t>(2 * d.forcedOversampling - 1), static_cast<std::size_t>(os));
+        if (conjugate)
+            for (Complex& s : x) s = std::conj(s);
         return;
     }
     const Biquad q = eqlrfilt(os * kChipRateHz);
@@ -209,8 +211,10 @@ void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable) {
     };
     for (std::size_t t = n - preRoll; t < n; ++t) step(x[t]);
     ComplexVector head(advance);
+    const double sign = conjugate ? -1.0 : 1.0;
     for (std::size_t k = 0; k < n; ++k) {
-        const Complex y = step(x[k]);
+        const Complex s = step(x[k]);
+        const Complex y(s.real(), sign * s.imag());
         if (k < advance)
             head[k] = y;
         else
@@ -225,11 +229,11 @@ ComplexVector phaseEqualise(const ComplexVector& input, int os, bool useTable) {
     return x;
 }
 
-void fwdPhaseEqInPlace(ComplexVector& x, int os) {
+void fwdPhaseEqInPlace(ComplexVector& x, int os, bool conjugate) {
     const host::Array& type = applicationParameters().field("FilterType");
     if (!type.isNumeric() || type.numel() != 1)
         throw host::Error("OneX_FwdPhaseEq: parameters.FilterType must be a number.");
-    phaseEqualiseInPlace(x, os, type.realAt(0) == 4);
+    phaseEqualiseInPlace(x, os, type.realAt(0) == 4, conjugate);
 }
 
 ComplexVector OneX_FwdPhaseEq(const ComplexVector& input, int os) {

@@ -55,12 +55,13 @@ EqualiserTableDesign equaliserTableDesign(int os);
 // The equaliser at `os` samples per chip; `useTable` selects the FIR table (the EVM
 // filter choice) over the all-pass section.
 ComplexVector phaseEqualise(const ComplexVector& input, int os, bool useTable);
-// The same on the frame itself (no second frame-sized buffer for the all-pass section).
-void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable);
+// The same on the frame itself (no second frame-sized buffer for the all-pass section);
+// `conjugate` writes the complex conjugate of each result, saving a pass over the frame.
+void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable, bool conjugate = false);
 // As the frame builder calls it: the table is used when the application's
 // parameters.FilterType is 4.
 ComplexVector OneX_FwdPhaseEq(const ComplexVector& input, int os);
-void fwdPhaseEqInPlace(ComplexVector& x, int os);
+void fwdPhaseEqInPlace(ComplexVector& x, int os, bool conjugate = false);
 
 // Rotates row (or column) `position` (1-based) of a matrix right (down) by `amount`,
 // cyclically; other rows (columns) stay. Messages as the host function gives them.

@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <new>
+#include <type_traits>
+#include <utility>
 
 namespace host {
 
@@ -23,6 +25,25 @@ void releaseSamples(void* p, std::size_t bytes) noexcept;
 // Returns every cached buffer to the system.
 void trimSampleCache() noexcept;
 
+// Inside this scope, sample vectors of plain numbers made with a size (or grown) leave their
+// new elements unwritten instead of zeroing them: for buffers the code fills whole before
+// reading, where zeroing 16 MB first would cost a pass over memory and, on fresh memory,
+// fault every page in twice as early as needed.
+class SkipZeroFill {
+public:
+    SkipZeroFill() noexcept { ++depth(); }
+    ~SkipZeroFill() { --depth(); }
+    SkipZeroFill(const SkipZeroFill&) = delete;
+    SkipZeroFill& operator=(const SkipZeroFill&) = delete;
+    static bool active() noexcept { return depth() > 0; }
+
+private:
+    static int& depth() noexcept {
+        thread_local int d = 0;
+        return d;
+    }
+};
+
 template <class T>
 struct SampleAllocator {
     using value_type = T;
@@ -34,6 +55,18 @@ struct SampleAllocator {
         return static_cast<T*>(allocateSamples(n * sizeof(T)));
     }
     void deallocate(T* p, std::size_t n) noexcept { releaseSamples(p, n * sizeof(T)); }
+    // Value-initialisation, skipped under SkipZeroFill for types that need no constructor
+    // run (their objects begin with the storage).
+    template <class U>
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        if constexpr (std::is_trivially_copyable_v<U> && std::is_trivially_destructible_v<U>)
+            if (SkipZeroFill::active()) return;
+        ::new (static_cast<void*>(p)) U();
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
     template <class U>
     bool operator==(const SampleAllocator<U>&) const noexcept {
         return true;
