@@ -185,7 +185,7 @@ Frame OneX_FwdChnFrame(const FrameInputs& in) { return finishFrame(buildChipFram
 host::Array waveformArray(const Frame& f) { return host::Array::row(std::span<const Complex>(f.waveform)); }
 
 host::Array markersArray(const Frame& f) {
-    host::Array a = host::Array::numericForOverwrite(host::ClassId::Double, 2, f.marker1.size());
+    host::Array a = host::Array::zeros(2, f.marker1.size());
     double* p = a.pr();
     for (std::size_t i = 0; i < f.marker1.size(); ++i) {
         p[2 * i] = f.marker1[i];

@@ -125,20 +125,6 @@ Array Array::numeric(ClassId cls, std::size_t rows, std::size_t cols, bool compl
     return a;
 }
 
-Array Array::numericForOverwrite(ClassId cls, std::size_t rows, std::size_t cols, bool complex) {
-    if (!holdsBytes(cls)) throw Error("Array::numeric: struct and cell arrays have their own constructors.");
-    Array a;
-    a.cls_ = cls;
-    a.rows_ = rows;
-    a.cols_ = cols;
-    const std::size_t bytes = checkedCount(rows, cols) * sizeOf(cls);
-    SkipZeroFill skip;
-    a.re_.resize(bytes);
-    a.complex_ = complex && cls != ClassId::Char && cls != ClassId::Logical;
-    if (a.complex_) a.imag_.resize(bytes);
-    return a;
-}
-
 Array Array::scalar(double value) {
     Array a = numeric(ClassId::Double, 1, 1);
     a.setReal(0, value);
@@ -170,13 +156,13 @@ Array Array::string(std::string_view text) {
 }
 
 Array Array::row(std::span<const double> values) {
-    Array a = numericForOverwrite(ClassId::Double, 1, values.size());
+    Array a = numeric(ClassId::Double, 1, values.size());
     if (!values.empty()) std::memcpy(a.re_.data(), values.data(), values.size_bytes());
     return a;
 }
 
 Array Array::row(std::span<const std::complex<double>> values) {
-    Array a = numericForOverwrite(ClassId::Double, 1, values.size(), true);
+    Array a = numeric(ClassId::Double, 1, values.size(), true);
     double* re = a.pr();
     double* im = a.pi();
     for (std::size_t i = 0; i < values.size(); ++i) {

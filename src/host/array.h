@@ -34,9 +34,6 @@ public:
     // --- construction -------------------------------------------------------------
     static Array numeric(ClassId cls, std::size_t rows, std::size_t cols, bool complex = false);
     static Array zeros(std::size_t rows, std::size_t cols) { return numeric(ClassId::Double, rows, cols); }
-    // The same with the elements left unwritten, for a caller that fills every one of them
-    // before anything reads the array.
-    static Array numericForOverwrite(ClassId cls, std::size_t rows, std::size_t cols, bool complex = false);
     static Array scalar(double value);
     static Array complexScalar(std::complex<double> value);
     static Array logicalScalar(bool value);

@@ -38,8 +38,10 @@ public:
     static bool active() noexcept { return depth() > 0; }
 
 private:
+    // Read once per element constructed: the initial-exec model makes that one load from
+    // the thread pointer instead of a call into the dynamic loader.
     static int& depth() noexcept {
-        thread_local int d = 0;
+        thread_local int d __attribute__((tls_model("initial-exec"))) = 0;
         return d;
     }
 };
