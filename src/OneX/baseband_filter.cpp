@@ -127,22 +127,18 @@ ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size
     return circularFirChips(chips.data(), chips.size(), stuffing, h, advance);
 }
 
-ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std::size_t p, const RealVector& h,
-                               std::size_t advance) {
+namespace {
+
+// The circular FIR of the chips zero-stuffed by p, each output handed to store(k, re, im)
+// exactly once; phases without taps (fewer taps than p) are not stored at all.
+template <class Store>
+void circularFirChipsTo(const Complex* chipValues, std::size_t chips, std::size_t p, const RealVector& h,
+                        std::size_t advance, Store store) {
     const std::size_t n = chips * p;
-    if (n == 0 || h.empty()) return ComplexVector(n);
     // The outputs fall into p phases; phase rho of output q only meets taps rho, rho + p, ...
     // and chips q, q - 1, ... (cyclically), so each phase is a short convolution over the
     // non-zero samples, computed as a sum of shifted rows (vectorisable, no reductions).
     const std::size_t phases = std::min(p, h.size());
-    ComplexVector out;
-    if (phases == p) {
-        // Every output is written below: no zero fill first.
-        host::SkipZeroFill skip;
-        out.resize(n);
-    } else {
-        out.resize(n);  // phases without taps stay zero
-    }
     const std::size_t maxTaps = (h.size() + p - 1) / p;
     // ext[i] = chip (i - (maxTaps - 1)) mod chips, padded to whole blocks.
     const std::size_t blocks = (chips + kBlock - 1) / kBlock;
@@ -168,7 +164,7 @@ ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std
                 // Output k = q p + rho - advance (mod n), stepping by p without a division per sample.
                 std::size_t k = (q0 * p + rho + shift) % n;
                 for (std::size_t q = 0; q < count; ++q) {
-                    out[k] = Complex(accRe[q], accIm[q]);
+                    store(k, accRe[q], accIm[q]);
                     k += p;
                     if (k >= n) k -= n;
                 }
@@ -179,11 +175,68 @@ ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std
         host::inParallel([&] { filterBlocks(blocks / 2, blocks); }, [&] { filterBlocks(0, blocks / 2); });
     else
         filterBlocks(0, blocks);
+}
+
+// The baseband filter's taps for a choice, checked against the frame length.
+const RealVector& filterTaps(std::size_t samples, int os, BasebandFilterChoice choice) {
+    const RealVector& h = choice == BasebandFilterChoice::Acp ? FilterCoeff_IS95_Acp(os) : FilterCoeff_IS95_Std(os);
+    if (samples + 1 < h.size())
+        throw host::Error("OneX_BasebandFilter: the frame holds " + std::to_string(samples) +
+                          " samples; the circular filter of " + std::to_string(h.size()) + " taps needs at least " +
+                          std::to_string(h.size() - 1) + ".");
+    return h;
+}
+
+void checkFilterOversampling(int os) {
+    if (os < 1) throw host::Error("OneX_BasebandFilter: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
+}
+
+}  // namespace
+
+ComplexVector circularFirChips(const Complex* chipValues, std::size_t chips, std::size_t p, const RealVector& h,
+                               std::size_t advance) {
+    const std::size_t n = chips * p;
+    if (n == 0 || h.empty()) return ComplexVector(n);
+    ComplexVector out;
+    if (p <= h.size()) {
+        // Every output is stored: no zero fill first.
+        host::SkipZeroFill skip;
+        out.resize(n);
+    } else {
+        out.resize(n);  // phases without taps stay zero
+    }
+    circularFirChipsTo(chipValues, chips, p, h, advance, [&](std::size_t k, double re, double im) { out[k] = Complex(re, im); });
     return out;
 }
 
+void basebandFilterChipsInto(const ComplexVector& chips, int os, BasebandFilterChoice choice, SplitSamples out) {
+    checkFilterOversampling(os);
+    const auto ratio = static_cast<std::size_t>(os);
+    if (out.size != chips.size() * ratio)
+        throw host::Error("OneX_BasebandFilter: the output holds " + std::to_string(out.size) + " samples, not " +
+                          std::to_string(chips.size() * ratio) + ".");
+    switch (choice) {
+    case BasebandFilterChoice::Rectangular:
+    case BasebandFilterChoice::Evm:
+        // Held for the whole chip, or only at its first sample (the rest stays as it is: zero).
+        for (std::size_t q = 0; q < chips.size(); ++q)
+            for (std::size_t j = 0; j < (choice == BasebandFilterChoice::Evm ? 1 : ratio); ++j) {
+                out.re[q * ratio + j] = chips[q].real();
+                out.im[q * ratio + j] = chips[q].imag();
+            }
+        return;
+    default: break;
+    }
+    const RealVector& h = filterTaps(out.size, os, choice);
+    if (out.size == 0 || h.empty()) return;
+    circularFirChipsTo(chips.data(), chips.size(), ratio, h, h.size() / 2, [&](std::size_t k, double re, double im) {
+        out.re[k] = re;
+        out.im[k] = im;
+    });
+}
+
 ComplexVector basebandFilterChips(const ComplexVector& chips, int os, BasebandFilterChoice choice) {
-    if (os < 1) throw host::Error("OneX_BasebandFilter: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
+    checkFilterOversampling(os);
     const auto ratio = static_cast<std::size_t>(os);
     switch (choice) {
     case BasebandFilterChoice::Rectangular: {
@@ -194,11 +247,7 @@ ComplexVector basebandFilterChips(const ComplexVector& chips, int os, BasebandFi
     case BasebandFilterChoice::Evm: return upsample(chips, ratio);
     default: break;
     }
-    const RealVector& h = choice == BasebandFilterChoice::Acp ? FilterCoeff_IS95_Acp(os) : FilterCoeff_IS95_Std(os);
-    if (chips.size() * ratio + 1 < h.size())
-        throw host::Error("OneX_BasebandFilter: the frame holds " + std::to_string(chips.size() * ratio) +
-                          " samples; the circular filter of " + std::to_string(h.size()) + " taps needs at least " +
-                          std::to_string(h.size() - 1) + ".");
+    const RealVector& h = filterTaps(chips.size() * ratio, os, choice);
     return circularFirChips(chips.data(), chips.size(), ratio, h, h.size() / 2);
 }
 

@@ -54,9 +54,19 @@ ComplexVector circularFir(const ComplexVector& x, const RealVector& h, std::size
 ComplexVector circularFirChips(const Complex* chips, std::size_t count, std::size_t p, const RealVector& h,
                                std::size_t advance);
 
+// Samples kept as the host's arrays keep them: real and imaginary parts apart.
+struct SplitSamples {
+    double* re;
+    double* im;
+    std::size_t size;
+};
+
 // The baseband filter of a zero-stuffed frame at `oversampling` samples per chip.
 ComplexVector OneX_BasebandFilter(const ComplexVector& frame, int oversampling, BasebandFilterChoice choice);
 // The same for the frame given as its chips, without building the zero-stuffed frame.
 ComplexVector basebandFilterChips(const ComplexVector& chips, int oversampling, BasebandFilterChoice choice);
+// The same written into `out` (chips x oversampling samples, zero where the filter puts
+// nothing), for a frame that goes straight into a host array.
+void basebandFilterChipsInto(const ComplexVector& chips, int oversampling, BasebandFilterChoice choice, SplitSamples out);
 
 }  // namespace onex

@@ -182,14 +182,40 @@ Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
 
 Frame OneX_FwdChnFrame(const FrameInputs& in) { return finishFrame(buildChipFrame(in), in); }
 
-host::Array waveformArray(const Frame& f) { return host::Array::row(std::span<const Complex>(f.waveform)); }
+FrameArrays OneX_FwdChnFrameArrays(const FrameInputs& in) { return finishFrameArrays(buildChipFrame(in), in); }
 
-host::Array markersArray(const Frame& f) {
-    host::Array a = host::Array::zeros(2, f.marker1.size());
-    double* p = a.pr();
-    for (std::size_t i = 0; i < f.marker1.size(); ++i) {
-        p[2 * i] = f.marker1[i];
-        p[2 * i + 1] = f.marker2[i];
+FrameArrays finishFrameArrays(const ChipFrame& c, const FrameInputs& in) {
+    if (in.oversampling < 1) throw host::Error("OneX_FwdChnFrame: oversamplingRate must be at least 1.");
+    const auto os = static_cast<std::size_t>(in.oversampling);
+    ComplexVector spread;
+    quadSpread(c.chips.data(), c.chips.size(), in.pilotOffsetIndex, spread);
+    const std::size_t n = spread.size() * os;
+    FrameArrays a{host::Array::numeric(host::ClassId::Double, 1, n, true), {}};
+    const SplitSamples samples{a.waveform.pr(), a.waveform.pi(), n};
+    basebandFilterChipsInto(spread, in.oversampling, in.filter, samples);
+    // The markers, one row each, held for the chip's samples: made (fresh memory, so mostly
+    // page faults) on the second processor while the equaliser runs on this one.
+    auto markers = [&] {
+        a.markers = host::Array::zeros(2, c.marker1.size() * os);
+        double* m = a.markers.pr();
+        for (std::size_t i = 0; i < c.marker1.size(); ++i)
+            for (std::size_t j = 0; j < os; ++j) {
+                m[2 * (i * os + j)] = c.marker1[i];
+                m[2 * (i * os + j) + 1] = c.marker2[i];
+            }
+    };
+    auto finishSamples = [&] {
+        const bool conjugate = in.mirrorSpectrum == 0;
+        if (in.phaseEqActive == 1)
+            fwdPhaseEqInPlace(samples, in.oversampling, conjugate);
+        else if (conjugate)
+            for (std::size_t k = 0; k < n; ++k) samples.im[k] = -samples.im[k];
+    };
+    if (n >= kParallelFinishSamples)
+        host::inParallel(markers, finishSamples);
+    else {
+        markers();
+        finishSamples();
     }
     return a;
 }
@@ -307,9 +333,9 @@ FrameInputs frameInputsFromParameters(const host::Array& p) {
 
 void Calculate() {
     const FrameInputs in = frameInputsFromParameters(applicationParameters());
-    const Frame f = OneX_FwdChnFrame(in);
-    host::record("waveform") = waveformArray(f);
-    host::record("markers") = markersArray(f);
+    FrameArrays f = OneX_FwdChnFrameArrays(in);
+    host::record("waveform") = std::move(f.waveform);
+    host::record("markers") = std::move(f.markers);
 }
 
 }  // namespace onex
@@ -362,8 +388,8 @@ std::vector<Array> OneX_FwdChnFrame(int, Arguments args) {
                                    : onex::basebandFilterChoice(host::realScalar(*args[15], {fn, "filterType"}));
     in.phaseEqActive = host::realScalar(*args[16], {fn, "phaseEqActive"});
     in.mirrorSpectrum = host::realScalar(*args[17], {fn, "mirrorSpectrum"});
-    const onex::Frame f = onex::OneX_FwdChnFrame(in);
-    return {onex::waveformArray(f), onex::markersArray(f)};
+    onex::FrameArrays f = onex::OneX_FwdChnFrameArrays(in);
+    return {std::move(f.waveform), std::move(f.markers)};
 }
 
 }  // namespace brevia::bind

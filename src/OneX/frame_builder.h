@@ -66,9 +66,14 @@ ChipFrame buildChipFrame(const FrameInputs& in);
 Frame finishFrame(const ChipFrame& chips, const FrameInputs& in);
 Frame OneX_FwdChnFrame(const FrameInputs& in);
 
-// Host arrays of a frame: the waveform as a 1 x N complex row, the markers as 2 x N doubles.
-host::Array waveformArray(const Frame& f);
-host::Array markersArray(const Frame& f);
+// The same frame made straight into host arrays, as the application and the host form
+// return it: the waveform a 1 x N complex row, the markers 2 x N doubles (row 1 the first
+// marker). No second copy of the samples is made.
+struct FrameArrays {
+    host::Array waveform, markers;
+};
+FrameArrays finishFrameArrays(const ChipFrame& chips, const FrameInputs& in);
+FrameArrays OneX_FwdChnFrameArrays(const FrameInputs& in);
 
 // The frame builder's inputs from a parameter set, after checking every field it reads;
 // the payload bits are generated from the set's data source. A malformed set is an error

@@ -178,20 +178,44 @@ EqualiserTableDesign equaliserTableDesign(int os) {
     return cache.emplace(d.forcedOversampling, d).first->second;
 }
 
-void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable, bool conjugate) {
-    if (os < 1) throw host::Error("OneX_FwdPhaseEq: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
-    const std::size_t n = x.size();
-    if (useTable) {
-        if (os > kEqualiserTableMaxOversampling)
-            host::warning("Oversampling Ratio should be in [2, 15]. Oversampling Ratio was forced to 15.");
-        const EqualiserTableDesign d = equaliserTableDesign(os);
-        requirePreRoll(n, d.filterLength - 1);
-        // A FIR over a pre-roll at least as long as the filter is an exact circular convolution.
-        x = circularFir(x, d.b, static_cast<std::size_t>(2 * d.forcedOversampling - 1), static_cast<std::size_t>(os));
-        if (conjugate)
-            for (Complex& s : x) s = std::conj(s);
-        return;
+namespace {
+
+// The frame as the equaliser reads and writes it: interleaved complex samples or the parts
+// apart; the arithmetic is the same for both.
+struct InterleavedFrame {
+    ComplexVector& x;
+    std::size_t size() const { return x.size(); }
+    Complex get(std::size_t k) const { return x[k]; }
+    void set(std::size_t k, Complex v) { x[k] = v; }
+};
+
+struct SplitFrame {
+    SplitSamples x;
+    std::size_t size() const { return x.size; }
+    Complex get(std::size_t k) const { return {x.re[k], x.im[k]}; }
+    void set(std::size_t k, Complex v) {
+        x.re[k] = v.real();
+        x.im[k] = v.imag();
     }
+};
+
+void checkEqualiserOversampling(int os) {
+    if (os < 1) throw host::Error("OneX_FwdPhaseEq: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
+}
+
+// The table equaliser's design, with the warning for ratios it does not cover.
+EqualiserTableDesign tableDesign(std::size_t n, int os) {
+    if (os > kEqualiserTableMaxOversampling)
+        host::warning("Oversampling Ratio should be in [2, 15]. Oversampling Ratio was forced to 15.");
+    EqualiserTableDesign d = equaliserTableDesign(os);
+    requirePreRoll(n, d.filterLength - 1);
+    return d;
+}
+
+// The all-pass section over the frame in place, optionally writing conjugates.
+template <class Frame>
+void allPassInPlace(Frame x, int os, bool conjugate) {
+    const std::size_t n = x.size();
     const Biquad q = eqlrfilt(os * kChipRateHz);
     const std::size_t preRoll = 25 * static_cast<std::size_t>(os) - 1;  // stands in for the infinite transient
     requirePreRoll(n, preRoll);
@@ -209,18 +233,49 @@ void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable, bool conjugat
         xi2 = xi1, xi1 = in.imag(), yi2 = yi1, yi1 = yi;
         return Complex(yr, yi);
     };
-    for (std::size_t t = n - preRoll; t < n; ++t) step(x[t]);
+    for (std::size_t t = n - preRoll; t < n; ++t) step(x.get(t));
     ComplexVector head(advance);
     const double sign = conjugate ? -1.0 : 1.0;
     for (std::size_t k = 0; k < n; ++k) {
-        const Complex s = step(x[k]);
+        const Complex s = step(x.get(k));
         const Complex y(s.real(), sign * s.imag());
         if (k < advance)
             head[k] = y;
         else
-            x[k - advance] = y;
+            x.set(k - advance, y);
     }
-    std::copy(head.begin(), head.end(), x.end() - static_cast<std::ptrdiff_t>(advance));
+    for (std::size_t k = 0; k < advance; ++k) x.set(n - advance + k, head[k]);
+}
+
+}  // namespace
+
+void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable, bool conjugate) {
+    checkEqualiserOversampling(os);
+    if (useTable) {
+        const EqualiserTableDesign d = tableDesign(x.size(), os);
+        // A FIR over a pre-roll at least as long as the filter is an exact circular convolution.
+        x = circularFir(x, d.b, static_cast<std::size_t>(2 * d.forcedOversampling - 1), static_cast<std::size_t>(os));
+        if (conjugate)
+            for (Complex& s : x) s = std::conj(s);
+        return;
+    }
+    allPassInPlace(InterleavedFrame{x}, os, conjugate);
+}
+
+void phaseEqualiseInPlace(SplitSamples x, int os, bool useTable, bool conjugate) {
+    checkEqualiserOversampling(os);
+    if (useTable) {
+        // The table equaliser (the EVM filter choice) is a FIR of its own buffers.
+        ComplexVector frame(x.size);
+        for (std::size_t k = 0; k < x.size; ++k) frame[k] = {x.re[k], x.im[k]};
+        phaseEqualiseInPlace(frame, os, true, conjugate);
+        for (std::size_t k = 0; k < x.size; ++k) {
+            x.re[k] = frame[k].real();
+            x.im[k] = frame[k].imag();
+        }
+        return;
+    }
+    allPassInPlace(SplitFrame{x}, os, conjugate);
 }
 
 ComplexVector phaseEqualise(const ComplexVector& input, int os, bool useTable) {
@@ -229,12 +284,21 @@ ComplexVector phaseEqualise(const ComplexVector& input, int os, bool useTable) {
     return x;
 }
 
-void fwdPhaseEqInPlace(ComplexVector& x, int os, bool conjugate) {
+namespace {
+
+// The frame builder's choice of equaliser: the table with the application's EVM filter.
+bool applicationUsesTable() {
     const host::Array& type = applicationParameters().field("FilterType");
     if (!type.isNumeric() || type.numel() != 1)
         throw host::Error("OneX_FwdPhaseEq: parameters.FilterType must be a number.");
-    phaseEqualiseInPlace(x, os, type.realAt(0) == 4, conjugate);
+    return type.realAt(0) == 4;
 }
+
+}  // namespace
+
+void fwdPhaseEqInPlace(ComplexVector& x, int os, bool conjugate) { phaseEqualiseInPlace(x, os, applicationUsesTable(), conjugate); }
+
+void fwdPhaseEqInPlace(SplitSamples x, int os, bool conjugate) { phaseEqualiseInPlace(x, os, applicationUsesTable(), conjugate); }
 
 ComplexVector OneX_FwdPhaseEq(const ComplexVector& input, int os) {
     ComplexVector x = input;

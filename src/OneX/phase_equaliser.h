@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 
+#include "OneX/baseband_filter.h"
 #include "host/error.h"
 #include "host/matrix.h"
 
@@ -58,10 +59,12 @@ ComplexVector phaseEqualise(const ComplexVector& input, int os, bool useTable);
 // The same on the frame itself (no second frame-sized buffer for the all-pass section);
 // `conjugate` writes the complex conjugate of each result, saving a pass over the frame.
 void phaseEqualiseInPlace(ComplexVector& x, int os, bool useTable, bool conjugate = false);
+void phaseEqualiseInPlace(SplitSamples x, int os, bool useTable, bool conjugate = false);
 // As the frame builder calls it: the table is used when the application's
 // parameters.FilterType is 4.
 ComplexVector OneX_FwdPhaseEq(const ComplexVector& input, int os);
 void fwdPhaseEqInPlace(ComplexVector& x, int os, bool conjugate = false);
+void fwdPhaseEqInPlace(SplitSamples x, int os, bool conjugate = false);
 
 // Rotates row (or column) `position` (1-based) of a matrix right (down) by `amount`,
 // cyclically; other rows (columns) stay. Messages as the host function gives them.
