@@ -1,6 +1,8 @@
 #include "OneX/pn_spreading.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "host/convert.h"
 #include "host/function_table.h"
@@ -16,26 +18,44 @@ constexpr std::array<double, 16> kTapsI = {1, 0, 0, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0
 constexpr std::array<double, 16> kTapsQ = {1, 0, 0, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 1};
 
 
-// One period of a short PN sequence: the register output with a 0 inserted in front,
-// reversed, then delayed by 15 chips.
-RealVector shortPnPeriod(const std::array<double, 16>& taps) {
-    RealVector seed(kPnRegisterLength, 0.0);
-    seed.back() = 1.0;
-    const RealVector a = lfsr(kPnRegisterLength, RealVector(taps.begin(), taps.end()), kPnPeriod - 1, seed);
-    RealVector s(kPnPeriod);
-    s[0] = 0.0;
+// One period of a short PN sequence as bits: the register output with a 0 inserted in
+// front, reversed, then delayed by 15 chips. The register runs on bits, not through lfsr:
+// with taps and seed of 0s and 1s its sums modulo 2 are exactly these exclusive ors, and a
+// process that only makes a frame starts without building and copying period-long vectors
+// of doubles (fresh memory is what costs here).
+std::vector<std::uint8_t> shortPnBits(const std::array<double, 16>& taps) {
+    std::vector<std::uint8_t> a(kPnPeriod - 1, 0);
+    a[kPnRegisterLength - 1] = 1;
+    for (std::size_t i = kPnRegisterLength; i < a.size(); ++i) {
+        std::uint8_t bit = 0;
+        for (std::size_t k = 0; k < kPnRegisterLength; ++k)
+            if (taps[k] != 0.0) bit ^= a[i - kPnRegisterLength + k];
+        a[i] = bit;
+    }
+    std::vector<std::uint8_t> s(kPnPeriod);
+    s[0] = 0;
     std::copy(a.begin(), a.end(), s.begin() + 1);
     std::reverse(s.begin(), s.end());
     return CircularShiftRight(s, 15);
 }
 
+const std::vector<std::uint8_t>& pnBitsI() {
+    static const std::vector<std::uint8_t> bits = shortPnBits(kTapsI);
+    return bits;
+}
+
+const std::vector<std::uint8_t>& pnBitsQ() {
+    static const std::vector<std::uint8_t> bits = shortPnBits(kTapsQ);
+    return bits;
+}
+
 const RealVector& pnPeriodI() {
-    static const RealVector period = shortPnPeriod(kTapsI);
+    static const RealVector period(pnBitsI().begin(), pnBitsI().end());
     return period;
 }
 
 const RealVector& pnPeriodQ() {
-    static const RealVector period = shortPnPeriod(kTapsQ);
+    static const RealVector period(pnBitsQ().begin(), pnBitsQ().end());
     return period;
 }
 
@@ -80,10 +100,11 @@ RealVector OneX_PNqSequence(std::size_t reps) {
 
 const ComplexVector& complexPnPeriod() {
     static const ComplexVector pn = [] {
-        const RealVector i = OneX_SignalMap(pnPeriodI());
-        const RealVector q = OneX_SignalMap(pnPeriodQ());
+        // OneX_SignalMap of each: 0 -> +1, 1 -> -1.
+        const std::vector<std::uint8_t>& i = pnBitsI();
+        const std::vector<std::uint8_t>& q = pnBitsQ();
         ComplexVector out(kPnPeriod);
-        for (std::size_t k = 0; k < kPnPeriod; ++k) out[k] = Complex(i[k], q[k]);
+        for (std::size_t k = 0; k < kPnPeriod; ++k) out[k] = Complex(1.0 - 2.0 * i[k], 1.0 - 2.0 * q[k]);
         return out;
     }();
     return pn;

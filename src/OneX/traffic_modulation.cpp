@@ -96,6 +96,28 @@ ComplexVector OneX_FwdTrfSummer(const ComplexMatrix& input) {
     return out;
 }
 
+ComplexVector OneX_FwdTrfCoverAndSum(const ComplexMatrix& input) {
+    if (input.rows() != kTrafficWalshChannels)
+        throw host::Error("OneX_FwdTrfWalshCover: input must have 16 rows (one per Walsh channel), got " +
+                          std::to_string(input.rows()) + ".");
+    static const RealMatrix w = OneX_WalshMatrix(16);
+    const std::size_t n = kTrafficWalshChannels;
+    ComplexVector out(n * input.cols());
+    // Each output chip is the same products, quartered and added in the same order as
+    // through the three steps, so the result is the same to the last bit.
+    for (std::size_t s = 0; s < input.cols(); ++s)
+        for (std::size_t c = 0; c < n; ++c) {
+            Complex sum = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                Complex chip = input(i, s) * w(i, c);
+                chip /= 4.0;
+                sum += chip;
+            }
+            out[s * n + c] = sum;
+        }
+    return out;
+}
+
 }  // namespace onex
 
 // ---- host forms ------------------------------------------------------------------------

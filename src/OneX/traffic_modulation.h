@@ -46,4 +46,8 @@ ComplexMatrix OneX_FwdTrfChnGain(const ComplexMatrix& input);
 // Column sums: one chip per column.
 ComplexVector OneX_FwdTrfSummer(const ComplexMatrix& input);
 
+// Walsh cover, gain and summer in one pass, without the 16-row intermediates (two of
+// 400 kB per slot): OneX_FwdTrfSummer(OneX_FwdTrfChnGain(OneX_FwdTrfWalshCover(input))).
+ComplexVector OneX_FwdTrfCoverAndSum(const ComplexMatrix& input);
+
 }  // namespace onex

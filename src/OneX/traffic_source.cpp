@@ -226,7 +226,7 @@ ComplexVector OneX_FwdTrfChn(const RealVector& data, const ModParams& mp, double
         throw host::Error("OneX_FwdTrfChn: modulationSymbolsRequired must be a count, got " + host::num2str(required) + ".");
     const ComplexVector symbols =
         OneX_FwdTrfRepSeq(OneX_FwdTrfModulator(out, mp.modulationType), static_cast<std::size_t>(std::floor(required)));
-    return OneX_FwdTrfSummer(OneX_FwdTrfChnGain(OneX_FwdTrfWalshCover(OneX_FwdTrfDemux(symbols))));
+    return OneX_FwdTrfCoverAndSum(OneX_FwdTrfDemux(symbols));
 }
 
 }  // namespace onex

@@ -162,6 +162,18 @@ TEST(WalshChannels, DemuxCoverGainAndSum) {
     EXPECT_THROW(OneX_FwdTrfWalshCover(ComplexMatrix(15, 2)), host::Error);
 }
 
+// The one-pass form the traffic channel uses gives the three steps' chips bit for bit, on
+// symbols of every constellation and awkward magnitudes.
+TEST(WalshChannels, OnePassEqualsTheThreeStepsExactly) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> value(-3.0, 3.0);
+    ComplexVector symbols(16 * 100);
+    for (Complex& s : symbols) s = Complex(value(random), value(random)) / 3.0;
+    const ComplexMatrix m = OneX_FwdTrfDemux(symbols);
+    EXPECT_EQ(OneX_FwdTrfCoverAndSum(m), OneX_FwdTrfSummer(OneX_FwdTrfChnGain(OneX_FwdTrfWalshCover(m))));
+    EXPECT_THROW(OneX_FwdTrfCoverAndSum(ComplexMatrix(15, 2)), host::Error);
+}
+
 TEST(TrafficChips, ZeroBitsGiveOneChipPerGroup) {
     const ComplexVector out = chips(RealVector(3200, 0.0), 1, 1600);
     ASSERT_EQ(out.size(), 1600u);
