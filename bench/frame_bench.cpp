@@ -39,6 +39,18 @@ void BM_FullFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_FullFrame)->Arg(5)->Arg(30)->Unit(benchmark::kMillisecond);
 
+// The frame as the application makes it: straight into the host's arrays (the waveform's
+// real and imaginary parts apart, the markers as 2 x N doubles), which it keeps as records
+// and writes to files.
+void BM_FrameArrays(benchmark::State& state) {
+    const onex::FrameInputs in = busyFrame(static_cast<int>(state.range(0)));
+    host::seedRandom(1);
+    onex::OneX_FwdChnFrameArrays(in);
+    for (auto _ : state) benchmark::DoNotOptimize(onex::OneX_FwdChnFrameArrays(in).waveform.pr());
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(onex::kFrameChips) * state.range(0));
+}
+BENCHMARK(BM_FrameArrays)->Arg(5)->Arg(30)->Unit(benchmark::kMillisecond);
+
 // The same frame with the filter and equaliser computed by the literal direct form.
 void BM_FullFrameLiteral(benchmark::State& state) {
     const int os = static_cast<int>(state.range(0));
