@@ -120,6 +120,20 @@ TEST(BasebandFilter, DenseInputTakesTheGeneralPath) {
     EXPECT_LT(literal::maxRelativeDifference(circularFir(almost, h, h.size() / 2, 4), literal::circularFir(almost, h)), 1e-12);
 }
 
+// Outputs are written without zeroing the buffer first only when every phase has taps: with
+// fewer taps than the stuffing, the other phases are zero even in a reused frame-sized buffer
+// that held a previous frame (large buffers are kept for reuse).
+TEST(BasebandFilter, PhasesWithoutTapsAreZeroInAReusedBuffer) {
+    const ComplexVector frame = stuffedFrame(8192, 8, 11);
+    { const ComplexVector previous = circularFir(frame, FilterCoeff_IS95_Std(8), 48, 8); }
+    const RealVector shortFilter = {0.5, 0.25, 0.125};
+    const ComplexVector out = circularFir(frame, shortFilter, 1, 8);
+    EXPECT_LT(literal::maxRelativeDifference(out, literal::circularFir(frame, shortFilter)), 1e-12);
+    std::size_t zeros = 0;
+    for (const Complex& v : out) zeros += v == Complex(0, 0);
+    EXPECT_EQ(zeros, frame.size() / 8 * 5);
+}
+
 TEST(BasebandFilter, ImpulseGivesTheCentredResponseWrappedAtTheStart) {
     const int os = 5;
     const RealVector& h = FilterCoeff_IS95_Acp(os);
