@@ -55,4 +55,14 @@ run demo none demo --quiet
 run sim none sim --port 0 --idle-timeout 0.2
 run plot windows plot ccdf --set OverSampling=2 --seed 1 --out "$work/ccdf.png"
 
+# Without the window library the plot is refused with its name; nothing crashes.
+if BREVIA_WINDOW_LIBRARY=/nonexistent/libbrevia_windows.so.0 "$onexfwd" plot ccdf --set OverSampling=2 --out "$work/never.png" \
+    >"$work/missing.out" 2>&1; then
+    echo "FAIL plot without the window library succeeded"; failures=$((failures + 1))
+elif ! grep -q "the window library /nonexistent/libbrevia_windows.so.0 could not be loaded" "$work/missing.out"; then
+    echo "FAIL plot without the window library said:"; cat "$work/missing.out"; failures=$((failures + 1))
+else
+    echo "ok   plot without the window library: $(cat "$work/missing.out")"
+fi
+
 [ "$failures" -eq 0 ] || { echo "$failures sub-commands failed"; exit 1; }
