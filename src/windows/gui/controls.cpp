@@ -106,15 +106,16 @@ QColor colourOf(const Array& v, std::string_view property) {
     return QColor::fromRgbF(static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2]));
 }
 
-// The folders to look for layouts in, then the ones built into the library.
-QString findLayout(const std::string& base) {
-    const QString file = QString::fromStdString(base) + ".ui";
+// The folders to look for layouts and their pictures in, then the ones built into the library.
+QString findLayoutFile(const QString& file) {
     if (const char* path = std::getenv("BREVIA_LAYOUT_PATH"))
         for (const QString& folder : QString::fromLocal8Bit(path).split(':', Qt::SkipEmptyParts))
             if (QFile::exists(QDir(folder).filePath(file))) return QDir(folder).filePath(file);
     if (QFile::exists(":/layouts/" + file)) return ":/layouts/" + file;
     return {};
 }
+
+QString findLayout(const std::string& base) { return findLayoutFile(QString::fromStdString(base) + ".ui"); }
 
 void connectCallback(ControlObject& c) {
     const Handle h = c.handle;
@@ -389,5 +390,27 @@ void uiresume(Handle figureHandle) {
 }
 
 QWidget* widgetOf(Handle h) { return as<ControlObject>(h, Kind::Control, "a control").widget; }
+
+void setImage(Handle control, const std::string& file) {
+    QWidget* w = widgetOf(control);
+    const QString path = findLayoutFile(QString::fromStdString(file));
+    if (path.isEmpty()) throw Error("Cannot find the picture " + file + " (searched BREVIA_LAYOUT_PATH and the built-in layouts).");
+    const QPixmap picture(path);
+    if (picture.isNull()) throw Error("Cannot read the picture " + path.toStdString() + ".");
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setPixmap(picture);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setIcon(QIcon(picture));
+        button->setIconSize(picture.size());
+    } else {
+        throw Error("A picture can be shown on a label or a button, not on " + std::string(w->metaObject()->className()) + ".");
+    }
+}
+
+void raise(Handle figureHandle) {
+    QWidget* w = windowOf(figureHandle);
+    w->raise();
+    w->activateWindow();
+}
 
 }  // namespace host::gui

@@ -882,6 +882,15 @@ bool runBuiltin(const ParsedCallback& call, Handle source) {
         if (target && isValid(target)) deleteObject(target);
         return true;
     }
+    if (call.function == "uiresume") {
+        Handle target = figure;
+        if (!call.arguments.empty()) {
+            const Array v = argumentValue(call.arguments[0], source);
+            target = v.isScalar() ? v.realAt(0) : 0;
+        }
+        if (target && isValid(target) && kindOf(target) == Kind::Figure) uiresume(target);
+        return true;
+    }
     if (call.function == "zoom") {
         if (figure && (call.words.empty() || call.words[0] == "out")) zoomOut(figure);
         return true;

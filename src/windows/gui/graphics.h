@@ -92,6 +92,12 @@ Handle figureOf(Handle h);
 Handle findByTag(Handle figure, std::string_view tag);
 // Deletes an object and everything in it; deleting a figure closes its window.
 void deleteObject(Handle h);
+// Brings a figure's window to the front.
+void raise(Handle figure);
+// Shows a picture (a JPEG or PNG file looked for like the layouts: $BREVIA_LAYOUT_PATH, then
+// the built-in ones) on a label or button, as the host's CData image does. Throws a host
+// error naming the file when it cannot be found or read.
+void setImage(Handle control, const std::string& file);
 void closeAllFigures();
 
 // The current figure: the last one made or acted on; 0 when there is none.
