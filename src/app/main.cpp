@@ -9,6 +9,7 @@
 #include "app/generate.h"
 #include "app/instrument_commands.h"
 #include "app/plot_command.h"
+#include "app/window_program.h"
 #include "brevia.h"
 #include "sim/simulated_generator.h"
 
@@ -146,7 +147,9 @@ int main(int argc, char** argv) {
             status = app::runInstrumentCommand(app::InstrumentCommand::Query, inst.connect, instrumentText, std::cout, std::cerr);
         } else if (send->parsed()) {
             status = app::runInstrumentCommand(app::InstrumentCommand::Send, inst.connect, instrumentText, std::cout, std::cerr);
-        } else if (demo->parsed() || cli.get_subcommands().empty()) {
+        } else if (cli.get_subcommands().empty()) {
+            status = app::runWindowProgram(std::cerr);
+        } else if (demo->parsed()) {
             demoOptions.pellar = CLI::detail::to_lower(demoModel) == "pellar";
             demoOptions.quiet = demoOptions.quiet || !isatty(STDERR_FILENO);
             status = app::runDemo(demoOptions, std::cout, std::cerr);

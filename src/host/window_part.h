@@ -22,7 +22,7 @@ struct Binding {
 
 // What the window library gives the core. The version changes whenever this layout does, so
 // a window library from another build is refused rather than called wrongly.
-inline constexpr int kInterfaceVersion = 1;
+inline constexpr int kInterfaceVersion = 2;
 struct Interface {
     int version = kInterfaceVersion;
     std::span<const Binding> bindings;
@@ -30,6 +30,10 @@ struct Interface {
     // figure closed; both throw host::Error.
     void (*savePng)(double figure, const std::string& path, int width, int height) = nullptr;
     void (*deleteObject)(double figure) = nullptr;
+    // Handles the windows' events until the last visible window has closed.
+    void (*runUntilClosed)() = nullptr;
+    // Whether windows can be shown on a screen here (a display, not the offscreen platform).
+    bool (*displayAvailable)() = nullptr;
 };
 
 // The entry point the window library exports under kEntryName.

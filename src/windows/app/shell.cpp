@@ -109,14 +109,17 @@ void positionChildWindow(Handle child, Handle parent) {
 void resizeAllFonts(const Array& handles) {
     const double dpi = gui::get(gui::kRoot, "ScreenPixelsPerInch").realAt(0);
     if (enlargedFontSize(8, dpi) == 8 || !handles.isStruct()) return;
+    // Every size is read before any is set: a group's controls inherit its font, and must
+    // grow once, from their own size, not again from the group's grown one.
+    std::vector<std::pair<Handle, double>> sizes;
     for (std::size_t f = 0; f < handles.fieldCount(); ++f) {
         const Array& field = handles.fieldAt(static_cast<int>(f), 0);
         for (std::size_t i = 0; field.isNumeric() && i < field.numel(); ++i) {
             const Handle h = field.realAt(i);
-            if (!gui::isValid(h) || gui::kindOf(h) != gui::Kind::Control) continue;
-            gui::set(h, "FontSize", Array::scalar(enlargedFontSize(gui::get(h, "FontSize").realAt(0), dpi)));
+            if (gui::isValid(h) && gui::kindOf(h) == gui::Kind::Control) sizes.emplace_back(h, gui::get(h, "FontSize").realAt(0));
         }
     }
+    for (const auto& [h, size] : sizes) gui::set(h, "FontSize", Array::scalar(enlargedFontSize(size, dpi)));
 }
 
 Handle loadFigure(const std::string& file, Handle parent) {

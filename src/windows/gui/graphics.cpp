@@ -82,6 +82,12 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override {
+        // A window with a close request runs it instead; the request decides what goes.
+        if (Object* o = lookup(figure_); o && o->kind == Kind::Figure && !static_cast<FigureObject*>(o)->closeRequest.empty()) {
+            e->ignore();
+            invokeCallback(figure_);
+            return;
+        }
         e->accept();
         // The window goes with its figure; deleting it here would pull it from under Qt.
         if (isValid(figure_)) deleteObject(figure_);
@@ -134,6 +140,7 @@ Array getFigure(const FigureObject& f, std::string_view p) {
     if (p == "MenuBar") return Array::string(f.standardMenuBar ? "figure" : "none");
     if (p == "NumberTitle") return onOffText(f.numberTitle);
     if (p == "Pointer") return Array::string(f.pointer);
+    if (p == "CloseRequestFcn") return Array::string(f.closeRequest);
     if (p == "Visible") return onOffText(f.window && f.window->isVisible());
     if (p == "Color") {
         const QColor c = f.window ? f.window->centralWidget()->palette().color(QPalette::Window) : QColor(Qt::white);
@@ -160,6 +167,8 @@ void setFigure(FigureObject& f, std::string_view p, const Array& v) {
         f.standardMenuBar = m == "figure";
     } else if (p == "NumberTitle") {
         f.numberTitle = onOff(v, p);
+    } else if (p == "CloseRequestFcn") {
+        f.closeRequest = textOf(v, p);
     } else if (p == "Pointer") {
         f.pointer = textOf(v, p);
         if (f.window) f.window->setCursor(f.pointer == "watch" ? Qt::WaitCursor : Qt::ArrowCursor);
@@ -910,6 +919,7 @@ void invokeCallback(Handle h) {
     std::string text;
     if (o->kind == Kind::Menu) text = static_cast<const MenuObject*>(o)->callback;
     if (o->kind == Kind::Control) text = static_cast<const ControlObject*>(o)->callback;
+    if (o->kind == Kind::Figure) text = static_cast<const FigureObject*>(o)->closeRequest;
     if (text.empty()) return;
     Registry& r = registry();
     const Handle previous = r.callbackObject;

@@ -74,7 +74,8 @@ Handle waterfall(Handle axes, std::span<const double> x, std::span<const double>
 // Style, String, Value, Min, Max, Enable, Visible, TooltipString, FontSize, Position,
 // Callback, BackgroundColor, ForegroundColor. The screen (kRoot): Units, ScreenSize,
 // ScreenPixelsPerInch, DefaultUicontrolBackgroundColor, CurrentFigure, Children. Figures:
-// Name, Position, Units, MenuBar, NumberTitle, Pointer, Color (background). Menus: Label, Callback,
+// Name, Position, Units, MenuBar, NumberTitle, Pointer, Color (background), CloseRequestFcn
+// (a callback text run instead of closing when the user closes the window). Menus: Label, Callback,
 // Checked, Enable, Separator. Axes: Position, XLim, YLim, ZLim, XScale, YScale, XGrid, YGrid,
 // XTick, Title, XLabel, YLabel, ZLabel. Lines: XData, YData, Color, LineStyle, Marker.
 // An unknown property or a value of the wrong kind raises a host error naming both.

@@ -41,6 +41,7 @@ struct FigureObject : Object {
     bool standardMenuBar = false;
     std::string pointer = "arrow";
     Mode mode = Mode::None;
+    std::string closeRequest;  // callback text run instead of closing, when set
 };
 
 struct MenuObject : Object {

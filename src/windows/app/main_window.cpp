@@ -1,0 +1,415 @@
+// The application: its entry OneX_Fwd_b, the main window module OneX_Fwd_GUI_b (start-up and
+// the guarded dispatcher of its local functions), and of the modules it calls the parts the
+// shell needs: the common actions' dispatcher rfCommonUI (window set-up, title, Help, About,
+// Exit) and the signal generator panel's set-up and redraw (Orvexconfig).
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "MexIO/download_play.h"
+#include "MexIO/instrument_wrappers.h"
+#include "OneX/frame_builder.h"
+#include "OneX/parameters.h"
+#include "UI/app_records.h"
+#include "UI/parameter_file.h"
+#include "host/convert.h"
+#include "host/dialogs.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/records.h"
+#include "host/text.h"
+#include "windows/gui/graphics.h"
+
+namespace ui {
+
+using host::Array;
+using host::Arguments;
+using host::gui::Handle;
+namespace gui = host::gui;
+
+namespace {
+
+using Local = std::function<std::vector<Array>(int nargout, Arguments args)>;
+using Locals = std::map<std::string, Local, std::less<>>;
+
+// A guarded dispatcher: the first argument names the local function, the rest are its
+// arguments; an error inside is printed on the console and the action ends there.
+std::vector<Array> dispatch(const char* module, const Locals& locals, int nargout, Arguments args) {
+    if (args.empty() || !args[0]->isChar()) return {};
+    const std::string name = args[0]->text();
+    try {
+        const auto it = locals.find(name);
+        if (it == locals.end())
+            throw host::Error("Undefined function or variable '" + name + "' in " + module + ".");
+        return it->second(nargout, args.subspan(1));
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;
+    }
+    return {};
+}
+
+Handle tagged(const Array& handles, const char* tag) {
+    const Array* h = handles.findField(tag);
+    if (!h || h->isEmpty()) throw host::Error(std::string("The window has no control tagged ") + tag + ".");
+    return h->realAt(0);
+}
+
+const Array& argument(Arguments args, std::size_t i, const char* function) {
+    if (args.size() <= i) throw host::Error(std::string("Not enough input arguments to ") + function + ".");
+    return *args[i];
+}
+
+double value(Handle h) { return gui::get(h, "Value").realAt(0); }
+std::string text(Handle h) { return gui::get(h, "String").text(); }
+void setValue(const Array& handles, const char* tag, double v) { gui::set(tagged(handles, tag), "Value", Array::scalar(v)); }
+void setText(const Array& handles, const char* tag, const std::string& s) { gui::set(tagged(handles, tag), "String", s); }
+void setEnable(const Array& handles, const char* tag, bool on) { gui::set(tagged(handles, tag), "Enable", on ? "on" : "off"); }
+
+Array& parameters() { return onex::applicationParameters(); }
+double field(const char* name) { return parameters().field(name).realAt(0); }
+void store(const char* name, double v) { parameters().setField(name, Array::scalar(v)); }
+
+void setTooltips(const Array& handles, std::initializer_list<std::pair<const char*, const char*>> tips) {
+    for (const auto& [tag, tip] : tips) gui::set(tagged(handles, tag), "TooltipString", tip);
+}
+
+std::vector<Array> callModule(const char* module, const char* action, std::vector<Array> rest, int nargout = 0) {
+    rest.insert(rest.begin(), Array::string(action));
+    return host::callFunction(module, nargout, rest);
+}
+
+// ---- the signal generator panel: set-up and redraw -----------------------------------
+
+void redrawSigGenFrequency(double f, Handle box, Handle list) {
+    int unit = f < 1e3 ? 1 : f < 1e6 ? 2 : f < 1e9 ? 3 : 4;
+    gui::set(list, "Value", Array::scalar(unit));
+    gui::set(box, "String", host::num2str(f / std::pow(10.0, 3 * (unit - 1))));
+}
+
+void redrawSigGenSettings(const Array& handles) {
+    const Array& s = host::record("SigGenSettings");
+    redrawSigGenFrequency(s.field("Frequency").realAt(0), tagged(handles, "txtFrequency"), tagged(handles, "pdFrequencyUnits"));
+    redrawSigGenFrequency(s.field("SamplingRate").realAt(0), tagged(handles, "txtSamplingRate"), tagged(handles, "pdSamplingRateUnits"));
+    setText(handles, "txtWaveformTitle", s.field("Title").text());
+    setText(handles, "txtAmplitude", host::num2str(s.field("Amplitude").realAt(0)));
+    setValue(handles, "pdReconFilter", s.field("ReconFilter").realAt(0));
+    setValue(handles, "chkRFblanking", s.field("RFblanking").realAt(0));
+    const double reference = s.field("ArbRefSource").realAt(0), polarity = s.field("MarkerPolarity").realAt(0);
+    setValue(handles, "tbArbRefSource", reference);
+    setValue(handles, "tbMarkerPolarity", polarity);
+    setText(handles, "tbArbRefSource", reference == 0 ? "Int. Ref" : "Ext. Ref");
+    setText(handles, "tbMarkerPolarity", polarity == 0 ? "+ Mkrs" : "- Mkrs");
+}
+
+void initializeSigGenScreenObjects(const Array& handles) {
+    setTooltips(handles,
+                {{"txtFrequency", "Sets the carrier frequency.\nValid Range: 100 kHz - 4 GHz\n(Note: Orvex model determines the\nmaximum frequency.)"},
+                 {"txtAmplitude", "Sets the output power.\nValid Range: -136 dBm to +20 dBm\n(Note: Orvex model determines the\nmaximum amplitude.)"},
+                 {"txtSamplingRate", "Sets the baseband samping rate.\nValid Range: 1 Hz - 40 MHz\n(Configures automatically to be consistent\nwith the selected Oversampling Ratio.)"},
+                 {"pdReconFilter", "Selects the Orvex reconstruction filter."},
+                 {"chkRFblanking", "Toggles the state of the\nRF Blanking feature."},
+                 {"tbArbRefSource", "Toggles the source of the ARB reference\nbetween internal and external.\n(Note: Ensure that an external reference\nis connected to the Orvex before setting\nthe ARB reference source to external.)"},
+                 {"tbMarkerPolarity", "Toggles the Event marker polarity.\n(Note: The Event 2 Marker is used by\nthe internal RF Blanking feature, inverting the\npolarity while RF Blanking is active may\nlead to unexpected behaivour.)"},
+                 {"txtWaveformTitle", "Enter the title used to store the \nwaveform in the Orvex."}});
+}
+
+Locals orvexconfigLocals() {
+    return {
+        {"InitializeSigGenScreenObjects", [](int, Arguments a) { initializeSigGenScreenObjects(argument(a, 0, "InitializeSigGenScreenObjects")); return std::vector<Array>{}; }},
+        {"redrawSigGenSettings", [](int, Arguments a) { redrawSigGenSettings(argument(a, 0, "redrawSigGenSettings")); return std::vector<Array>{}; }},
+        {"redrawSigGenFrequency", [](int, Arguments a) {
+             redrawSigGenFrequency(host::realScalar(argument(a, 0, "redrawSigGenFrequency"), {"redrawSigGenFrequency", "value"}),
+                                   host::realScalar(argument(a, 1, "redrawSigGenFrequency"), {"redrawSigGenFrequency", "box"}),
+                                   host::realScalar(argument(a, 2, "redrawSigGenFrequency"), {"redrawSigGenFrequency", "list"}));
+             return std::vector<Array>{};
+         }},
+    };
+}
+
+// ---- the common actions the shell needs ----------------------------------------------
+
+void redrawAppTitle(const Array& handles) {
+    std::string title = "Veltrac - " + host::record("appInfo").field("Name").text();
+    const Array* last = host::record("configuration").findField("LastParameterFilename");
+    if (last && last->isChar() && !last->text().empty()) title += " : " + last->text();
+    gui::set(tagged(handles, "main"), "Name", title);
+}
+
+void initializeCommonFigure(const Array& handles) {
+    try {
+        if (Array saved = ui::loadConfig(); !saved.isEmpty()) host::record("configuration") = std::move(saved);
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;  // a damaged saved configuration leaves the defaults
+    }
+    setTooltips(handles, {{"pbCalculate", "Calculates the waveform based\non current settings."},
+                          {"pbDownload", "Downloads the current waveform and\nsettings to the Orvex."},
+                          {"pbRefresh", "Downloads just the current settings\nto the Orvex."},
+                          {"txtEvent1", "Description of the signal available on\nthe Event 1 Connector of the rear panel."},
+                          {"txtEvent2", "Description of the signal available on\nthe Event 2 Connector of the rear panel."},
+                          {"txtNumberOfSamples", "The number of samples generated \nby the current settings.\n(An Orvex can hold up to 1 M samples.)"}});
+}
+
+void appShutDown() {
+    Array& info = host::record("appInfo");
+    const Array windows = info.field("ClientWindows");
+    for (std::size_t i = 0; i < windows.numel(); ++i)
+        if (gui::isValid(windows.realAt(i)) && gui::kindOf(windows.realAt(i)) == gui::Kind::Figure) gui::deleteObject(windows.realAt(i));
+    info.setField("ClientWindows", Array());
+    try {
+        ui::saveConfig(host::record("configuration"));
+    } catch (const std::exception&) {
+        // The configuration is saved where it can be; the application closes either way.
+    }
+    const Handle source = gui::gcbo();
+    const Handle fig = source ? gui::figureOf(source) : gui::gcf();
+    if (fig && gui::isValid(fig)) {
+        const Array handles = gui::guihandles(fig);
+        if (const Array* main = handles.findField("main"); main && gui::isValid(main->realAt(0))) gui::deleteObject(main->realAt(0));
+    }
+}
+
+Locals rfCommonUILocals() {
+    auto handlesOf = [](Arguments a, std::size_t i, const char* f) -> const Array& { return argument(a, i, f); };
+    return {
+        {"InitializeFigure", [=](int, Arguments a) { initializeCommonFigure(handlesOf(a, 0, "InitializeFigure")); return std::vector<Array>{}; }},
+        {"redrawAppTitle", [=](int, Arguments a) { redrawAppTitle(handlesOf(a, 0, "redrawAppTitle")); return std::vector<Array>{}; }},
+        {"menuHelpHelp_Callback", [](int, Arguments) {
+             host::dialogs().message("HTML help is not available in this version.", "Option unavailable", host::MessageIcon::None);
+             return std::vector<Array>{};
+         }},
+        {"menuHelpAbout_Callback", [=](int, Arguments a) {
+             const Array& handles = handlesOf(a, 2, "menuHelpAbout_Callback");
+             host::callFunction("SX_About", 0, {Array::scalar(tagged(handles, "main")), host::record("appInfo")});
+             return std::vector<Array>{};
+         }},
+        {"menuFileExit_Callback", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
+        {"AppShutDown", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
+    };
+}
+
+// ---- the main window -----------------------------------------------------------------
+
+void redrawFormatParameters(const Array& handles) {
+    setValue(handles, "pdMode", field("Mode"));
+    const bool full = field("Mode") == 1;
+    for (const char* tag : {"chkMACchnActive", "chkDATAchnActive", "chkIdleSlotGainActive"}) setEnable(handles, tag, full);
+    setEnable(handles, "pdDATAsourceType", full && field("DATAchnActive") == 1);
+    setEnable(handles, "txtIdleSlotGain", full && field("IdleSlotGainActive") != 0);
+    setValue(handles, "chkMACchnActive", field("MACchnActive"));
+    setValue(handles, "chkDATAchnActive", field("DATAchnActive"));
+    setValue(handles, "chkIdleSlotGainActive", field("IdleSlotGainActive"));
+    setText(handles, "txtIdleSlotGain", host::num2str(field("IdleSlotGain")));
+    setText(handles, "txtOffsetIndex", host::num2str(field("PilotOffsetIndex")));
+    setValue(handles, "pdDATAsourceType", field("DATAsourceType"));
+    setText(handles, "txtOversampling", host::num2str(field("OverSampling")));
+    setValue(handles, "pdFilterType", field("FilterType"));
+    setValue(handles, "chkPhaseEq", field("PhaseEq"));
+    setValue(handles, "chkMirrorSpectrum", field("MirrorSpectrum"));
+    setText(handles, "txtNumberOfSamples", host::num2str(field("ProjectedLength")) + " Samples");
+}
+
+void redraw(const Array& handles) {
+    redrawFormatParameters(handles);
+    callModule("rfCommonUI", "redrawAppTitle", {handles});
+    callModule("Orvexconfig", "redrawSigGenSettings", {handles});
+}
+
+void initializeFigure(const Array& handles) {
+    setTooltips(handles, {{"pdMode", "Selects the format mode."},
+                          {"txtOffsetIndex", "Sets the Pilot Channel offset index.\n Valid Range: 0 to 511"},
+                          {"chkMACchnActive", "Enables/disables the MAC Channel."},
+                          {"chkDATAchnActive", "Enables/disables the Traffic Channel."},
+                          {"pdDATAsourceType", "Selects the source data for\nthe Traffic Channel."},
+                          {"chkIdleSlotGainActive", "Enables/disables idle slot noise signal."},
+                          {"txtIdleSlotGain", "Sets the power of the idle slot noise\nrelative to the pilot channel.\nValid Range: 0 to -80"},
+                          {"pbSlotSetup", "Configures each of the\n16 time slots."},
+                          {"txtOversampling", "Sets the oversampling rate.\nValid Range: 2 to 30"},
+                          {"pdFilterType", "Selects the baseband filter."},
+                          {"chkPhaseEq", "Enables/disables the\nphase equalizer stage."},
+                          {"chkMirrorSpectrum", "Enable/disables spectrum mirroring."}});
+    host::callFunction("resizeAllFonts", 0, {handles});
+    callModule("Orvexconfig", "InitializeSigGenScreenObjects", {handles});
+}
+
+// A dialog module's set-up, when that module is part of this build.
+void initializeDialog(const char* module, Handle dialog) {
+    if (host::findFunction(module)) callModule(module, "InitializeFigure", {gui::guihandles(dialog)});
+}
+
+Handle initializeFigures() {
+    const Handle fig = host::callFunction("loadFigure", 1, {Array::string("OneX_Fwd_GUI_b.fig"), Array::scalar(0)}).front().realAt(0);
+    host::callFunction("SX_AddMenu", 1, {Array::scalar(fig)});
+    Array handles = gui::guihandles(fig);
+    gui::guidata(fig, handles);
+    callModule("rfCommonUI", "InitializeFigure", {handles});
+    const Handle main = tagged(handles, "main");
+    Array list = Array::structure();
+    const Handle slot = host::callFunction("loadFigure", 1, {Array::string("OneX_Fwd_GUI_SlotSetup.fig"), Array::scalar(main)}).front().realAt(0);
+    list.setField("figSlotSetup", Array::scalar(slot));
+    initializeDialog("OneX_Fwd_GUI_SlotSetup", slot);
+    const Handle rpc = host::callFunction("loadFigure", 1, {Array::string("OneX_Fwd_GUI_RPCsetup.fig"), Array::scalar(main)}).front().realAt(0);
+    list.setField("figRPCsetup", Array::scalar(rpc));
+    initializeDialog("OneX_Fwd_GUI_RPCsetup", rpc);
+    host::record("figureList") = std::move(list);
+    // Closing the main window by its frame is File > Exit.
+    gui::set(fig, "CloseRequestFcn", "rfCommonUI('AppShutDown')");
+    return fig;
+}
+
+void initializeConfiguration() {
+    Array c = mexio::initialConfiguration();
+    c.setField("LastParameterFilename", Array::string(""));
+    host::record("configuration") = std::move(c);
+}
+
+void initializeSigGenSettings() { host::record("SigGenSettings") = mexio::initialSigGenSettings(field("OverSampling")); }
+
+// Waits, handling events so the splash keeps painting.
+void pause(double seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(std::ceil(seconds * 1000)), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+Handle startUp() {
+    const Handle splash = host::callFunction("SX_Splash", 1, std::vector<Array>{}).front().realAt(0);
+    QApplication::processEvents();
+    const auto started = std::chrono::steady_clock::now();
+    InitializeAppInfo();
+    initializeConfiguration();
+    onex::InitializeParameters();
+    initializeSigGenSettings();
+    const Handle fig = initializeFigures();
+    const Array handles = gui::guihandles(fig);
+    initializeFigure(handles);
+    redraw(handles);
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (elapsed < 3) pause(3 - elapsed);
+    if (gui::isValid(splash)) gui::deleteObject(splash);
+    gui::set(fig, "Visible", "on");
+    gui::raise(fig);
+    return fig;
+}
+
+// Control callbacks: (h, event, handles, ...).
+using Callback = void (*)(Handle h, const Array& handles);
+
+void pdDATAsourceType(Handle h, const Array& handles) {
+    const double chosen = value(h);
+    if (chosen == 7) {
+        const std::vector<Array> got = host::callFunction("loadUserDataFile", 2, {Array::scalar(102400)});
+        if (got.size() == 2 && got[0].realAt(0) > 0) {
+            parameters().setField("dataSourceBitstream", got[1]);
+            store("DATAsourceType", 7);
+        }
+    } else {
+        store("DATAsourceType", chosen);
+    }
+    redrawFormatParameters(handles);
+}
+
+void pbSlotSetup(Handle, const Array&) {
+    const std::vector<Array> got = host::callFunction(
+        "OneX_Fwd_GUI_SlotSetup", 2, {host::record("figureList").field("figSlotSetup"), parameters().field("slot")});
+    if (got.size() == 2 && got[0].isChar() && got[0].text() == "OK") parameters().setField("slot", got[1]);
+}
+
+const std::map<std::string, Callback, std::less<>>& callbacks() {
+    static const std::map<std::string, Callback, std::less<>> table = {
+        {"pdMode_Callback", [](Handle h, const Array& hs) { store("Mode", value(h)); redrawFormatParameters(hs); }},
+        {"txtOffsetIndex_Callback", [](Handle h, const Array& hs) { store("PilotOffsetIndex", onex::pilotOffsetIndexEntry(text(h))); redrawFormatParameters(hs); }},
+        {"chkMACchnActive_Callback", [](Handle h, const Array&) { store("MACchnActive", value(h)); }},
+        {"chkDATAchnActive_Callback", [](Handle h, const Array& hs) { store("DATAchnActive", value(h)); redrawFormatParameters(hs); }},
+        {"pdDATAsourceType_Callback", pdDATAsourceType},
+        {"chkIdleSlotGainActive_Callback", [](Handle h, const Array& hs) {
+             store("IdleSlotGainActive", value(h));
+             host::record("SigGenSettings").setField("RFblanking", Array::scalar(1 - value(h)));
+             redraw(hs);
+         }},
+        {"txtIdleSlotGain_Callback", [](Handle h, const Array& hs) { store("IdleSlotGain", onex::idleSlotGainEntry(text(h))); redrawFormatParameters(hs); }},
+        {"txtOversampling_Callback", [](Handle h, const Array& hs) {
+             const double os = onex::overSamplingEntry(text(h));
+             onex::setOverSampling(parameters(), os);
+             host::record("SigGenSettings").setField("SamplingRate", Array::scalar(1228800.0 * os));
+             redraw(hs);
+         }},
+        {"pdFilterType_Callback", [](Handle h, const Array&) { store("FilterType", value(h)); }},
+        {"chkPhaseEq_Callback", [](Handle h, const Array&) { store("PhaseEq", value(h)); }},
+        {"chkMirrorSpectrum_Callback", [](Handle h, const Array&) { store("MirrorSpectrum", value(h)); }},
+        {"pbSlotSetup_Callback", pbSlotSetup},
+    };
+    return table;
+}
+
+Locals mainWindowLocals() {
+    auto none = [](auto f) { return [f](int, Arguments) { f(); return std::vector<Array>{}; }; };
+    auto withHandles = [](const char* name, void (*f)(const Array&)) {
+        return [name, f](int, Arguments a) { f(argument(a, 0, name)); return std::vector<Array>{}; };
+    };
+    Locals l = {
+        {"InitializeFigures", [](int, Arguments) { return std::vector<Array>{Array::scalar(initializeFigures())}; }},
+        {"InitializeAppInfo", none([] { InitializeAppInfo(); })},
+        {"InitializeConfiguration", none([] { initializeConfiguration(); })},
+        {"InitializeSigGenSettings", none([] { initializeSigGenSettings(); })},
+        {"InitializeParameters", none([] { onex::InitializeParameters(); })},
+        {"InitializeFigure", withHandles("InitializeFigure", initializeFigure)},
+        {"redraw", withHandles("redraw", redraw)},
+        {"redrawFormatParameters", withHandles("redrawFormatParameters", redrawFormatParameters)},
+        {"Calculate", none([] { onex::Calculate(); })},
+    };
+    for (const auto& [name, callback] : callbacks())
+        l.emplace(name, [name = name, callback = callback](int, Arguments a) {
+            const Handle h = host::realScalar(argument(a, 0, name.c_str()), {name, "h"});
+            callback(h, argument(a, 2, name.c_str()));
+            return std::vector<Array>{};
+        });
+    return l;
+}
+
+}  // namespace
+
+}  // namespace ui
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+std::vector<Array> OneX_Fwd_b(int, Arguments) {
+    host::callFunction("OneX_Fwd_GUI_b", 0, std::vector<Array>{});
+    return {};
+}
+
+std::vector<Array> OneX_Fwd_GUI_b(int nargout, Arguments args) {
+    if (args.empty()) {
+        const ui::Handle fig = ui::startUp();
+        return {nargout > 0 ? Array::scalar(fig) : Array()};
+    }
+    static const ui::Locals locals = ui::mainWindowLocals();
+    std::vector<Array> out = ui::dispatch("OneX_Fwd_GUI_b", locals, nargout, args);
+    if (out.empty()) out.emplace_back();
+    return out;
+}
+
+std::vector<Array> rfCommonUI(int nargout, Arguments args) {
+    static const ui::Locals locals = ui::rfCommonUILocals();
+    std::vector<Array> out = ui::dispatch("rfCommonUI", locals, nargout, args);
+    if (out.empty()) out.emplace_back();
+    return out;
+}
+
+std::vector<Array> Orvexconfig(int nargout, Arguments args) {
+    static const ui::Locals locals = ui::orvexconfigLocals();
+    std::vector<Array> out = ui::dispatch("Orvexconfig", locals, nargout, args);
+    if (out.empty()) out.emplace_back();
+    return out;
+}
+
+}  // namespace brevia::bind
