@@ -1,0 +1,149 @@
+// The application's main window, started once as the program starts it (offscreen): the
+// splash's minimum time, the controls' clamps and enable rules, the guarded dispatchers.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <chrono>
+#include <filesystem>
+
+#include "OneX/parameters.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/records.h"
+#include "windows/gui/graphics.h"
+
+using host::Array;
+namespace gui = host::gui;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // The saved configuration goes to the working folder: a scratch one.
+        folder_ = std::filesystem::temp_directory_path() / ("brevia_main_window_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder_);
+        previous_ = std::filesystem::current_path();
+        std::filesystem::current_path(folder_);
+        const auto started = std::chrono::steady_clock::now();
+        fig_ = host::callFunction("OneX_Fwd_GUI_b", 1, std::vector<Array>{}).front().realAt(0);
+        startSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    }
+    static void TearDownTestSuite() {
+        if (gui::isValid(fig_)) gui::deleteObject(fig_);
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(folder_);
+    }
+
+    static gui::Handle control(const char* tag) { return gui::findByTag(fig_, tag); }
+    static std::string text(const char* tag) { return gui::get(control(tag), "String").text(); }
+    static double value(const char* tag) { return gui::get(control(tag), "Value").realAt(0); }
+    static std::string enable(const char* tag) { return gui::get(control(tag), "Enable").text(); }
+    static double parameter(const char* name) { return onex::applicationParameters().field(name).realAt(0); }
+    // What the user does: types into a box and leaves it, or picks an item or a check.
+    static void enter(const char* tag, const std::string& typed) {
+        gui::set(control(tag), "String", typed);
+        gui::invokeCallback(control(tag));
+    }
+    static void choose(const char* tag, double v) {
+        gui::set(control(tag), "Value", Array::scalar(v));
+        gui::invokeCallback(control(tag));
+    }
+
+    static inline gui::Handle fig_ = 0;
+    static inline double startSeconds_ = 0;
+    static inline std::filesystem::path folder_, previous_;
+};
+
+}  // namespace
+
+TEST_F(MainWindow, StartsAfterTheSplashsThreeSecondsTitledAndDrawn) {
+    EXPECT_GE(startSeconds_, 3.0);
+    EXPECT_LT(startSeconds_, 3.5);
+    EXPECT_EQ(gui::get(fig_, "Visible").text(), "on");
+    EXPECT_EQ(gui::get(fig_, "Name").text(), "Veltrac - 1xEV Forward Link");
+    const Array children = gui::get(gui::kRoot, "Children");
+    for (std::size_t i = 0; i < children.numel(); ++i) EXPECT_NE(gui::get(children.realAt(i), "Tag").text(), "SX_Splash");
+    EXPECT_EQ(text("txtNumberOfSamples"), "163840 Samples");
+    EXPECT_EQ(gui::get(control("pdMode"), "TooltipString").text(), "Selects the format mode.");
+    EXPECT_EQ(text("tbArbRefSource"), "Int. Ref");
+    EXPECT_TRUE(host::record("figureList").hasField("figSlotSetup"));
+    EXPECT_TRUE(host::record("appInfo").field("LastCalcTimeStamp").isEmpty());
+}
+
+TEST_F(MainWindow, EntriesAreTruncatedAndClampedSilently) {
+    const struct {
+        const char* tag;
+        const char* typed;
+        const char* field;
+        double stored;
+        const char* shown;
+    } cases[] = {
+        {"txtOffsetIndex", "600", "PilotOffsetIndex", 511, "511"},   {"txtOffsetIndex", "-3.7", "PilotOffsetIndex", 0, "0"},
+        {"txtOffsetIndex", "abc", "PilotOffsetIndex", 0, "0"},       {"txtOffsetIndex", "3 700", "PilotOffsetIndex", 511, "511"},
+        {"txtIdleSlotGain", "-100", "IdleSlotGain", -80, "-80"},     {"txtIdleSlotGain", "x", "IdleSlotGain", -80, "-80"},
+        {"txtIdleSlotGain", "-12.5", "IdleSlotGain", -12.5, "-12.5"}, {"txtOversampling", "31", "OverSampling", 30, "30"},
+        {"txtOversampling", "4.9", "OverSampling", 4, "4"},
+    };
+    for (const auto& c : cases) {
+        enter(c.tag, c.typed);
+        EXPECT_EQ(parameter(c.field), c.stored) << c.tag << " " << c.typed;
+        EXPECT_EQ(text(c.tag), c.shown) << c.tag << " " << c.typed;
+    }
+    EXPECT_EQ(text("txtNumberOfSamples"), "131072 Samples");
+    EXPECT_EQ(host::record("SigGenSettings").field("SamplingRate").realAt(0), 4915200);
+    EXPECT_EQ(text("txtSamplingRate"), "4.9152");
+    enter("txtOversampling", "31");
+    EXPECT_EQ(text("txtNumberOfSamples"), "983040 Samples");
+    enter("txtOversampling", "5");
+}
+
+TEST_F(MainWindow, EnableRulesFollowTheModeAndTheSwitches) {
+    choose("chkIdleSlotGainActive", 0);
+    EXPECT_EQ(host::record("SigGenSettings").field("RFblanking").realAt(0), 1);
+    EXPECT_EQ(value("chkRFblanking"), 1);
+    EXPECT_EQ(enable("txtIdleSlotGain"), "off");
+    choose("chkIdleSlotGainActive", 1);
+    EXPECT_EQ(host::record("SigGenSettings").field("RFblanking").realAt(0), 0);
+    EXPECT_EQ(enable("txtIdleSlotGain"), "on");
+
+    choose("chkDATAchnActive", 0);
+    EXPECT_EQ(enable("pdDATAsourceType"), "off");
+    choose("chkDATAchnActive", 1);
+    EXPECT_EQ(enable("pdDATAsourceType"), "on");
+
+    choose("pdMode", 2);
+    for (const char* tag : {"chkMACchnActive", "chkDATAchnActive", "pdDATAsourceType", "chkIdleSlotGainActive", "txtIdleSlotGain"})
+        EXPECT_EQ(enable(tag), "off") << tag;
+    EXPECT_EQ(value("chkDATAchnActive"), 1);  // still shown
+    choose("pdMode", 1);
+    for (const char* tag : {"chkMACchnActive", "chkDATAchnActive", "pdDATAsourceType", "chkIdleSlotGainActive", "txtIdleSlotGain"})
+        EXPECT_EQ(enable(tag), "on") << tag;
+    choose("chkDATAchnActive", 0);
+}
+
+TEST_F(MainWindow, DispatchersPrintErrorsAndKeepTheWindowUsable) {
+    const double mode = parameter("Mode");
+    for (const char* module : {"OneX_Fwd_GUI_b", "rfCommonUI", "Orvexconfig"}) {
+        testing::internal::CaptureStderr();
+        EXPECT_NO_THROW(host::callFunction(module, 0, {Array::string("noSuchAction")}));
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("noSuchAction"), std::string::npos) << module;
+        EXPECT_NO_THROW(host::callFunction(module, 0, {Array::scalar(3)}));  // not text: nothing happens
+    }
+    EXPECT_EQ(parameter("Mode"), mode);
+    EXPECT_THROW(host::callFunction("OneX_Fwd_b", 0, {Array::scalar(1)}), host::Error);  // takes no arguments
+    EXPECT_EQ(gui::get(fig_, "Visible").text(), "on");
+}
+
+TEST_F(MainWindow, ExitSavesTheConfigurationAndClosesTheWindow) {
+    // The File menu's last item, as the user picks it.
+    const Array menus = gui::get(fig_, "Children");
+    gui::Handle exit = 0;
+    for (std::size_t i = 0; i < menus.numel(); ++i)
+        if (gui::get(menus.realAt(i), "Tag").text() == "menuFile") exit = gui::findByTag(menus.realAt(i), "menuFileExit");
+    if (!exit) exit = gui::findByTag(fig_, "menuFileExit");
+    ASSERT_NE(exit, 0);
+    gui::invokeCallback(exit);
+    EXPECT_FALSE(gui::isValid(fig_));
+    EXPECT_TRUE(std::filesystem::exists(folder_ / "rfIOConfig.mat"));
+}
