@@ -135,6 +135,12 @@ TEST_F(MainWindow, DispatchersPrintErrorsAndKeepTheWindowUsable) {
     EXPECT_EQ(gui::get(fig_, "Visible").text(), "on");
 }
 
+TEST_F(MainWindow, ClosingTheWindowFrameIsExit) {
+    gui::windowOf(fig_)->close();
+    EXPECT_FALSE(gui::isValid(fig_));
+    EXPECT_TRUE(std::filesystem::exists(folder_ / "rfIOConfig.mat"));
+}
+
 TEST_F(MainWindow, ExitSavesTheConfigurationAndClosesTheWindow) {
     // The File menu's last item, as the user picks it.
     const Array menus = gui::get(fig_, "Children");

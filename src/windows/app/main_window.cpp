@@ -26,6 +26,7 @@
 #include "host/records.h"
 #include "host/text.h"
 #include "windows/gui/graphics.h"
+#include "windows/gui/qt_dialogs.h"
 
 namespace ui {
 
@@ -383,6 +384,8 @@ using host::Arguments;
 using host::Array;
 
 std::vector<Array> OneX_Fwd_b(int, Arguments) {
+    // The application asks its questions in boxes on the screen, not on the terminal.
+    host::setDialogProvider(std::make_shared<host::gui::QtDialogs>());
     host::callFunction("OneX_Fwd_GUI_b", 0, std::vector<Array>{});
     return {};
 }
