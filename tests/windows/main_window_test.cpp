@@ -68,6 +68,14 @@ TEST_F(MainWindow, StartsAfterTheSplashsThreeSecondsTitledAndDrawn) {
     EXPECT_EQ(gui::get(control("pdMode"), "TooltipString").text(), "Selects the format mode.");
     EXPECT_EQ(text("tbArbRefSource"), "Int. Ref");
     EXPECT_TRUE(host::record("figureList").hasField("figSlotSetup"));
+    const Array handles = gui::guihandles(fig_);
+    for (const char* tag : {"main", "pdMode", "txtOffsetIndex", "chkMACchnActive", "chkDATAchnActive", "pdDATAsourceType",
+                            "chkIdleSlotGainActive", "txtIdleSlotGain", "pbSlotSetup", "txtOversampling", "pdFilterType", "chkPhaseEq",
+                            "chkMirrorSpectrum", "txtNumberOfSamples", "pbCalculate", "pbDownload", "pbRefresh", "txtEvent1", "txtEvent2",
+                            "txtFrequency", "pdFrequencyUnits", "txtAmplitude", "txtSamplingRate", "pdSamplingRateUnits", "pdReconFilter",
+                            "chkRFblanking", "tbArbRefSource", "tbMarkerPolarity", "txtWaveformTitle"})
+        EXPECT_TRUE(handles.hasField(tag)) << tag;
+    EXPECT_EQ(gui::get(control("pdDATAsourceType"), "String").numel() >= 7, true);
     EXPECT_TRUE(host::record("appInfo").field("LastCalcTimeStamp").isEmpty());
 }
 
