@@ -130,6 +130,37 @@ TEST_F(MainWindow, EnableRulesFollowTheModeAndTheSwitches) {
     choose("chkDATAchnActive", 0);
 }
 
+TEST_F(MainWindow, ThePanelEditsAndShowsTheGeneratorSettings) {
+    const Array& s = host::record("SigGenSettings");
+    choose("pdFrequencyUnits", 3);  // 2.2 shown in GHz, now read as MHz
+    EXPECT_EQ(s.field("Frequency").realAt(0), 2.2e6);
+    EXPECT_EQ(value("pdFrequencyUnits"), 3);
+    enter("txtFrequency", "2200");
+    EXPECT_EQ(s.field("Frequency").realAt(0), 2.2e9);
+    EXPECT_EQ(text("txtFrequency"), "2.2");
+    EXPECT_EQ(value("pdFrequencyUnits"), 4);
+    enter("txtSamplingRate", "50");
+    EXPECT_EQ(s.field("SamplingRate").realAt(0), 4e7);
+    enter("txtOversampling", "8");
+    EXPECT_EQ(text("txtSamplingRate"), "9.8304");
+    EXPECT_EQ(value("pdSamplingRateUnits"), 3);
+    enter("txtAmplitude", "-140.4");
+    EXPECT_EQ(s.field("Amplitude").realAt(0), -136);
+    EXPECT_EQ(text("txtAmplitude"), "-136");
+    enter("txtWaveformTitle", "my wave 1.bin");
+    EXPECT_EQ(s.field("Title").text(), "MYWAVE1BIN");
+    EXPECT_EQ(text("txtWaveformTitle"), "MYWAVE1BIN");
+    choose("tbArbRefSource", 1);
+    EXPECT_EQ(s.field("ArbRefSource").realAt(0), 1);
+    EXPECT_EQ(text("tbArbRefSource"), "Ext. Ref");
+    choose("tbMarkerPolarity", 1);
+    EXPECT_EQ(text("tbMarkerPolarity"), "- Mkrs");
+    choose("pdReconFilter", 3);
+    EXPECT_EQ(s.field("ReconFilter").realAt(0), 3);
+    choose("chkRFblanking", 1);
+    EXPECT_EQ(s.field("RFblanking").realAt(0), 1);
+}
+
 TEST_F(MainWindow, DispatchersPrintErrorsAndKeepTheWindowUsable) {
     const double mode = parameter("Mode");
     for (const char* module : {"OneX_Fwd_GUI_b", "rfCommonUI", "Orvexconfig"}) {

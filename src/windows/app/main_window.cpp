@@ -19,6 +19,7 @@
 #include "OneX/parameters.h"
 #include "UI/app_records.h"
 #include "UI/parameter_file.h"
+#include "UI/sig_gen_panel.h"
 #include "host/convert.h"
 #include "host/dialogs.h"
 #include "host/error.h"
@@ -38,6 +39,8 @@ namespace gui = host::gui;
 namespace {
 
 using Local = std::function<std::vector<Array>(int nargout, Arguments args)>;
+// A control's callback: its own handle and the window's handles.
+using Callback = void (*)(Handle h, const Array& handles);
 using Locals = std::map<std::string, Local, std::less<>>;
 
 // A guarded dispatcher: the first argument names the local function, the rest are its
@@ -89,9 +92,9 @@ std::vector<Array> callModule(const char* module, const char* action, std::vecto
 // ---- the signal generator panel: set-up and redraw -----------------------------------
 
 void redrawSigGenFrequency(double f, Handle box, Handle list) {
-    int unit = f < 1e3 ? 1 : f < 1e6 ? 2 : f < 1e9 ? 3 : 4;
-    gui::set(list, "Value", Array::scalar(unit));
-    gui::set(box, "String", host::num2str(f / std::pow(10.0, 3 * (unit - 1))));
+    const panel::Shown shown = panel::shownFrequency(f);
+    gui::set(list, "Value", Array::scalar(shown.unit));
+    gui::set(box, "String", host::num2str(shown.value));
 }
 
 void redrawSigGenSettings(const Array& handles) {
@@ -121,8 +124,58 @@ void initializeSigGenScreenObjects(const Array& handles) {
                  {"txtWaveformTitle", "Enter the title used to store the \nwaveform in the Orvex."}});
 }
 
+Array& sigGen() { return host::record("SigGenSettings"); }
+void storeSetting(const char* name, double v) { sigGen().setField(name, Array::scalar(v)); }
+
+void updateFrequency(const Array& handles) {
+    storeSetting("Frequency", panel::frequencyEntry(text(tagged(handles, "txtFrequency")), value(tagged(handles, "pdFrequencyUnits"))));
+    redrawSigGenSettings(handles);
+}
+
+void updateSamplingRate(const Array& handles) {
+    storeSetting("SamplingRate",
+                 panel::samplingRateEntry(text(tagged(handles, "txtSamplingRate")), value(tagged(handles, "pdSamplingRateUnits"))));
+    redrawSigGenSettings(handles);
+}
+
+// The panel's callbacks: (h, event, handles).
+const std::map<std::string, Callback, std::less<>>& panelCallbacks() {
+    static const std::map<std::string, Callback, std::less<>> table = {
+        {"txtFrequency_Callback", [](Handle, const Array& hs) { updateFrequency(hs); }},
+        {"pdFrequencyUnits_Callback", [](Handle, const Array& hs) { updateFrequency(hs); }},
+        {"txtSamplingRate_Callback", [](Handle, const Array& hs) { updateSamplingRate(hs); }},
+        {"pdSamplingRateUnits_Callback", [](Handle, const Array& hs) { updateSamplingRate(hs); }},
+        {"txtAmplitude_Callback", [](Handle h, const Array&) {
+             const double dBm = panel::amplitudeEntry(text(h));
+             storeSetting("Amplitude", dBm);
+             gui::set(h, "String", host::num2str(dBm));
+         }},
+        {"pdReconFilter_Callback", [](Handle h, const Array&) { storeSetting("ReconFilter", value(h)); }},
+        {"chkRFblanking_Callback", [](Handle h, const Array&) { storeSetting("RFblanking", value(h)); }},
+        {"tbArbRefSource_Callback", [](Handle h, const Array& hs) { storeSetting("ArbRefSource", value(h)); redrawSigGenSettings(hs); }},
+        {"tbMarkerPolarity_Callback", [](Handle h, const Array& hs) { storeSetting("MarkerPolarity", value(h)); redrawSigGenSettings(hs); }},
+        {"txtWaveformTitle_Callback", [](Handle h, const Array& hs) {
+             sigGen().setField("Title", Array::string(panel::cleanTitle(text(h))));
+             redrawSigGenSettings(hs);
+         }},
+    };
+    return table;
+}
+
+// Callback locals from a table: the control's handle first, the window's handles third.
+void addCallbacks(Locals& locals, const std::map<std::string, Callback, std::less<>>& table) {
+    for (const auto& [name, callback] : table)
+        locals.emplace(name, [name = name, callback = callback](int, Arguments a) {
+            const Handle h = host::realScalar(argument(a, 0, name.c_str()), {name, "h"});
+            callback(h, argument(a, 2, name.c_str()));
+            return std::vector<Array>{};
+        });
+}
+
 Locals orvexconfigLocals() {
-    return {
+    Locals l = {
+        {"updateFrequency", [](int, Arguments a) { updateFrequency(argument(a, 0, "updateFrequency")); return std::vector<Array>{}; }},
+        {"updateSamplingRate", [](int, Arguments a) { updateSamplingRate(argument(a, 0, "updateSamplingRate")); return std::vector<Array>{}; }},
         {"InitializeSigGenScreenObjects", [](int, Arguments a) { initializeSigGenScreenObjects(argument(a, 0, "InitializeSigGenScreenObjects")); return std::vector<Array>{}; }},
         {"redrawSigGenSettings", [](int, Arguments a) { redrawSigGenSettings(argument(a, 0, "redrawSigGenSettings")); return std::vector<Array>{}; }},
         {"redrawSigGenFrequency", [](int, Arguments a) {
@@ -132,6 +185,8 @@ Locals orvexconfigLocals() {
              return std::vector<Array>{};
          }},
     };
+    addCallbacks(l, panelCallbacks());
+    return l;
 }
 
 // ---- the common actions the shell needs ----------------------------------------------
@@ -299,8 +354,6 @@ Handle startUp() {
     return fig;
 }
 
-// Control callbacks: (h, event, handles, ...).
-using Callback = void (*)(Handle h, const Array& handles);
 
 void pdDATAsourceType(Handle h, const Array& handles) {
     const double chosen = value(h);
@@ -365,12 +418,7 @@ Locals mainWindowLocals() {
         {"redrawFormatParameters", withHandles("redrawFormatParameters", redrawFormatParameters)},
         {"Calculate", none([] { onex::Calculate(); })},
     };
-    for (const auto& [name, callback] : callbacks())
-        l.emplace(name, [name = name, callback = callback](int, Arguments a) {
-            const Handle h = host::realScalar(argument(a, 0, name.c_str()), {name, "h"});
-            callback(h, argument(a, 2, name.c_str()));
-            return std::vector<Array>{};
-        });
+    addCallbacks(l, callbacks());
     return l;
 }
 

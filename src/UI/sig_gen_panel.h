@@ -1,0 +1,29 @@
+#pragma once
+// What the signal generator panel makes of its entries, apart from the window: numbers in
+// the unit of their list and limited, the amplitude rounded and limited, the waveform title
+// cleaned to what the instrument stores, and the unit a frequency is shown in.
+
+#include <string>
+#include <string_view>
+
+namespace ui::panel {
+
+// The number an entry stands for in the unit of its list (1 Hz, 2 kHz, 3 MHz, 4 GHz), limited
+// to [low, high]: text that is no number gives `low`, several numbers the largest.
+double scaledEntry(std::string_view text, double unitIndex, double low, double high);
+double frequencyEntry(std::string_view text, double unitIndex);     // 100 kHz ... 4 GHz
+double samplingRateEntry(std::string_view text, double unitIndex);  // 1 Hz ... 40 MHz
+// dBm, rounded to the nearest integer (halves away from zero), -136 ... 20.
+double amplitudeEntry(std::string_view text);
+
+// Upper case; only A-Z, 0-9 and _ $ & # + - [ ] kept; at most 20; "BLANK" when none remain.
+std::string cleanTitle(std::string_view text);
+
+// The unit list's index for a frequency and the number shown in that unit.
+struct Shown {
+    int unit;
+    double value;
+};
+Shown shownFrequency(double hertz);
+
+}  // namespace ui::panel
