@@ -246,6 +246,14 @@ Locals rfCommonUILocals() {
              return std::vector<Array>{};
          }},
         {"menuFileExit_Callback", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
+        {"menuConfigSigGenIO_Callback", [=](int, Arguments a) {
+             const Array& handles = handlesOf(a, 2, "menuConfigSigGenIO_Callback");
+             Array& configuration = host::record("configuration");
+             const std::vector<Array> got = host::callFunction(
+                 "SX_SigGen", 2, {Array::scalar(tagged(handles, "main")), configuration, host::record("appInfo").field("Platform")});
+             if (got[0].isChar() && got[0].text() == "OK") configuration = got[1];
+             return std::vector<Array>{};
+         }},
         {"AppShutDown", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
     };
 }

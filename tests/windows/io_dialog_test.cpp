@@ -1,0 +1,130 @@
+// The instrument I/O dialog on a real window (offscreen): what it shows for a record, what it
+// returns for OK, Cancel and closing, the platform's transports, and check hardware.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+#include "MexIO/instrument_wrappers.h"
+#include "host/function_table.h"
+#include "sim/simulated_generator.h"
+#include "windows/gui/graphics.h"
+
+using host::Array;
+namespace gui = host::gui;
+
+namespace {
+
+Array record(const char* type, double primary, double secondary) {
+    Array c = host::callFunction("SX_SigGen", 1, {Array::string("initConfig")}).front();
+    c.setField("type", Array::string(type));
+    c.field("GPIB").setField("primary", Array::scalar(primary));
+    c.field("GPIB").setField("secondary", Array::scalar(secondary));
+    return c;
+}
+
+gui::Handle openDialog() {
+    const Array children = gui::get(gui::kRoot, "Children");
+    for (std::size_t i = 0; i < children.numel(); ++i)
+        if (gui::get(children.realAt(i), "Tag").text() == "figureVisaAddress") return children.realAt(i);
+    return 0;
+}
+
+// Runs the dialog; `act` sees it open and ends it.
+std::vector<Array> run(std::vector<Array> args, std::function<void(gui::Handle)> act) {
+    QTimer::singleShot(0, [act] { act(openDialog()); });
+    return host::callFunction("SX_SigGen", 2, args);
+}
+
+double shown(gui::Handle fig, const char* tag) { return gui::get(gui::findByTag(fig, tag), "Value").realAt(0); }
+std::string status(gui::Handle fig) { return gui::get(gui::findByTag(fig, "lblStatus"), "String").text(); }
+void press(gui::Handle fig, const char* tag) { gui::invokeCallback(gui::findByTag(fig, tag)); }
+
+}  // namespace
+
+TEST(IoDialog, ShowsTheClampedRecordAndReturnsItOnOkThePassedOneOtherwise) {
+    const Array passed = record("GPIB", 40, -5);
+    double primary = 0, secondary = 0;
+    bool gpibShown = false;
+    std::vector<Array> got = run({Array::scalar(0), passed}, [&](gui::Handle fig) {
+        primary = shown(fig, "pmPrimaryAddress");
+        secondary = shown(fig, "pmSecondaryAddress");
+        gpibShown = gui::get(gui::findByTag(fig, "configGPIB"), "Visible").text() == "on";
+        press(fig, "pbOK");
+    });
+    EXPECT_EQ(primary, 31);  // address 30
+    EXPECT_EQ(secondary, 1);  // none
+    EXPECT_TRUE(gpibShown);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].text(), "OK");
+    EXPECT_EQ(got[1].field("GPIB").field("primary").realAt(0), 30);
+    EXPECT_EQ(got[1].field("GPIB").field("secondary").realAt(0), -1);
+    EXPECT_EQ(got[1].field("type").text(), "GPIB");
+
+    got = run({Array::scalar(0), passed}, [](gui::Handle fig) { press(fig, "pbCancel"); });
+    EXPECT_EQ(got[0].text(), "Cancel");
+    got = run({Array::scalar(0), passed}, [](gui::Handle fig) { gui::windowOf(fig)->close(); });
+    EXPECT_EQ(got[0].text(), "Cancel");
+    EXPECT_EQ(got[1].field("GPIB").field("primary").realAt(0), 30);
+    EXPECT_EQ(openDialog(), 0);
+}
+
+TEST(IoDialog, PlatformBOffersRs232AndGpibAndRefusesOthers) {
+    std::vector<std::string> offered;
+    double selected = 0;
+    std::string title;
+    std::vector<Array> got = run({Array::scalar(0), record("TCPIP", 19, -1), Array::string("b")}, [&](gui::Handle fig) {
+        const Array items = gui::get(gui::findByTag(fig, "pmConnection"), "String");
+        for (std::size_t i = 0; i < items.numel(); ++i) offered.push_back(items.cellAt(i).text());
+        selected = shown(fig, "pmConnection");
+        title = gui::get(fig, "Name").text();
+        press(fig, "pbOK");
+    });
+    EXPECT_EQ(offered, (std::vector<std::string>{"RS232", "GPIB"}));
+    EXPECT_EQ(selected, 2);
+    EXPECT_EQ(got[1].field("type").text(), "GPIB");
+
+    got = run({Array::scalar(0), record("GPIB", 19, -1), Array::string("Sig Gen")}, [&](gui::Handle fig) {
+        title = gui::get(fig, "Name").text();
+        press(fig, "pbCancel");
+    });
+    EXPECT_EQ(title, "Sig Gen IO Connection");
+}
+
+TEST(IoDialog, CheckHardwareWithNothingThereShowsTheFailureInTheStatusLine) {
+    setenv("VESK_VISA_LIBRARY", "/nonexistent/libvisa.so", 1);
+    std::string line;
+    run({Array::scalar(0), record("GPIB", 19, -1)}, [&](gui::Handle fig) {
+        press(fig, "pbCheckHardware");
+        line = status(fig);
+        press(fig, "pbCancel");
+    });
+    unsetenv("VESK_VISA_LIBRARY");
+    EXPECT_FALSE(line.empty());
+    EXPECT_EQ(line.find("... Checking ..."), std::string::npos);
+}
+
+// The simulated generator on a GPIB address through our VISA library (platform "b" offers no
+// TCP/IP): the status line shows what it answered.
+TEST(IoDialog, CheckHardwareReportsTheSimulatorsIdentity) {
+    setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
+    setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
+    sim::Options o;
+    o.idleTimeout = std::chrono::seconds(30);
+    sim::SimulatedGenerator simulator(o);
+    simulator.start();
+    setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
+    std::string line;
+    run({Array::scalar(0), record("GPIB", 19, -1), Array::string("b")}, [&](gui::Handle fig) {
+        press(fig, "pbCheckHardware");
+        line = status(fig);
+        press(fig, "pbCancel");
+    });
+    mexio::vesk(0, {Array::int32Scalar(999)});
+    simulator.stop();
+    unsetenv("VESK_VISA_LIBRARY");
+    unsetenv("SIMVISA_TARGET");
+    EXPECT_EQ(line.rfind("Succeed\n", 0), 0u) << line;
+    EXPECT_NE(line.find("Brevia Simulation"), std::string::npos) << line;
+}
