@@ -6,7 +6,10 @@
 #include <chrono>
 #include <filesystem>
 
+#include <QTimer>
+
 #include "OneX/parameters.h"
+#include "UI/parameter_file.h"
 #include "host/error.h"
 #include "host/function_table.h"
 #include "host/records.h"
@@ -172,6 +175,25 @@ TEST_F(MainWindow, DispatchersPrintErrorsAndKeepTheWindowUsable) {
     EXPECT_EQ(parameter("Mode"), mode);
     EXPECT_THROW(host::callFunction("OneX_Fwd_b", 0, {Array::scalar(1)}), host::Error);  // takes no arguments
     EXPECT_EQ(gui::get(fig_, "Visible").text(), "on");
+}
+
+// Configuration > Sig Gen I/O: the address chosen in the dialog is the configuration, saved
+// at exit for the next start.
+TEST_F(MainWindow, TheConnectionChosenInTheDialogIsSavedAtExit) {
+    QTimer::singleShot(0, [] {
+        const Array children = gui::get(gui::kRoot, "Children");
+        for (std::size_t i = 0; i < children.numel(); ++i)
+            if (gui::get(children.realAt(i), "Tag").text() == "figureVisaAddress") {
+                const gui::Handle dialog = children.realAt(i);
+                gui::set(gui::findByTag(dialog, "pmPrimaryAddress"), "Value", Array::scalar(5));
+                gui::invokeCallback(gui::findByTag(dialog, "pbOK"));
+            }
+    });
+    gui::invokeCallback(gui::findByTag(fig_, "menuConfigSigGenIO"));
+    EXPECT_EQ(host::record("configuration").field("GPIB").field("primary").realAt(0), 4);
+    gui::invokeCallback(gui::findByTag(fig_, "menuFileExit"));
+    const Array saved = ui::loadConfig((folder_ / "rfIOConfig.mat").string());
+    EXPECT_EQ(saved.field("GPIB").field("primary").realAt(0), 4);
 }
 
 TEST_F(MainWindow, ClosingTheWindowFrameIsExit) {

@@ -247,11 +247,28 @@ Locals rfCommonUILocals() {
          }},
         {"menuFileExit_Callback", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
         {"menuConfigSigGenIO_Callback", [=](int, Arguments a) {
-             const Array& handles = handlesOf(a, 2, "menuConfigSigGenIO_Callback");
-             Array& configuration = host::record("configuration");
-             const std::vector<Array> got = host::callFunction(
-                 "SX_SigGen", 2, {Array::scalar(tagged(handles, "main")), configuration, host::record("appInfo").field("Platform")});
-             if (got[0].isChar() && got[0].text() == "OK") configuration = got[1];
+             try {
+                 const Array& handles = handlesOf(a, 2, "menuConfigSigGenIO_Callback");
+                 Array& configuration = host::record("configuration");
+                 const std::vector<Array> got = host::callFunction(
+                     "SX_SigGen", 2, {Array::scalar(tagged(handles, "main")), configuration, host::record("appInfo").field("Platform")});
+                 if (got[0].isChar() && got[0].text() == "OK") configuration = got[1];
+             } catch (const std::exception&) {
+                 // As specified: the connection stays as it was.
+             }
+             return std::vector<Array>{};
+         }},
+        {"menuConfigSpecAnIO_Callback", [=](int, Arguments a) {
+             // The same dialog, titled for the analyzer by its title argument rather than by
+             // rewriting its layout file, on the analyzer's connection (never saved).
+             try {
+                 const Array& handles = handlesOf(a, 2, "menuConfigSpecAnIO_Callback");
+                 Array& analyzer = host::record("configurationSA");
+                 const std::vector<Array> got =
+                     host::callFunction("SX_SigGen", 2, {Array::scalar(tagged(handles, "main")), analyzer, Array::string("Spectrum Analyzer")});
+                 if (got[0].isChar() && got[0].text() == "OK") analyzer = got[1];
+             } catch (const std::exception&) {
+             }
              return std::vector<Array>{};
          }},
         {"AppShutDown", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
