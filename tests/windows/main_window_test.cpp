@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <QTimer>
+#include <functional>
 
 #include "OneX/parameters.h"
 #include "UI/parameter_file.h"
@@ -194,6 +195,45 @@ TEST_F(MainWindow, TheConnectionChosenInTheDialogIsSavedAtExit) {
     gui::invokeCallback(gui::findByTag(fig_, "menuFileExit"));
     const Array saved = ui::loadConfig((folder_ / "rfIOConfig.mat").string());
     EXPECT_EQ(saved.field("GPIB").field("primary").realAt(0), 4);
+}
+
+// The slot button: the dialog edits a copy; only OK brings it into the parameter set.
+TEST_F(MainWindow, TheSlotDialogChangesTheSlotsOnlyOnOk) {
+    const Array before = onex::applicationParameters().field("slot");
+    auto runSlotDialog = [&](std::function<void(gui::Handle)> act) {
+        QTimer::singleShot(0, [act] { act(host::record("figureList").field("figSlotSetup").realAt(0)); });
+        gui::invokeCallback(control("pbSlotSetup"));
+    };
+    auto edit = [](gui::Handle dialog, const char* tag, const char* typed) {
+        const gui::Handle h = gui::findByTag(dialog, tag);
+        gui::set(h, "String", typed);
+        gui::invokeCallback(h);
+    };
+    std::string shownGain, listEnabled;
+    for (const char* closing : {"pbCancel", "close"}) {
+        runSlotDialog([&](gui::Handle dialog) {
+            edit(dialog, "txtRAslotGain3", "12.6");
+            if (std::string(closing) == "close") gui::windowOf(dialog)->close();
+            else gui::invokeCallback(gui::findByTag(dialog, closing));
+        });
+        EXPECT_EQ(onex::applicationParameters().field("slot"), before) << closing;
+    }
+    runSlotDialog([&](gui::Handle dialog) {
+        edit(dialog, "txtRAslotGain3", "12.6");
+        shownGain = gui::get(gui::findByTag(dialog, "txtRAslotGain3"), "String").text();
+        const gui::Handle traffic = gui::findByTag(dialog, "chkDATAslotActive3");
+        gui::set(traffic, "Value", Array::scalar(0));
+        gui::invokeCallback(traffic);
+        listEnabled = gui::get(gui::findByTag(dialog, "lstDATAslotMod3"), "Enable").text();
+        gui::invokeCallback(gui::findByTag(dialog, "pbOK"));
+    });
+    EXPECT_EQ(shownGain, "13");
+    EXPECT_EQ(listEnabled, "off");
+    const Array& slot = onex::applicationParameters().field("slot");
+    EXPECT_EQ(slot.field("RAslotGain").realAt(2), 13);
+    EXPECT_EQ(slot.field("DATAslotActive").realAt(2), 0);
+    EXPECT_EQ(slot.field("RAslotGain").realAt(3), before.field("RAslotGain").realAt(3));
+    EXPECT_EQ(gui::get(host::record("figureList").field("figSlotSetup").realAt(0), "Visible").text(), "off");
 }
 
 TEST_F(MainWindow, ClosingTheWindowFrameIsExit) {

@@ -1,0 +1,118 @@
+#include "UI/slot_setup.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "host/random.h"
+#include "host/text.h"
+
+namespace ui::slotedit {
+
+namespace {
+
+using host::Array;
+
+constexpr std::size_t kSlots = 16;
+constexpr std::size_t kChannels = 59;
+
+Array filled(std::size_t rows, std::size_t cols, double v) {
+    Array a = Array::zeros(rows, cols);
+    std::fill(a.pr(), a.pr() + a.numel(), v);
+    return a;
+}
+
+template <class Value>
+Array column(Value value) {
+    Array a = Array::zeros(kSlots, 1);
+    for (std::size_t k = 0; k < kSlots; ++k) a.pr()[k] = value(k + 1);
+    return a;
+}
+
+double roundedEntry(std::string_view text, double low, double high) {
+    bool any = false;
+    double largest = low;
+    for (double v : host::parseNumbers(text)) {
+        if (std::isnan(v)) continue;
+        const double fitted = std::max(std::min(std::round(v), high), low);
+        largest = any ? std::max(largest, fitted) : fitted;
+        any = true;
+    }
+    return largest;
+}
+
+// Copies row `from` of a matrix field onto row `to`.
+void copyRow(Array& slot, const char* field, std::size_t from, std::size_t to) {
+    Array& m = slot.field(field);
+    for (std::size_t c = 0; c < m.cols(); ++c) m.pr()[c * m.rows() + to] = m.pr()[c * m.rows() + from];
+}
+
+}  // namespace
+
+Array defaultSlotStruct() {
+    Array s = Array::structure();
+    s.setField("DATAslotActive", filled(kSlots, 1, 1));
+    s.setField("DATAslotMod", filled(kSlots, 1, 1));
+    s.setField("RAslotActive", filled(kSlots, 1, 1));
+    s.setField("RAslotValue", filled(kSlots, 1, 1));
+    s.setField("RAslotGain", filled(kSlots, 1, 0));
+    s.setField("RPCslotActiveChn", filled(kSlots, 1, 1));
+    s.setField("RPCslotActive", filled(kSlots, kChannels, 1));
+    s.setField("RPCslotValue", filled(kSlots, kChannels, 1));
+    s.setField("RPCslotGain", filled(kSlots, kChannels, 0));
+    return s;
+}
+
+double raValueEntry(std::string_view text) { return roundedEntry(text, 0, 1); }
+double raGainEntry(std::string_view text) { return roundedEntry(text, -30, 30); }
+
+std::optional<Array> fasteditActive(double v) {
+    if (v == 1) return column([](std::size_t) { return 1.0; });
+    if (v == 2) return column([](std::size_t k) { return k % 4 == 0 ? 0.0 : 1.0; });
+    if (v == 3) return column([](std::size_t k) { return k % 2 == 0 ? 0.0 : 1.0; });
+    if (v == 4) return column([](std::size_t k) { return k % 4 == 0 ? 1.0 : 0.0; });
+    if (v == 5) return column([](std::size_t) { return 0.0; });
+    if (v == 6) return column([](std::size_t) { return std::round(host::rand()); });
+    return std::nullopt;
+}
+
+void fasteditDataMod(Array& slot, double v) {
+    if (v >= 1 && v < 4 && v == std::floor(v)) slot.setField("DATAslotMod", filled(kSlots, 1, v));
+    else if (v >= 4) slot.setField("DATAslotMod", column([](std::size_t) { return 1 + std::round(2 * host::rand()); }));
+}
+
+void fasteditRaValue(Array& slot, double v) {
+    if (v == 1) slot.setField("RAslotValue", filled(kSlots, 1, 0));
+    if (v == 2) slot.setField("RAslotValue", filled(kSlots, 1, 1));
+    if (v == 3) slot.setField("RAslotValue", column([](std::size_t k) { return k % 2 == 1 ? 0.0 : 1.0; }));
+    if (v == 4) slot.setField("RAslotValue", column([](std::size_t k) { return k % 2 == 0 ? 0.0 : 1.0; }));
+    if (v == 5) slot.setField("RAslotValue", column([](std::size_t) { return std::round(host::rand()); }));
+}
+
+void fasteditRaGain(Array& slot, double v) {
+    const double gains[] = {3, 0, -3, -6, -10};
+    if (v >= 1 && v <= 5 && v == std::floor(v)) slot.setField("RAslotGain", filled(kSlots, 1, gains[static_cast<int>(v) - 1]));
+    if (v == 6) slot.setField("RAslotGain", column([](std::size_t) { return std::round(13 * host::rand()) - 10; }));
+}
+
+void fasteditRpcSetup(Array& slot, double v) {
+    const char* fields[] = {"RPCslotActiveChn", "RPCslotActive", "RPCslotValue", "RPCslotGain"};
+    if (v == 1) {
+        for (std::size_t k = 1; k < kSlots; ++k)
+            for (const char* f : fields) copyRow(slot, f, 0, k);
+    } else if (v == 2) {
+        for (std::size_t k = 2; k + 1 < kSlots; k += 2)
+            for (const char* f : fields) {
+                copyRow(slot, f, 0, k);
+                copyRow(slot, f, 1, k + 1);
+            }
+    } else if (v == 3) {
+        slot.setField("RPCslotActiveChn", column([](std::size_t k) { return k == 1 ? 1.0 : 0.0; }));
+        Array firstOnly = Array::zeros(kSlots, kChannels);
+        std::fill(firstOnly.pr(), firstOnly.pr() + kSlots, 1.0);
+        slot.setField("RPCslotActive", firstOnly);
+        slot.setField("RPCslotValue", firstOnly);
+        slot.setField("RPCslotGain", Array::zeros(kSlots, kChannels));
+    }
+}
+
+}  // namespace ui::slotedit

@@ -1,0 +1,31 @@
+#pragma once
+// What the slot setup dialog does to its working copy of the per-slot record, apart from the
+// window: the default record, the entries' rounding and limits, and the fast edits that set
+// all 16 slots at once.
+
+#include <optional>
+#include <string_view>
+
+#include "host/array.h"
+
+namespace ui::slotedit {
+
+// All ones, gains 0 dB, every RPC channel on with bit 1 and 0 dB.
+host::Array defaultSlotStruct();
+
+// An RA bit (0 or 1) and an RA gain (-30 ... 30 dB) from a text entry: rounded to the nearest
+// integer, limited above then below; no number gives the lower bound, several the largest.
+double raValueEntry(std::string_view text);
+double raGainEntry(std::string_view text);
+
+// The activity pattern v (1 ... 6, 6 random) as a 16 x 1 column; nothing for another v.
+std::optional<host::Array> fasteditActive(double v);
+
+// The fast edits of the modulation, RA bit, RA gain and RPC columns on `slot` (other indices
+// change nothing). Random patterns come from the host's uniform generator.
+void fasteditDataMod(host::Array& slot, double v);
+void fasteditRaValue(host::Array& slot, double v);
+void fasteditRaGain(host::Array& slot, double v);
+void fasteditRpcSetup(host::Array& slot, double v);
+
+}  // namespace ui::slotedit

@@ -1,0 +1,232 @@
+// The slot setup dialog OneX_Fwd_GUI_SlotSetup: the 16 slots' traffic, RA and RPC settings
+// of the working copy `slot`, edited modally; nothing reaches the parameter set but through
+// the caller on OK.
+
+#include <iostream>
+#include <string>
+
+#include "UI/app_records.h"
+#include "UI/slot_setup.h"
+#include "host/convert.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/records.h"
+#include "host/text.h"
+#include "windows/gui/graphics.h"
+
+namespace ui {
+
+using host::Array;
+using host::Arguments;
+using host::gui::Handle;
+namespace gui = host::gui;
+
+namespace {
+
+constexpr std::size_t kSlots = 16;
+
+Array& slotRecord() { return host::record("slot"); }
+
+Handle tag(const Array& handles, const std::string& name) {
+    const Array* h = handles.findField(name);
+    if (!h || h->isEmpty()) throw host::Error("The slot setup window has no control tagged " + name + ".");
+    return h->realAt(0);
+}
+Handle tag(const Array& handles, const char* name, std::size_t k) { return tag(handles, name + std::to_string(k)); }
+
+double at(const char* field, std::size_t k) { return slotRecord().field(field).realAt(k - 1); }
+void put(const char* field, std::size_t k, double v) { slotRecord().field(field).setReal(k - 1, v); }
+void setOn(Handle h, bool on) { gui::set(h, "Enable", on ? "on" : "off"); }
+
+void redrawDataSlot(std::size_t k, const Array& hs) {
+    const bool active = at("DATAslotActive", k) != 0;
+    gui::set(tag(hs, "chkDATAslotActive", k), "Value", Array::scalar(active ? 1 : 0));
+    setOn(tag(hs, "lstDATAslotMod", k), active);
+    gui::set(tag(hs, "lstDATAslotMod", k), "Value", Array::scalar(at("DATAslotMod", k)));
+}
+
+void redrawRaSlot(std::size_t k, const Array& hs) {
+    const bool active = at("RAslotActive", k) != 0;
+    gui::set(tag(hs, "chkRAslotActive", k), "Value", Array::scalar(active ? 1 : 0));
+    setOn(tag(hs, "txtRAslotValue", k), active);
+    setOn(tag(hs, "txtRAslotGain", k), active);
+    gui::set(tag(hs, "txtRAslotValue", k), "String", host::num2str(at("RAslotValue", k)));
+    gui::set(tag(hs, "txtRAslotGain", k), "String", host::num2str(at("RAslotGain", k)));
+}
+
+void redrawRpcSlot(std::size_t k, const Array& hs) {
+    const bool active = at("RPCslotActiveChn", k) != 0;
+    gui::set(tag(hs, "chkRPCslotActive", k), "Value", Array::scalar(active ? 1 : 0));
+    setOn(tag(hs, "pbPRCslotSetup", k), active);
+}
+
+using SlotRedraw = void (*)(std::size_t, const Array&);
+void redrawColumn(SlotRedraw redraw, const Array& hs) {
+    for (std::size_t k = 1; k <= kSlots; ++k) redraw(k, hs);
+}
+void redrawAll(const Array& hs) {
+    redrawColumn(redrawDataSlot, hs);
+    redrawColumn(redrawRaSlot, hs);
+    redrawColumn(redrawRpcSlot, hs);
+}
+
+void initializeFigure(const Array& hs) {
+    for (std::size_t k = 1; k <= kSlots; ++k) {
+        const std::string n = std::to_string(k);
+        gui::set(tag(hs, "chkDATAslotActive", k), "TooltipString", "Enables/disables the\ntraffic channel for slot " + n + ".");
+        gui::set(tag(hs, "lstDATAslotMod", k), "TooltipString", "Sets the modulation format\nof the Traffic burst for slot " + n + ".");
+        gui::set(tag(hs, "chkRAslotActive", k), "TooltipString", "Enables/disables the\nRA channel for slot " + n + ".");
+        gui::set(tag(hs, "txtRAslotValue", k), "TooltipString", "Sets the value of the\nRA burst for slot " + n + ".\nValid Range: 0 or 1");
+        gui::set(tag(hs, "txtRAslotGain", k), "TooltipString",
+                 "Sets the gain of the\nRA burst for slot " + n + "\nrelative to the pilot channel power.\nValid Range: -30dB to +30dB");
+        gui::set(tag(hs, "chkRPCslotActive", k), "TooltipString", "Enables/disables the\nRPC channel for slot " + n + ".");
+        gui::set(tag(hs, "pbPRCslotSetup", k), "TooltipString", "Configures the\nRPC channel for slot " + n + ".");
+    }
+    const std::pair<const char*, const char*> lists[] = {
+        {"pldDATAactive", "FastEdit:\nAdjusts the activity status\nfor all traffic slots."},
+        {"pldRAactive", "FastEdit:\nAdjusts the activity status\nfor all RA slots."},
+        {"pldRPCactive", "FastEdit:\nAdjusts the activity status\nfor all RPC slots."},
+        {"pldDATAmod", "FastEdit:\nAdjusts the Modulation\nformat for all traffic slots."},
+        {"pldRAvalue", "FastEdit:\nAdjusts the data\nfor all RA slots."},
+        {"pldRAgain", "FastEdit:\nAdjusts the gain\nfor all RA slots."},
+        {"pldRPCsetup", "FastEdit\nConfigures all RCP slots\nClone 1 - Copies the configuration of Slot 1\n          to all other slots.\n"
+                        "Clone 1,2 - Copies the configuration of Slot 1\n            to all odd slots, and the configuration\n"
+                        "            of Slot 2 to all even slots.\nDefault - Restore the default values\n          to all slots."},
+    };
+    for (const auto& [list, tip] : lists) gui::set(tag(hs, list), "TooltipString", tip);
+    // Closing the window is Cancel.
+    gui::set(tag(hs, "figSlotSetup"), "CloseRequestFcn", "OneX_Fwd_GUI_SlotSetup('close_Callback',gcbo,[],guidata(gcbo))");
+}
+
+void closeWith(const char* answer, Arguments a) {
+    Array hs = a.size() > 2 ? *a[2] : Array::structure();
+    hs.setField("answer", Array::string(answer));
+    const Handle fig = tag(hs, "figSlotSetup");
+    gui::guidata(fig, hs);
+    gui::uiresume(fig);
+}
+
+double controlValue(Handle h) { return gui::get(h, "Value").realAt(0); }
+
+// Argument i of a callback or local function.
+const Array& arg(Arguments a, std::size_t i) {
+    if (a.size() <= i) throw host::Error("Not enough input arguments.");
+    return *a[i];
+}
+
+std::vector<Array> runDialog(Arguments args) {
+    const Handle fig = host::realScalar(*args[0], {"OneX_Fwd_GUI_SlotSetup", "fig"});
+    const Array hs = gui::guihandles(fig);
+    slotRecord() = args.size() == 2 ? *args[1] : slotedit::defaultSlotStruct();
+    gui::guidata(fig, hs);
+    redrawAll(hs);
+    gui::set(fig, "Visible", "on");
+    gui::raise(fig);
+    gui::uiwait(fig);
+    std::string answer = "Cancel";
+    if (gui::isValid(fig)) {
+        const Array state = gui::guidata(fig);
+        const Array* stored = state.findField("answer");
+        if (stored && stored->isChar()) answer = stored->text();
+        gui::set(fig, "Visible", "off");
+    }
+    return {Array::string(answer), slotRecord()};
+}
+
+// Per-slot callbacks: (control, event, handles).
+void perSlot(Arguments a, void (*action)(Handle h, std::size_t k, const Array& hs)) {
+    const Handle h = host::realScalar(ui::arg(a, 0), {"OneX_Fwd_GUI_SlotSetup", "h"});
+    const auto k = static_cast<std::size_t>(getTagIndex(gui::get(h, "Tag").text()));
+    if (k < 1 || k > kSlots) throw host::Error("The control " + gui::get(h, "Tag").text() + " names no slot.");
+    action(h, k, ui::arg(a, 2));
+}
+
+}  // namespace
+
+}  // namespace ui
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+std::vector<Array> OneX_Fwd_GUI_SlotSetup(int, Arguments args) {
+    if (args.empty() || !args[0]->isChar()) {
+        if (args.empty()) throw host::Error("OneX_Fwd_GUI_SlotSetup: the dialog window is missing.");
+        return ui::runDialog(args);
+    }
+    namespace gui = host::gui;
+    namespace slotedit = ui::slotedit;
+    const std::string name = args[0]->text();
+    const Arguments a = args.subspan(1);
+    try {
+        auto fastedit = [&](void (*edit)(Array&, double), ui::SlotRedraw redraw) {
+            edit(ui::slotRecord(), ui::controlValue(host::realScalar(ui::arg(a, 0), {name, "h"})));
+            ui::redrawColumn(redraw, ui::arg(a, 2));
+        };
+        auto activity = [&](const char* field, ui::SlotRedraw redraw) {
+            const auto pattern = slotedit::fasteditActive(ui::controlValue(host::realScalar(ui::arg(a, 0), {name, "h"})));
+            if (!pattern) throw host::Error("The fast edit has no such pattern.");
+            ui::slotRecord().setField(field, *pattern);
+            ui::redrawColumn(redraw, ui::arg(a, 2));
+        };
+        if (name == "InitializeFigure") ui::initializeFigure(ui::arg(a, 0));
+        else if (name == "defaultSlotStruct") return {slotedit::defaultSlotStruct()};
+        else if (name == "redrawAll") ui::redrawAll(ui::arg(a, 0));
+        else if (name == "redrawDATA") ui::redrawColumn(ui::redrawDataSlot, ui::arg(a, 0));
+        else if (name == "redrawRA") ui::redrawColumn(ui::redrawRaSlot, ui::arg(a, 0));
+        else if (name == "redrawRPC") ui::redrawColumn(ui::redrawRpcSlot, ui::arg(a, 0));
+        else if (name == "DATAactive_Callback")
+            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("DATAslotActive", k, ui::controlValue(h)); ui::redrawDataSlot(k, hs); });
+        else if (name == "DATAmod_Callback")
+            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("DATAslotMod", k, ui::controlValue(h)); ui::redrawDataSlot(k, hs); });
+        else if (name == "RAactive_Callback")
+            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("RAslotActive", k, ui::controlValue(h)); ui::redrawRaSlot(k, hs); });
+        else if (name == "RAvalue_Callback")
+            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) {
+                ui::put("RAslotValue", k, slotedit::raValueEntry(gui::get(h, "String").text()));
+                ui::redrawRaSlot(k, hs);
+            });
+        else if (name == "RAgain_Callback")
+            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) {
+                ui::put("RAslotGain", k, slotedit::raGainEntry(gui::get(h, "String").text()));
+                ui::redrawRaSlot(k, hs);
+            });
+        else if (name == "RPCactive_Callback")
+            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("RPCslotActiveChn", k, ui::controlValue(h)); ui::redrawRpcSlot(k, hs); });
+        else if (name == "RPCsetup_Callback")
+            ui::perSlot(a, [](ui::Handle, std::size_t k, const Array&) {
+                Array& s = ui::slotRecord();
+                Array chn = Array::structure();
+                for (const auto& [field, row] : {std::pair{"Active", "RPCslotActive"}, {"Value", "RPCslotValue"}, {"Gain", "RPCslotGain"}}) {
+                    const Array& m = s.field(row);
+                    Array r = Array::zeros(1, m.cols());
+                    for (std::size_t c = 0; c < m.cols(); ++c) r.pr()[c] = m.pr()[c * m.rows() + k - 1];
+                    chn.setField(field, r);
+                }
+                const std::vector<Array> got = host::callFunction(
+                    "OneX_Fwd_GUI_RPCsetup", 2, {host::record("figureList").field("figRPCsetup"), chn, Array::scalar(static_cast<double>(k))});
+                if (!got[0].isChar() || (got[0].text() != "OK")) return;
+                for (const auto& [field, row] : {std::pair{"Active", "RPCslotActive"}, {"Value", "RPCslotValue"}, {"Gain", "RPCslotGain"}}) {
+                    Array& m = s.field(row);
+                    const Array& r = got[1].field(field);
+                    for (std::size_t c = 0; c < m.cols() && c < r.numel(); ++c) m.pr()[c * m.rows() + k - 1] = r.realAt(c);
+                }
+            });
+        else if (name == "fasteditDATAactive_Callback") activity("DATAslotActive", ui::redrawDataSlot);
+        else if (name == "fasteditRAactive_Callback") activity("RAslotActive", ui::redrawRaSlot);
+        else if (name == "fasteditRPCactive_Callback") activity("RPCslotActiveChn", ui::redrawRpcSlot);
+        else if (name == "fasteditDATAmod_Callback") fastedit(slotedit::fasteditDataMod, ui::redrawDataSlot);
+        else if (name == "fasteditRAvalue_Callback") fastedit(slotedit::fasteditRaValue, ui::redrawRaSlot);
+        else if (name == "fasteditRAgain_Callback") fastedit(slotedit::fasteditRaGain, ui::redrawRaSlot);
+        else if (name == "fasteditRPCsetup_Callback") fastedit(slotedit::fasteditRpcSetup, ui::redrawRpcSlot);
+        else if (name == "pbOK_Callback") ui::closeWith("OK", a);
+        else if (name == "pbCancel_Callback" || name == "close_Callback") ui::closeWith("Cancel", a);
+        else throw host::Error("Undefined function or variable '" + name + "' in OneX_Fwd_GUI_SlotSetup.");
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;
+    }
+    return {Array(), Array()};
+}
+
+}  // namespace brevia::bind
