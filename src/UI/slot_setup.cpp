@@ -65,14 +65,59 @@ Array defaultSlotStruct() {
 double raValueEntry(std::string_view text) { return roundedEntry(text, 0, 1); }
 double raGainEntry(std::string_view text) { return roundedEntry(text, -30, 30); }
 
+std::optional<std::vector<double>> activityPattern(double v, std::size_t n) {
+    std::vector<double> out(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t k = i + 1;
+        if (v == 1) out[i] = 1;
+        else if (v == 2) out[i] = k % 4 == 0 ? 0 : 1;
+        else if (v == 3) out[i] = k % 2 == 0 ? 0 : 1;
+        else if (v == 4) out[i] = k % 4 == 0 ? 1 : 0;
+        else if (v == 5) out[i] = 0;
+        else if (v == 6) out[i] = std::round(host::rand());
+        else return std::nullopt;
+    }
+    return out;
+}
+
 std::optional<Array> fasteditActive(double v) {
-    if (v == 1) return column([](std::size_t) { return 1.0; });
-    if (v == 2) return column([](std::size_t k) { return k % 4 == 0 ? 0.0 : 1.0; });
-    if (v == 3) return column([](std::size_t k) { return k % 2 == 0 ? 0.0 : 1.0; });
-    if (v == 4) return column([](std::size_t k) { return k % 4 == 0 ? 1.0 : 0.0; });
-    if (v == 5) return column([](std::size_t) { return 0.0; });
-    if (v == 6) return column([](std::size_t) { return std::round(host::rand()); });
+    const auto pattern = activityPattern(v, kSlots);
+    if (!pattern) return std::nullopt;
+    return column([&](std::size_t k) { return (*pattern)[k - 1]; });
+}
+
+std::optional<std::vector<double>> rpcValuePattern(double v) {
+    std::vector<double> out(kChannels);
+    for (std::size_t i = 0; i < kChannels; ++i) {
+        const std::size_t c = i + 1;
+        if (v == 1) out[i] = 0;
+        else if (v == 2) out[i] = 1;
+        else if (v == 3) out[i] = c % 2 == 1 ? 0 : 1;
+        else if (v == 4) out[i] = c % 2 == 0 ? 0 : 1;
+        else if (v == 5) out[i] = std::round(host::rand());
+        else return std::nullopt;
+    }
+    return out;
+}
+
+std::optional<std::vector<double>> rpcGainPattern(double v) {
+    const double gains[] = {3, 0, -3, -6, -10};
+    if (v >= 1 && v <= 5 && v == std::floor(v)) return std::vector<double>(kChannels, gains[static_cast<int>(v) - 1]);
+    if (v == 6) {
+        std::vector<double> out(kChannels);
+        for (double& g : out) g = std::round(13 * host::rand()) - 10;
+        return out;
+    }
     return std::nullopt;
+}
+
+std::vector<double> normalisedGains(const std::vector<double>& active, std::vector<double> gains, double target) {
+    const double to = std::max(std::min(target, 30.0), -30.0);
+    double total = 0;
+    for (std::size_t c = 0; c < gains.size() && c < active.size(); ++c) total += active[c] * std::pow(10.0, gains[c] / 20);
+    if (total > 0)
+        for (double& g : gains) g = g - 20 * std::log10(total) + to;
+    return gains;
 }
 
 void fasteditDataMod(Array& slot, double v) {

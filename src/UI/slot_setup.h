@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "host/array.h"
 
@@ -18,8 +19,19 @@ host::Array defaultSlotStruct();
 double raValueEntry(std::string_view text);
 double raGainEntry(std::string_view text);
 
-// The activity pattern v (1 ... 6, 6 random) as a 16 x 1 column; nothing for another v.
+// The activity pattern v (1 ... 6, 6 random) over n slots or channels: 1 all on, 2 all on
+// but every fourth, 3 all on but the even ones, 4 only every fourth, 5 all off, 6 at random.
+// Nothing for another v.
+std::optional<std::vector<double>> activityPattern(double v, std::size_t n);
+// The same as a 16 x 1 column of slots.
 std::optional<host::Array> fasteditActive(double v);
+
+// The RPC dialog's fast edits of the 59 channels' bits and gains (nothing for another v).
+std::optional<std::vector<double>> rpcValuePattern(double v);
+std::optional<std::vector<double>> rpcGainPattern(double v);
+// Gains moved so that the active channels' linear amplitudes sum to `target` dB (limited to
+// -30 ... 30); unchanged when no channel is active.
+std::vector<double> normalisedGains(const std::vector<double>& active, std::vector<double> gains, double target);
 
 // The fast edits of the modulation, RA bit, RA gain and RPC columns on `slot` (other indices
 // change nothing). Random patterns come from the host's uniform generator.

@@ -69,3 +69,25 @@ TEST(SlotEdits, ActivityPatternsAndTheOtherFastEdits) {
     EXPECT_EQ(at(slot.field("RPCslotActive"), 5, 1), 0);
     EXPECT_EQ(at(slot.field("RPCslotGain"), 5, 0), 0);
 }
+
+TEST(RpcEdits, NormalisingSumsTheActiveChannelsAmplitudes) {
+    std::vector<double> active(59, 0), gains(59, 0);
+    active[0] = 1;
+    std::vector<double> out = se::normalisedGains(active, gains, -6);
+    EXPECT_DOUBLE_EQ(out[0], -6);
+    EXPECT_DOUBLE_EQ(out[30], -6);  // inactive channels move by the same amount
+    active[1] = 1;
+    out = se::normalisedGains(active, gains, 0);
+    EXPECT_NEAR(out[0], -6.0206, 1e-4);
+    EXPECT_NEAR(out[1], -6.0206, 1e-4);
+    EXPECT_DOUBLE_EQ(se::normalisedGains(active, gains, 45)[0], 30 - 20 * std::log10(2.0));
+    EXPECT_EQ(se::normalisedGains(std::vector<double>(59, 0), gains, -6), gains);
+
+    EXPECT_EQ((*se::activityPattern(4, 59))[55], 1);
+    EXPECT_EQ((*se::activityPattern(4, 59))[56], 0);
+    EXPECT_EQ((*se::rpcValuePattern(3))[0], 0);
+    EXPECT_EQ((*se::rpcValuePattern(3))[58], 0);  // channel 59 is odd
+    EXPECT_EQ((*se::rpcValuePattern(4))[58], 1);
+    EXPECT_EQ(*se::rpcGainPattern(5), std::vector<double>(59, -10));
+    EXPECT_FALSE(se::rpcGainPattern(7).has_value());  // normalise is the dialog's
+}

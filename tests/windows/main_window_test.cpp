@@ -236,6 +236,52 @@ TEST_F(MainWindow, TheSlotDialogChangesTheSlotsOnlyOnOk) {
     EXPECT_EQ(gui::get(host::record("figureList").field("figSlotSetup").realAt(0), "Visible").text(), "off");
 }
 
+// Slot 3's RPC button opens the RPC dialog on that slot's rows; scrolled to the bottom the
+// rows edit channels 44 to 59; its OK reaches the slot dialog's copy, whose Cancel still
+// loses it, and whose OK brings exactly that slot's rows into the parameter set.
+TEST_F(MainWindow, TheRpcDialogEditsOneSlotsChannelsThroughBothOks) {
+    const gui::Handle slotDialog = host::record("figureList").field("figSlotSetup").realAt(0);
+    const gui::Handle rpcDialog = host::record("figureList").field("figRPCsetup").realAt(0);
+    const Array before = onex::applicationParameters().field("slot");
+    std::string title, label, mac;
+    auto rpcEdits = [&] {
+        title = gui::get(rpcDialog, "Name").text();
+        const gui::Handle slider = gui::findByTag(rpcDialog, "sldrScrollbar");
+        gui::set(slider, "Value", Array::scalar(0));
+        gui::invokeCallback(slider);
+        label = gui::get(gui::findByTag(rpcDialog, "txtRPCchn1"), "String").text();
+        mac = gui::get(gui::findByTag(rpcDialog, "txtMACindex1"), "String").text();
+        const gui::Handle active = gui::findByTag(rpcDialog, "chkRPCchnActive16");
+        gui::set(active, "Value", Array::scalar(1));
+        gui::invokeCallback(active);
+        const gui::Handle gain = gui::findByTag(rpcDialog, "txtRPCchnGain16");
+        gui::set(gain, "String", "-31.2");
+        gui::invokeCallback(gain);
+        gui::invokeCallback(gui::findByTag(rpcDialog, "pbOK"));
+    };
+    for (const char* slotAnswer : {"pbCancel", "pbOK"}) {
+        QTimer::singleShot(0, [&, slotAnswer] {
+            QTimer::singleShot(0, rpcEdits);
+            gui::invokeCallback(gui::findByTag(slotDialog, "pbPRCslotSetup3"));
+            gui::invokeCallback(gui::findByTag(slotDialog, slotAnswer));
+        });
+        gui::invokeCallback(control("pbSlotSetup"));
+        if (std::string(slotAnswer) == "pbCancel") {
+            EXPECT_EQ(onex::applicationParameters().field("slot"), before);
+        }
+    }
+    EXPECT_EQ(title, "RPC Setup: Slot #3");
+    EXPECT_EQ(label, "43");
+    EXPECT_EQ(mac, "48");
+    const Array& slot = onex::applicationParameters().field("slot");
+    auto at = [](const Array& m, std::size_t s, std::size_t c) { return m.pr()[c * m.rows() + s]; };
+    EXPECT_EQ(at(slot.field("RPCslotGain"), 2, 58), -30);
+    EXPECT_EQ(at(slot.field("RPCslotActive"), 2, 58), 1);
+    for (std::size_t s : {0, 1, 3, 15}) EXPECT_EQ(at(slot.field("RPCslotGain"), s, 58), at(before.field("RPCslotGain"), s, 58)) << s;
+    // The scroll position stays for the next run.
+    EXPECT_EQ(host::record("scrollIndex").realAt(0), 43);
+}
+
 TEST_F(MainWindow, ClosingTheWindowFrameIsExit) {
     gui::windowOf(fig_)->close();
     EXPECT_FALSE(gui::isValid(fig_));

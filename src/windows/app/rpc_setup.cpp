@@ -1,0 +1,200 @@
+// The RPC setup dialog OneX_Fwd_GUI_RPCsetup: one slot's 59 RPC channels through 16 scrolled
+// rows, edited modally on the working copy `chn`.
+
+#include <cmath>
+#include <iostream>
+#include <string>
+
+#include "UI/app_records.h"
+#include "UI/slot_setup.h"
+#include "host/convert.h"
+#include "host/dialogs.h"
+#include "host/error.h"
+#include "host/function_table.h"
+#include "host/records.h"
+#include "host/text.h"
+#include "windows/gui/graphics.h"
+
+namespace ui {
+
+using host::Array;
+using host::Arguments;
+using host::gui::Handle;
+namespace gui = host::gui;
+
+namespace {
+
+constexpr std::size_t kRows = 16;
+constexpr std::size_t kChannels = 59;
+constexpr double kScrollMax = kChannels - kRows;  // 43
+
+Array& chn() { return host::record("chn"); }
+double scrollIndex() {
+    const Array& s = host::record("scrollIndex");
+    return s.isEmpty() ? 0 : s.realAt(0);
+}
+
+Handle control(const Array& hs, const std::string& tag) {
+    const Array* h = hs.findField(tag);
+    if (!h || h->isEmpty()) throw host::Error("The RPC setup window has no control tagged " + tag + ".");
+    return h->realAt(0);
+}
+Handle control(const Array& hs, const char* tag, std::size_t r) { return control(hs, tag + std::to_string(r)); }
+
+const Array& argAt(Arguments a, std::size_t i) {
+    if (a.size() <= i) throw host::Error("Not enough input arguments.");
+    return *a[i];
+}
+
+std::vector<double> row(const char* field) {
+    const Array& r = chn().field(field);
+    return std::vector<double>(r.pr(), r.pr() + r.numel());
+}
+void setRow(const char* field, const std::vector<double>& v) { chn().setField(field, Array::row(v)); }
+
+Array defaultChnStruct() {
+    Array c = Array::structure();
+    c.setField("Active", Array::row(std::vector<double>(kChannels, 1)));
+    c.setField("Value", Array::row(std::vector<double>(kChannels, 1)));
+    c.setField("Gain", Array::row(std::vector<double>(kChannels, 0)));
+    return c;
+}
+
+void redrawChn(std::size_t r, const Array& hs) {
+    const std::size_t c = r + static_cast<std::size_t>(scrollIndex());
+    const bool active = chn().field("Active").realAt(c - 1) != 0;
+    gui::set(control(hs, "chkRPCchnActive", r), "Value", Array::scalar(active ? 1 : 0));
+    for (const char* box : {"txtRPCchnValue", "txtRPCchnGain"}) gui::set(control(hs, box, r), "Enable", active ? "on" : "off");
+    gui::set(control(hs, "txtRPCchnValue", r), "String", host::num2str(chn().field("Value").realAt(c - 1)));
+    gui::set(control(hs, "txtRPCchnGain", r), "String", host::num2str(chn().field("Gain").realAt(c - 1)));
+    gui::set(control(hs, "txtRPCchn", r), "String", host::num2str(static_cast<double>(c) - 1));
+    gui::set(control(hs, "txtMACindex", r), "String", host::num2str(static_cast<double>(c) + 4));
+}
+
+void redraw(const Array& hs) {
+    for (std::size_t r = 1; r <= kRows; ++r) redrawChn(r, hs);
+}
+
+void initializeFigure(const Array& hs) {
+    host::record("scrollIndex") = Array::scalar(0);
+    const Handle slider = control(hs, "sldrScrollbar");
+    gui::set(slider, "Min", Array::scalar(0));
+    gui::set(slider, "Max", Array::scalar(kScrollMax));
+    gui::set(slider, "Value", Array::scalar(kScrollMax));
+    for (std::size_t r = 1; r <= kRows; ++r) {
+        gui::set(control(hs, "chkRPCchnActive", r), "TooltipString", "Enables / Disables this\nRPC Channel for the slot");
+        gui::set(control(hs, "txtRPCchnValue", r), "TooltipString", "Sets the value of the\nRPC Channel for this slot.\nValid Range: 0 or 1");
+        gui::set(control(hs, "txtRPCchnGain", r), "TooltipString",
+                 "Sets the gain of the\nRPC channel for this slot\nrelative to the Pilot Channel Power.\nValid Range: -30dB to +30dB");
+    }
+    gui::set(control(hs, "pldRPCactive"), "TooltipString", "FastEdit\nAdjusts the activity status\nof all RPC channels");
+    gui::set(control(hs, "pldRPCvalue"), "TooltipString", "FastEdit\nAdjusts the data\nof all RPC channels");
+    gui::set(control(hs, "pldRPCgain"), "TooltipString",
+             "FastEdit\nAdjusts all gains\nof all RPC channels\n(Note: Use Normalize to\nset the total power of\nall RPC Channels");
+    gui::set(control(hs, "figRPCsetup"), "CloseRequestFcn", "OneX_Fwd_GUI_RPCsetup('Close_Callback',gcbo,[],guidata(gcbo))");
+}
+
+void normalise() {
+    const auto answer = host::dialogs().input({"Enter value (in dB) to Normalize to (-30db to + 30db)"}, "Normalizing RPC Chn Power", {"0"});
+    if (!answer || answer->empty()) return;
+    const std::vector<double> numbers = host::parseNumbers(answer->front());
+    if (numbers.empty() || std::isnan(numbers.front())) {
+        host::dialogs().message("Only numercial values between -30 and +30 are accepted", "Invaild User Input", host::MessageIcon::Error);
+        return;
+    }
+    setRow("Gain", slotedit::normalisedGains(row("Active"), row("Gain"), numbers.front()));
+}
+
+std::vector<Array> runDialog(Arguments args) {
+    const Handle fig = host::realScalar(*args[0], {"OneX_Fwd_GUI_RPCsetup", "fig"});
+    const Array hs = gui::guihandles(fig);
+    chn() = args.size() >= 2 && args[1]->isStruct() ? *args[1] : defaultChnStruct();
+    if (args.size() >= 3) gui::set(fig, "Name", "RPC Setup: Slot #" + host::num2str(host::realScalar(*args[2], {"OneX_Fwd_GUI_RPCsetup", "slotNumber"})));
+    gui::guidata(fig, hs);
+    redraw(hs);
+    gui::set(fig, "Visible", "on");
+    gui::raise(fig);
+    gui::uiwait(fig);
+    std::string answer = "Cancel";
+    if (gui::isValid(fig)) {
+        const Array state = gui::guidata(fig);
+        if (const Array* stored = state.findField("answer"); stored && stored->isChar()) answer = stored->text();
+        gui::set(fig, "Visible", "off");
+    }
+    return {Array::string(answer), chn()};
+}
+
+void closeWith(const char* answer, Arguments a) {
+    Array hs = argAt(a, 2);
+    hs.setField("answer", Array::string(answer));
+    const Handle fig = control(hs, "figRPCsetup");
+    gui::guidata(fig, hs);
+    gui::uiresume(fig);
+}
+
+// Row callbacks: the row from the control's tag, the channel from the scroll position.
+void perRow(Arguments a, const char* field, double (*read)(Handle)) {
+    const Handle h = host::realScalar(argAt(a, 0), {"OneX_Fwd_GUI_RPCsetup", "h"});
+    const auto r = static_cast<std::size_t>(getTagIndex(gui::get(h, "Tag").text()));
+    if (r < 1 || r > kRows) throw host::Error("The control " + gui::get(h, "Tag").text() + " names no row.");
+    const std::size_t c = r + static_cast<std::size_t>(scrollIndex());
+    chn().field(field).setReal(c - 1, read(h));
+    redrawChn(r, argAt(a, 2));
+}
+
+double listValue(Arguments a) { return gui::get(host::realScalar(argAt(a, 0), {"OneX_Fwd_GUI_RPCsetup", "h"}), "Value").realAt(0); }
+
+}  // namespace
+
+}  // namespace ui
+
+namespace brevia::bind {
+
+using host::Arguments;
+using host::Array;
+
+std::vector<Array> OneX_Fwd_GUI_RPCsetup(int, Arguments args) {
+    if (args.empty() || !args[0]->isChar()) {
+        if (args.empty()) throw host::Error("OneX_Fwd_GUI_RPCsetup: the dialog window is missing.");
+        return ui::runDialog(args);
+    }
+    namespace gui = host::gui;
+    const std::string name = args[0]->text();
+    const Arguments a = args.subspan(1);
+    try {
+        if (name == "InitializeFigure") ui::initializeFigure(ui::argAt(a, 0));
+        else if (name == "defaultChnStruct") return {ui::defaultChnStruct()};
+        else if (name == "redraw") ui::redraw(ui::argAt(a, 0));
+        else if (name == "RPCactive_Callback")
+            ui::perRow(a, "Active", [](ui::Handle h) { return gui::get(h, "Value").realAt(0); });
+        else if (name == "RPCvalue_Callback")
+            ui::perRow(a, "Value", [](ui::Handle h) { return ui::slotedit::raValueEntry(gui::get(h, "String").text()); });
+        else if (name == "RPCgain_Callback")
+            ui::perRow(a, "Gain", [](ui::Handle h) { return ui::slotedit::raGainEntry(gui::get(h, "String").text()); });
+        else if (name == "sldrScrollbar_Callback") {
+            const ui::Handle slider = host::realScalar(ui::argAt(a, 0), {name, "h"});
+            const double max = gui::get(slider, "Max").realAt(0), value = gui::get(slider, "Value").realAt(0);
+            host::record("scrollIndex") = Array::scalar(std::max(0.0, std::min(ui::kScrollMax, std::round(max - value))));
+            ui::redraw(ui::argAt(a, 2));
+        } else if (name == "fasteditRPCactive_Callback" || name == "fasteditRPCvalue_Callback" || name == "fasteditRPCgain_Callback") {
+            const double v = ui::listValue(a);
+            if (name == "fasteditRPCgain_Callback" && v == 7) {
+                ui::normalise();
+            } else {
+                const auto pattern = name == "fasteditRPCactive_Callback" ? ui::slotedit::activityPattern(v, ui::kChannels)
+                                     : name == "fasteditRPCvalue_Callback" ? ui::slotedit::rpcValuePattern(v)
+                                                                           : ui::slotedit::rpcGainPattern(v);
+                if (!pattern) throw host::Error("The fast edit has no such pattern.");
+                ui::setRow(name == "fasteditRPCactive_Callback" ? "Active" : name == "fasteditRPCvalue_Callback" ? "Value" : "Gain", *pattern);
+            }
+            ui::redraw(ui::argAt(a, 2));
+        } else if (name == "pbOK_Callback") ui::closeWith("OK", a);
+        else if (name == "pbCancel_Callback" || name == "Close_Callback") ui::closeWith("Cancel", a);
+        else throw host::Error("Undefined function or variable '" + name + "' in OneX_Fwd_GUI_RPCsetup.");
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;
+    }
+    return {Array(), Array()};
+}
+
+}  // namespace brevia::bind
