@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <QTimer>
+#include <QWheelEvent>
 #include <functional>
 
 #include "OneX/parameters.h"
@@ -14,6 +15,7 @@
 #include "host/error.h"
 #include "host/function_table.h"
 #include "host/records.h"
+#include "host/text.h"
 #include "windows/gui/graphics.h"
 
 using host::Array;
@@ -280,6 +282,27 @@ TEST_F(MainWindow, TheRpcDialogEditsOneSlotsChannelsThroughBothOks) {
     for (std::size_t s : {0, 1, 3, 15}) EXPECT_EQ(at(slot.field("RPCslotGain"), s, 58), at(before.field("RPCslotGain"), s, 58)) << s;
     // The scroll position stays for the next run.
     EXPECT_EQ(host::record("scrollIndex").realAt(0), 43);
+}
+
+// The wheel over the rows scrolls them down a channel a notch, as over the slider.
+TEST_F(MainWindow, TheWheelOverTheRpcRowsScrollsThem) {
+    const gui::Handle rpcDialog = host::record("figureList").field("figRPCsetup").realAt(0);
+    double scrolled = -1;
+    std::string firstLabel;
+    QTimer::singleShot(0, [&] {
+        QWidget* row = gui::widgetOf(gui::findByTag(rpcDialog, "txtRPCchnGain5"));
+        QWheelEvent down(QPointF(5, 5), row->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
+        QApplication::sendEvent(row, &down);
+        QApplication::processEvents();
+        QApplication::processEvents();
+        scrolled = host::record("scrollIndex").realAt(0);
+        firstLabel = gui::get(gui::findByTag(rpcDialog, "txtRPCchn1"), "String").text();
+        gui::invokeCallback(gui::findByTag(rpcDialog, "pbCancel"));
+    });
+    host::callFunction("OneX_Fwd_GUI_RPCsetup", 2, {Array::scalar(rpcDialog)});
+    EXPECT_GT(scrolled, 0);
+    EXPECT_EQ(firstLabel, host::num2str(scrolled));
 }
 
 TEST_F(MainWindow, ClosingTheWindowFrameIsExit) {

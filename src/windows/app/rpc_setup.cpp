@@ -1,6 +1,9 @@
 // The RPC setup dialog OneX_Fwd_GUI_RPCsetup: one slot's 59 RPC channels through 16 scrolled
 // rows, edited modally on the working copy `chn`.
 
+#include <QAbstractSlider>
+#include <QApplication>
+#include <QWheelEvent>
 #include <cmath>
 #include <iostream>
 #include <string>
@@ -75,6 +78,22 @@ void redraw(const Array& hs) {
     for (std::size_t r = 1; r <= kRows; ++r) redrawChn(r, hs);
 }
 
+// The mouse wheel over the rows scrolls them, as it would over the slider.
+class WheelToSlider : public QObject {
+public:
+    explicit WheelToSlider(QAbstractSlider* slider) : QObject(slider), slider_(slider) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() != QEvent::Wheel) return false;
+        QApplication::sendEvent(slider_, e);
+        return true;
+    }
+
+private:
+    QAbstractSlider* slider_;
+};
+
 void initializeFigure(const Array& hs) {
     host::record("scrollIndex") = Array::scalar(0);
     const Handle slider = control(hs, "sldrScrollbar");
@@ -92,6 +111,12 @@ void initializeFigure(const Array& hs) {
     gui::set(control(hs, "pldRPCgain"), "TooltipString",
              "FastEdit\nAdjusts all gains\nof all RPC channels\n(Note: Use Normalize to\nset the total power of\nall RPC Channels");
     gui::set(control(hs, "figRPCsetup"), "CloseRequestFcn", "OneX_Fwd_GUI_RPCsetup('Close_Callback',gcbo,[],guidata(gcbo))");
+    if (auto* bar = qobject_cast<QAbstractSlider*>(gui::widgetOf(slider))) {
+        auto* wheel = new WheelToSlider(bar);
+        for (std::size_t r = 1; r <= kRows; ++r)
+            for (const char* tag : {"chkRPCchnActive", "txtRPCchnValue", "txtRPCchnGain", "txtRPCchn", "txtMACindex"})
+                gui::widgetOf(control(hs, tag, r))->installEventFilter(wheel);
+    }
 }
 
 void normalise() {

@@ -132,8 +132,10 @@ void connectCallback(ControlObject& c) {
     } else if (auto* s = qobject_cast<QAbstractSlider*>(w)) {
         s->setRange(0, kSliderSteps);
         QObject::connect(s, &QAbstractSlider::sliderReleased, run);
+        // A drag reports once, on release; clicks, keys and the wheel (a move without the
+        // handle held) report each step.
         QObject::connect(s, &QAbstractSlider::actionTriggered, [s, run](int action) {
-            if (action != QAbstractSlider::SliderMove) QMetaObject::invokeMethod(s, run, Qt::QueuedConnection);
+            if (action != QAbstractSlider::SliderMove || !s->isSliderDown()) QMetaObject::invokeMethod(s, run, Qt::QueuedConnection);
         });
     }
 }
