@@ -352,11 +352,16 @@ void initializeConfiguration() {
 
 void initializeSigGenSettings() { host::record("SigGenSettings") = mexio::initialSigGenSettings(field("OverSampling")); }
 
-// Waits, handling events so the splash keeps painting.
-void pause(double seconds) {
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(std::ceil(seconds * 1000)), &loop, &QEventLoop::quit);
-    loop.exec();
+// Waits until `seconds` have passed since `from`, handling events so the splash keeps
+// painting. A coarse timer may fire a little early; the wait is checked against the clock.
+void pauseUntil(std::chrono::steady_clock::time_point from, double seconds) {
+    for (;;) {
+        const double left = seconds - std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+        if (left <= 0) return;
+        QEventLoop loop;
+        QTimer::singleShot(static_cast<int>(std::ceil(left * 1000)), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
 }
 
 Handle startUp() {
@@ -371,8 +376,7 @@ Handle startUp() {
     const Array handles = gui::guihandles(fig);
     initializeFigure(handles);
     redraw(handles);
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (elapsed < 3) pause(3 - elapsed);
+    pauseUntil(started, 3.0);
     if (gui::isValid(splash)) gui::deleteObject(splash);
     gui::set(fig, "Visible", "on");
     gui::raise(fig);
