@@ -12,7 +12,9 @@
 #include <chrono>
 #include <filesystem>
 
+#include "OneX/parameters.h"
 #include "brevia.h"
+#include "host/records.h"
 #include "host/function_table.h"
 #include "windows/gui/graphics.h"
 
@@ -91,6 +93,55 @@ TEST(Application, SplashThenMainWindowThenAboutAndExitByKeyboard) {
     QTest::qWait(200);
     EXPECT_FALSE(gui::isValid(main));
     EXPECT_TRUE(std::filesystem::exists(folder / "rfIOConfig.mat"));
+    BreviaTerminate();
+    std::filesystem::remove_all(folder);
+}
+
+// The slot dialog and, from it, the RPC dialog, clicked through by mouse: a gain typed into
+// the RPC dialog comes back through both OK buttons into that slot only.
+TEST(Application, TheSlotAndRpcDialogsByMouse) {
+    const auto folder = std::filesystem::temp_directory_path() / ("brevia_application_dialogs_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    ASSERT_TRUE(BreviaInitialize());
+    gui::ensureApplication();
+    host::callFunction("OneX_Fwd_b", 0, std::vector<Array>{});
+    const gui::Handle main = figureTagged("main");
+    ASSERT_NE(main, 0);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(gui::windowOf(main)));
+    // The slot button, then slot 3's RPC button, by mouse; a gain typed into the RPC dialog
+    // comes back through both OK buttons.
+    bool slotShown = false, rpcShown = false;
+    auto clickTagged = [](gui::Handle fig, const char* tag) {
+        QTest::mouseClick(gui::widgetOf(gui::findByTag(fig, tag)), Qt::LeftButton);
+    };
+    QTimer::singleShot(300, [&] {
+        const gui::Handle slot = host::record("figureList").field("figSlotSetup").realAt(0);
+        slotShown = gui::get(slot, "Visible").text() == "on";
+        QTimer::singleShot(300, [&] {
+            const gui::Handle rpc = host::record("figureList").field("figRPCsetup").realAt(0);
+            rpcShown = gui::get(rpc, "Visible").text() == "on";
+            QWidget* gain = gui::widgetOf(gui::findByTag(rpc, "txtRPCchnGain1"));
+            QTest::mouseClick(gain, Qt::LeftButton);
+            QTest::keyClick(gain, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(gain, "-7");
+            QTest::keyClick(gain, Qt::Key_Tab);
+            clickTagged(rpc, "pbOK");
+        });
+        clickTagged(slot, "pbPRCslotSetup3");
+        QTest::qWait(200);
+        clickTagged(slot, "pbOK");
+    });
+    QTest::mouseClick(gui::widgetOf(gui::findByTag(main, "pbSlotSetup")), Qt::LeftButton);
+    QTest::qWait(1500);
+    EXPECT_TRUE(slotShown);
+    EXPECT_TRUE(rpcShown);
+    const Array& rpcGain = onex::applicationParameters().field("slot").field("RPCslotGain");
+    EXPECT_EQ(rpcGain.pr()[0 * rpcGain.rows() + 2], -7);  // slot 3, channel 1
+    EXPECT_EQ(rpcGain.pr()[0 * rpcGain.rows() + 1], -3);  // slot 2 as it was
+
+    gui::invokeCallback(gui::findByTag(main, "menuFileExit"));
+    EXPECT_FALSE(gui::isValid(main));
     BreviaTerminate();
     std::filesystem::remove_all(folder);
 }

@@ -10,10 +10,12 @@
 #include <QWheelEvent>
 #include <functional>
 
+#include "OneX/frame_builder.h"
 #include "OneX/parameters.h"
 #include "UI/parameter_file.h"
 #include "host/error.h"
 #include "host/function_table.h"
+#include "host/random.h"
 #include "host/records.h"
 #include "host/text.h"
 #include "windows/gui/graphics.h"
@@ -244,6 +246,10 @@ TEST_F(MainWindow, TheSlotDialogChangesTheSlotsOnlyOnOk) {
 TEST_F(MainWindow, TheRpcDialogEditsOneSlotsChannelsThroughBothOks) {
     const gui::Handle slotDialog = host::record("figureList").field("figSlotSetup").realAt(0);
     const gui::Handle rpcDialog = host::record("figureList").field("figRPCsetup").realAt(0);
+    choose("chkMACchnActive", 1);
+    host::seedRandom(5);
+    onex::Calculate();
+    const Array waveformBefore = host::record("waveform");
     const Array before = onex::applicationParameters().field("slot");
     std::string title, label, mac;
     auto rpcEdits = [&] {
@@ -282,6 +288,14 @@ TEST_F(MainWindow, TheRpcDialogEditsOneSlotsChannelsThroughBothOks) {
     for (std::size_t s : {0, 1, 3, 15}) EXPECT_EQ(at(slot.field("RPCslotGain"), s, 58), at(before.field("RPCslotGain"), s, 58)) << s;
     // The scroll position stays for the next run.
     EXPECT_EQ(host::record("scrollIndex").realAt(0), 43);
+    // The next frame carries the new channel, exactly as the frame builder makes it.
+    host::seedRandom(5);
+    onex::Calculate();
+    const Array after = host::record("waveform");
+    EXPECT_FALSE(after == waveformBefore);
+    host::seedRandom(5);
+    const onex::FrameArrays expected = onex::OneX_FwdChnFrameArrays(onex::frameInputsFromParameters(onex::applicationParameters()));
+    EXPECT_TRUE(after == expected.waveform);
 }
 
 // The wheel over the rows scrolls them down a channel a notch, as over the slider.
