@@ -16,6 +16,7 @@
 #include "host/function_table.h"
 #include "host/records.h"
 #include "host/text.h"
+#include "windows/app/modal.h"
 #include "windows/gui/graphics.h"
 
 namespace ui {
@@ -137,25 +138,11 @@ std::vector<Array> runDialog(Arguments args) {
     if (args.size() >= 3) gui::set(fig, "Name", "RPC Setup: Slot #" + host::num2str(host::realScalar(*args[2], {"OneX_Fwd_GUI_RPCsetup", "slotNumber"})));
     gui::guidata(fig, hs);
     redraw(hs);
-    gui::set(fig, "Visible", "on");
-    gui::raise(fig);
-    gui::uiwait(fig);
-    std::string answer = "Cancel";
-    if (gui::isValid(fig)) {
-        const Array state = gui::guidata(fig);
-        if (const Array* stored = state.findField("answer"); stored && stored->isChar()) answer = stored->text();
-        gui::set(fig, "Visible", "off");
-    }
+    const std::string answer = modal::run(fig);
     return {Array::string(answer), chn()};
 }
 
-void closeWith(const char* answer, Arguments a) {
-    Array hs = argAt(a, 2);
-    hs.setField("answer", Array::string(answer));
-    const Handle fig = control(hs, "figRPCsetup");
-    gui::guidata(fig, hs);
-    gui::uiresume(fig);
-}
+void closeWith(const char* answer, Arguments a) { modal::resume(argAt(a, 2), "figRPCsetup", answer); }
 
 // Row callbacks: the row from the control's tag, the channel from the scroll position.
 void perRow(Arguments a, const char* field, double (*read)(Handle)) {

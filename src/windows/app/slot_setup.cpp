@@ -12,6 +12,7 @@
 #include "host/function_table.h"
 #include "host/records.h"
 #include "host/text.h"
+#include "windows/app/modal.h"
 #include "windows/gui/graphics.h"
 
 namespace ui {
@@ -98,13 +99,7 @@ void initializeFigure(const Array& hs) {
     gui::set(tag(hs, "figSlotSetup"), "CloseRequestFcn", "OneX_Fwd_GUI_SlotSetup('close_Callback',gcbo,[],guidata(gcbo))");
 }
 
-void closeWith(const char* answer, Arguments a) {
-    Array hs = a.size() > 2 ? *a[2] : Array::structure();
-    hs.setField("answer", Array::string(answer));
-    const Handle fig = tag(hs, "figSlotSetup");
-    gui::guidata(fig, hs);
-    gui::uiresume(fig);
-}
+void closeWith(const char* answer, Arguments a) { modal::resume(a.size() > 2 ? *a[2] : Array::structure(), "figSlotSetup", answer); }
 
 double controlValue(Handle h) { return gui::get(h, "Value").realAt(0); }
 
@@ -120,16 +115,7 @@ std::vector<Array> runDialog(Arguments args) {
     slotRecord() = args.size() == 2 ? *args[1] : slotedit::defaultSlotStruct();
     gui::guidata(fig, hs);
     redrawAll(hs);
-    gui::set(fig, "Visible", "on");
-    gui::raise(fig);
-    gui::uiwait(fig);
-    std::string answer = "Cancel";
-    if (gui::isValid(fig)) {
-        const Array state = gui::guidata(fig);
-        const Array* stored = state.findField("answer");
-        if (stored && stored->isChar()) answer = stored->text();
-        gui::set(fig, "Visible", "off");
-    }
+    const std::string answer = modal::run(fig);
     return {Array::string(answer), slotRecord()};
 }
 

@@ -1,0 +1,37 @@
+#pragma once
+// What the application's modal dialogs share: showing a reused dialog window until one of its
+// closing callbacks resumes it, and those callbacks' storing of the answer.
+
+#include <string>
+
+#include "host/array.h"
+#include "host/error.h"
+#include "windows/gui/graphics.h"
+
+namespace ui::modal {
+
+// Shows the dialog, waits until it is resumed, hides it again for the next run, and returns
+// the answer its closing callback stored on it: "Cancel" when the window was destroyed.
+inline std::string run(host::gui::Handle fig) {
+    namespace gui = host::gui;
+    gui::set(fig, "Visible", "on");
+    gui::raise(fig);
+    gui::uiwait(fig);
+    if (!gui::isValid(fig)) return "Cancel";
+    const host::Array state = gui::guidata(fig);
+    gui::set(fig, "Visible", "off");
+    const host::Array* stored = state.findField("answer");
+    return stored && stored->isChar() ? stored->text() : "Cancel";
+}
+
+// A closing callback: stores `answer` with the window's handles (whose `windowTag` field is the
+// window) and resumes the wait.
+inline void resume(host::Array handles, const char* windowTag, const char* answer) {
+    const host::Array* window = handles.findField(windowTag);
+    if (!window || window->isEmpty()) throw host::Error(std::string("The dialog's handles name no window ") + windowTag + ".");
+    handles.setField("answer", host::Array::string(answer));
+    host::gui::guidata(window->realAt(0), handles);
+    host::gui::uiresume(window->realAt(0));
+}
+
+}  // namespace ui::modal
