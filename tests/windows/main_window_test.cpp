@@ -319,6 +319,26 @@ TEST_F(MainWindow, TheWheelOverTheRpcRowsScrollsThem) {
     EXPECT_EQ(firstLabel, host::num2str(scrolled));
 }
 
+// Calculate: the frame, the time stamp and the copy of the settings; a failed calculation
+// leaves the bookkeeping as it was.
+TEST_F(MainWindow, CalculateKeepsTheFrameAndItsSettings) {
+    gui::invokeCallback(control("pbCalculate"));
+    const Array& info = host::record("appInfo");
+    EXPECT_EQ(host::record("waveform").numel(), 163840u);
+    ASSERT_EQ(info.field("LastCalcTimeStamp").numel(), 6u);
+    EXPECT_GE(info.field("LastCalcTimeStamp").realAt(0), 2024);
+    EXPECT_EQ(info.field("LastCaluclatedParameterSet"), onex::applicationParameters());
+    EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
+
+    const Array stamp = info.field("LastCalcTimeStamp");
+    onex::applicationParameters().setField("FilterType", Array::string("bad"));
+    testing::internal::CaptureStderr();
+    gui::invokeCallback(control("pbCalculate"));
+    EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+    EXPECT_EQ(info.field("LastCalcTimeStamp"), stamp);
+    EXPECT_EQ(info.field("LastCaluclatedParameterSet").field("FilterType").realAt(0), 3);
+}
+
 TEST_F(MainWindow, ClosingTheWindowFrameIsExit) {
     gui::windowOf(fig_)->close();
     EXPECT_FALSE(gui::isValid(fig_));

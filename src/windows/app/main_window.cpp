@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <chrono>
+#include <ctime>
 #include <cmath>
 #include <functional>
 #include <iostream>
@@ -231,6 +232,37 @@ void appShutDown() {
     }
 }
 
+// Whether the main window's last Calculate ran to its end: its dispatcher catches errors, so
+// the common actions learn of a failure here.
+bool calculationSucceeded = false;
+
+// The wall clock as the host gives it: year, month, day, hour, minute and seconds.
+Array clockNow() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&t, &local);
+    const double fraction = std::chrono::duration<double>(now - std::chrono::system_clock::from_time_t(t)).count();
+    return Array::row(std::vector<double>{local.tm_year + 1900.0, local.tm_mon + 1.0, static_cast<double>(local.tm_mday),
+                                          static_cast<double>(local.tm_hour), static_cast<double>(local.tm_min), local.tm_sec + fraction});
+}
+
+// Calculate: the frame from the parameter set, then the bookkeeping that tells later actions
+// whether the waveform still matches the settings. A failed calculation leaves both as they
+// were (and the busy pointer on until the next action).
+void executeCalculation(const Array& handles) {
+    const Handle fig = gui::gcbo() ? gui::figureOf(gui::gcbo()) : tagged(handles, "main");
+    const std::string pointer = gui::get(fig, "Pointer").text();
+    gui::set(fig, "Pointer", "watch");
+    QApplication::processEvents();
+    Array& info = host::record("appInfo");
+    host::callFunction(info.field("ApplicationFunction").text(), 0, {Array::string("Calculate")});
+    if (!calculationSucceeded) return;  // the dispatcher printed why
+    info.setField("LastCalcTimeStamp", clockNow());
+    info.setField("LastCaluclatedParameterSet", parameters());
+    gui::set(fig, "Pointer", pointer);
+}
+
 Locals rfCommonUILocals() {
     auto handlesOf = [](Arguments a, std::size_t i, const char* f) -> const Array& { return argument(a, i, f); };
     return {
@@ -246,6 +278,8 @@ Locals rfCommonUILocals() {
              return std::vector<Array>{};
          }},
         {"menuFileExit_Callback", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
+        {"executeCalculation", [=](int, Arguments a) { executeCalculation(handlesOf(a, 0, "executeCalculation")); return std::vector<Array>{}; }},
+        {"pbCalculate_Callback", [=](int, Arguments a) { executeCalculation(handlesOf(a, 2, "pbCalculate_Callback")); return std::vector<Array>{}; }},
         {"menuConfigSigGenIO_Callback", [=](int, Arguments a) {
              try {
                  const Array& handles = handlesOf(a, 2, "menuConfigSigGenIO_Callback");
@@ -445,7 +479,11 @@ Locals mainWindowLocals() {
         {"InitializeFigure", withHandles("InitializeFigure", initializeFigure)},
         {"redraw", withHandles("redraw", redraw)},
         {"redrawFormatParameters", withHandles("redrawFormatParameters", redrawFormatParameters)},
-        {"Calculate", none([] { onex::Calculate(); })},
+        {"Calculate", none([] {
+             calculationSucceeded = false;
+             onex::Calculate();
+             calculationSucceeded = true;
+         })},
     };
     addCallbacks(l, callbacks());
     return l;
