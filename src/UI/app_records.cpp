@@ -1,6 +1,8 @@
 #include "UI/app_records.h"
 
 #include <cmath>
+#include <complex>
+#include <cstdio>
 
 #include "host/convert.h"
 #include "host/error.h"
@@ -32,6 +34,46 @@ host::Array appInfoDefaults() {
 
 void InitializeAppInfo() { host::record("appInfo") = appInfoDefaults(); }
 
+namespace {
+
+bool sameValue(const host::Array& x, const host::Array& y) {
+    if (x.isEmpty() && y.isEmpty()) return true;
+    if (x.isStruct() && y.isStruct()) return compareStruct(x, y);
+    if ((x.isNumeric() || x.isLogical()) && (y.isNumeric() || y.isLogical())) {
+        if (x.rows() != y.rows() || x.cols() != y.cols()) return false;
+        for (std::size_t i = 0; i < x.numel(); ++i) {
+            const std::complex<double> u = x.complexAt(i), v = y.complexAt(i);
+            const bool nanU = std::isnan(u.real()) || std::isnan(u.imag()), nanV = std::isnan(v.real()) || std::isnan(v.imag());
+            if (nanU != nanV || (!nanU && u != v)) return false;
+        }
+        return true;
+    }
+    if (x.isChar() && y.isChar()) return x.text() == y.text();
+    return false;
+}
+
+}  // namespace
+
+bool compareStruct(const host::Array& a, const host::Array& b) {
+    if (!a.isStruct() || !b.isStruct() || a.fieldCount() != b.fieldCount()) return false;
+    for (std::size_t f = 0; f < a.fieldCount(); ++f) {
+        if (a.fieldNames()[f] != b.fieldNames()[f]) return false;
+        if (!sameValue(a.fieldAt(static_cast<int>(f), 0), b.fieldAt(static_cast<int>(f), 0))) return false;
+    }
+    return true;
+}
+
+std::string clock2str(const host::Array& c) {
+    static const char* months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    if (c.numel() < 6) throw host::Error("clock2str: the date-time vector must hold year, month, day, hour, minute and seconds.");
+    const auto whole = [&](std::size_t i) { return static_cast<long long>(std::floor(c.realAt(i))); };
+    const long long month = whole(1);
+    if (month < 1 || month > 12) throw host::Error("clock2str: the month must be 1 to 12.");
+    char text[64];
+    std::snprintf(text, sizeof text, "%02lld%s%lld %lld:%02lld:%02lld", whole(2), months[month - 1], whole(0), whole(3), whole(4), whole(5));
+    return text;
+}
+
 double getTagIndex(std::string_view tag) {
     double value = 0, weight = 1;
     for (auto it = tag.rbegin(); it != tag.rend() && *it >= '0' && *it <= '9'; ++it) {
@@ -51,6 +93,11 @@ double enlargedFontSize(double size, double pixelsPerInch) { return pixelsPerInc
 }  // namespace ui
 
 namespace brevia::bind {
+
+std::vector<host::Array> clock2str(int, host::Arguments args) {
+    host::requireInputs("clock2str", args, 1);
+    return {host::Array::string(ui::clock2str(*args[0]))};
+}
 
 std::vector<host::Array> getTagIndex(int, host::Arguments args) {
     host::requireInputs("getTagIndex", args, 1);

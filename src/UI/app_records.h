@@ -2,6 +2,7 @@
 // The application shell's own records and the small computations its windows share, kept
 // apart from the windows so that they work, and are tested, without a display.
 
+#include <string>
 #include <string_view>
 
 #include "host/array.h"
@@ -13,6 +14,14 @@ namespace ui {
 host::Array appInfoDefaults();
 // Makes the process's appInfo record the defaults.
 void InitializeAppInfo();
+
+// Whether two records hold the same fields in the same order with equal values: empties,
+// records (compared the same way), numbers (same size, NaN at the same places, nothing else
+// different) and texts; any other pair differs.
+bool compareStruct(const host::Array& a, const host::Array& b);
+
+// "06DEC2026 9:05:07" from a date-time vector (year, month, day, hour, minute, seconds).
+std::string clock2str(const host::Array& clockVector);
 
 // The number the trailing decimal digits of a tag spell ("chkRPCchnActive12" gives 12, a
 // tag without trailing digits 0).

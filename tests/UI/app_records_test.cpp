@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "host/error.h"
 #include "host/function_table.h"
 #include "host/records.h"
@@ -55,4 +57,41 @@ TEST(ShellArithmetic, TagNumbersCentringAndFontEnlargement) {
     EXPECT_EQ(ui::enlargedFontSize(10, 96), 11);
     EXPECT_EQ(ui::enlargedFontSize(8, 120), 8);
     EXPECT_EQ(ui::enlargedFontSize(8, 72), 8);
+}
+
+TEST(ShellRecords, ComparisonAndTimeStamps) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    auto record = [](Array value) {
+        Array r = Array::structure();
+        r.setField("a", Array::scalar(1));
+        r.setField("b", std::move(value));
+        return r;
+    };
+    Array nested = Array::structure();
+    nested.setField("x", Array::string("t"));
+    const struct {
+        Array a, b;
+        bool equal;
+    } cases[] = {
+        {record(Array::scalar(2)), record(Array::scalar(2)), true},
+        {record(Array::scalar(2)), record(Array::scalar(3)), false},
+        {record(Array::row(std::vector<double>{1, nan})), record(Array::row(std::vector<double>{1, nan})), true},
+        {record(Array::row(std::vector<double>{1, nan})), record(Array::row(std::vector<double>{nan, 1})), false},
+        {record(Array::row(std::vector<double>{1, 2})), record(Array::column(std::vector<double>{1, 2})), false},
+        {record(Array::string("abc")), record(Array::string("abc")), true},
+        {record(Array::string("abc")), record(Array::scalar(3)), false},
+        {record(Array()), record(Array::string("")), true},
+        {record(nested), record(nested), true},
+        {record(Array::scalar(1)), Array::scalar(1), false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(ui::compareStruct(cases[i].a, cases[i].b), cases[i].equal) << i;
+    Array swapped = Array::structure();
+    swapped.setField("b", Array::scalar(2));
+    swapped.setField("a", Array::scalar(1));
+    EXPECT_FALSE(ui::compareStruct(record(Array::scalar(2)), swapped));
+
+    EXPECT_EQ(ui::clock2str(Array::row(std::vector<double>{2026, 12, 6, 9, 5, 7.8})), "06DEC2026 9:05:07");
+    EXPECT_EQ(host::callFunction("clock2str", 1, {Array::row(std::vector<double>{2002, 8, 23, 14, 30, 0})}).front().text(),
+              "23AUG2002 14:30:00");
+    EXPECT_THROW(ui::clock2str(Array::row(std::vector<double>{2026, 13, 1, 0, 0, 0})), host::Error);
 }

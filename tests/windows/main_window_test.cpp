@@ -13,6 +13,7 @@
 #include "OneX/frame_builder.h"
 #include "OneX/parameters.h"
 #include "UI/parameter_file.h"
+#include "host/dialogs.h"
 #include "host/error.h"
 #include "host/function_table.h"
 #include "host/random.h"
@@ -337,6 +338,31 @@ TEST_F(MainWindow, CalculateKeepsTheFrameAndItsSettings) {
     EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
     EXPECT_EQ(info.field("LastCalcTimeStamp"), stamp);
     EXPECT_EQ(info.field("LastCaluclatedParameterSet").field("FilterType").realAt(0), 3);
+}
+
+// A plot before any calculation offers to calculate first; after a change, to recalculate;
+// Cancel plots nothing. Each plot window is remembered for shutdown.
+TEST_F(MainWindow, PlotsAskForAFreshWaveformFirst) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Calculate & Plot", "Cancel", "Recalc & Plot"});
+    host::setDialogProvider(dialogs);
+    const gui::Handle spectrum = gui::findByTag(fig_, "menuPlotSpectrum"), ccdf = gui::findByTag(fig_, "menuPlotCCDF");
+    gui::invokeCallback(spectrum);
+    EXPECT_EQ(host::record("appInfo").field("ClientWindows").numel(), 1u);
+    EXPECT_EQ(host::record("appInfo").field("LastCalcTimeStamp").numel(), 6u);
+    enter("txtOversampling", "2");
+    gui::invokeCallback(ccdf);  // Cancel
+    EXPECT_EQ(host::record("appInfo").field("ClientWindows").numel(), 1u);
+    gui::invokeCallback(ccdf);  // Recalc & Plot
+    EXPECT_EQ(host::record("appInfo").field("ClientWindows").numel(), 2u);
+    EXPECT_EQ(host::record("waveform").numel(), 65536u);
+    ASSERT_EQ(dialogs->asked().size(), 3u);
+    EXPECT_EQ(dialogs->asked()[0].title, "Waveform Not Calculated");
+    EXPECT_EQ(dialogs->asked()[1].title, "Waveform Not Recalculated");
+    const gui::Handle plotWindow = host::record("appInfo").field("ClientWindows").realAt(1);
+    EXPECT_NE(gui::get(plotWindow, "Name").text().find("1xEV Forward Link ("), std::string::npos);
+    gui::invokeCallback(gui::findByTag(fig_, "menuFileExit"));
+    EXPECT_FALSE(gui::isValid(plotWindow));  // closed at shutdown
+    host::setDialogProvider(nullptr);
 }
 
 TEST_F(MainWindow, ClosingTheWindowFrameIsExit) {

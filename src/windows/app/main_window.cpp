@@ -14,6 +14,9 @@
 #include <map>
 #include <string>
 
+#include <optional>
+#include <span>
+
 #include "MexIO/download_play.h"
 #include "MexIO/instrument_wrappers.h"
 #include "OneX/frame_builder.h"
@@ -263,9 +266,109 @@ void executeCalculation(const Array& handles) {
     gui::set(fig, "Pointer", pointer);
 }
 
+std::string lowerCase(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Whether an action may go on with the waveform: offers to calculate first when nothing has
+// been calculated, or when the settings changed since.
+bool checkWaveformReady(const Array& handles, const std::string& action) {
+    const Array& info = host::record("appInfo");
+    if (info.field("LastCalcTimeStamp").isEmpty()) {
+        const std::string go = "Calculate & " + action;
+        const std::string answer = host::dialogs().question(
+            "The waveform has not yet been calculated. Do you wish to calculate\nthe waveform and then " + lowerCase(action) + " ?",
+            "Waveform Not Calculated", {go, "Cancel"}, go);
+        if (answer == "Cancel") return false;
+        executeCalculation(handles);
+        return true;
+    }
+    if (!compareStruct(info.field("LastCaluclatedParameterSet"), parameters())) {
+        const std::string recalc = "Recalc & " + action;
+        const std::string answer = host::dialogs().question(
+            "Settings have changed since last calculating the waveform.\n" + action + " will use the last calculated waveform.\nDo you wish to " +
+                lowerCase(action) + " anyway ?",
+            "Waveform Not Recalculated", {"Yes", recalc, "Cancel"}, recalc);
+        if (answer == "Cancel") return false;
+        if (answer == recalc) executeCalculation(handles);
+    }
+    return true;
+}
+
+// The plots: the samples on the converter's 14-bit grid, titled with the time, the window
+// remembered so that shutdown closes it.
+void plot(const Array& handles, const std::function<std::vector<Array>(const Array& title, const Array& samples, double rate)>& draw) {
+    if (!checkWaveformReady(handles, "Plot")) return;
+    Array now = clockNow();
+    now.setReal(5, std::floor(now.realAt(5)));
+    const Array title = Array::string(host::record("appInfo").field("Name").text() + " (" + clock2str(now) + ")");
+    const host::ComplexVector quantised = mexio::applyDacRes(host::complexVector(host::record("waveform"), {"plot", "waveform"}), 14);
+    const Array samples = Array::row(std::span<const std::complex<double>>(quantised));
+    const std::vector<Array> got = draw(title, samples, host::record("SigGenSettings").field("SamplingRate").realAt(0));
+    if (got.empty() || got[0].isEmpty()) return;
+    Array& info = host::record("appInfo");
+    std::vector<double> windows;
+    const Array& open = info.field("ClientWindows");
+    for (std::size_t i = 0; i < open.numel(); ++i) windows.push_back(open.realAt(i));
+    windows.push_back(got[0].realAt(0));
+    info.setField("ClientWindows", Array::row(windows));
+}
+
+// The eye and scatter diagrams' two answers, or nothing when cancelled.
+std::optional<std::vector<double>> askTwo(const char* title, const char* first, const char* second) {
+    const auto answers = host::dialogs().input({first, second}, title, {"1", "0"});
+    if (!answers || answers->empty()) return std::nullopt;
+    std::string joined;
+    for (const std::string& a : *answers) joined += a + " ";
+    std::vector<double> numbers = host::parseNumbers(joined);
+    numbers.resize(std::max<std::size_t>(numbers.size(), 2), 0.0);
+    return numbers;
+}
+
 Locals rfCommonUILocals() {
     auto handlesOf = [](Arguments a, std::size_t i, const char* f) -> const Array& { return argument(a, i, f); };
-    return {
+    auto plotAction = [=](const char* name, std::function<std::vector<Array>(Handle, const Array&, const Array&, double)> draw) {
+        return [=](int, Arguments a) {
+            const Array& handles = handlesOf(a, 2, name);
+            const Handle main = tagged(handles, "main");
+            plot(handles, [&](const Array& title, const Array& samples, double rate) { return draw(main, title, samples, rate); });
+            return std::vector<Array>{};
+        };
+    };
+    auto scalar = [](double v) { return Array::scalar(v); };
+    Locals l = {
+        {"menuPlotSpectrum_Callback", plotAction("menuPlotSpectrum_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
+             return host::callFunction("SX_PlotSpectrum", 1, {scalar(m), t, scalar(r), s});
+         })},
+        {"menuPlotWaterfall_Callback", plotAction("menuPlotWaterfall_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
+             return host::callFunction("SX_PlotWaterfall", 1, {scalar(m), t, scalar(r), scalar(static_cast<double>(s.numel()) / r / 200), s});
+         })},
+        {"menuPlotIQTime_Callback", plotAction("menuPlotIQTime_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
+             return host::callFunction("SX_PlotIQTime", 1, {scalar(m), t, scalar(r), scalar(0), s});
+         })},
+        {"menuPlotIQTimeSameAxes_Callback", plotAction("menuPlotIQTimeSameAxes_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
+             return host::callFunction("SX_PlotIQTime", 1, {scalar(m), t, scalar(r), scalar(1), s});
+         })},
+        {"menuPlotCCDF_Callback", plotAction("menuPlotCCDF_Callback", [=](Handle m, const Array& t, const Array& s, double) {
+             return host::callFunction("SX_PlotCCDF", 1, {scalar(m), t, s});
+         })},
+        {"menuPlotEyeDiagram_Callback", plotAction("menuPlotEyeDiagram_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
+             const auto tmp = askTwo("Eye Diagram Configuration", "Enter number of symbols:", "Enter symbol delay (0-1):");
+             if (!tmp) return std::vector<Array>{};
+             const double os = field("OverSampling");
+             const double numSym = std::min(std::round(std::max((*tmp)[0], 1.0)), static_cast<double>(s.numel()) / os);
+             const double delay = std::round(std::min(std::max((*tmp)[1], 0.0), 1.0) * os);
+             return host::callFunction("SX_PlotEyeDiagram", 1, {scalar(m), t, s, scalar(numSym * os), scalar(numSym * os / r), scalar(delay)});
+         })},
+        {"menuPlotScatterDiagram_Callback", plotAction("menuPlotScatterDiagram_Callback", [=](Handle m, const Array& t, const Array& s, double) {
+             const auto tmp = askTwo("Scatter Diagram Configuration", "Trace On (0|1):", "Enter symbol delay (0-1):");
+             if (!tmp) return std::vector<Array>{};
+             const double os = field("OverSampling");
+             const double traceOn = std::min(std::max((*tmp)[0], 0.0), 1.0);
+             const double delay = std::round(std::min(std::max((*tmp)[1], 0.0), 1.0) * os);
+             return host::callFunction("SX_PlotScatterDiagram", 1, {scalar(m), t, s, scalar(os), scalar(delay), scalar(traceOn)});
+         })},
         {"InitializeFigure", [=](int, Arguments a) { initializeCommonFigure(handlesOf(a, 0, "InitializeFigure")); return std::vector<Array>{}; }},
         {"redrawAppTitle", [=](int, Arguments a) { redrawAppTitle(handlesOf(a, 0, "redrawAppTitle")); return std::vector<Array>{}; }},
         {"menuHelpHelp_Callback", [](int, Arguments) {
@@ -280,6 +383,9 @@ Locals rfCommonUILocals() {
         {"menuFileExit_Callback", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
         {"executeCalculation", [=](int, Arguments a) { executeCalculation(handlesOf(a, 0, "executeCalculation")); return std::vector<Array>{}; }},
         {"pbCalculate_Callback", [=](int, Arguments a) { executeCalculation(handlesOf(a, 2, "pbCalculate_Callback")); return std::vector<Array>{}; }},
+        {"checkWaveformReady", [=](int, Arguments a) {
+             return std::vector<Array>{Array::scalar(checkWaveformReady(handlesOf(a, 0, "checkWaveformReady"), argument(a, 1, "checkWaveformReady").text()))};
+         }},
         {"menuConfigSigGenIO_Callback", [=](int, Arguments a) {
              try {
                  const Array& handles = handlesOf(a, 2, "menuConfigSigGenIO_Callback");
@@ -307,6 +413,7 @@ Locals rfCommonUILocals() {
          }},
         {"AppShutDown", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
     };
+    return l;
 }
 
 // ---- the main window -----------------------------------------------------------------
