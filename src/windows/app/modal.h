@@ -2,13 +2,30 @@
 // What the application's modal dialogs share: showing a reused dialog window until one of its
 // closing callbacks resumes it, and those callbacks' storing of the answer.
 
+#include <span>
 #include <string>
+
+#include "UI/app_records.h"
 
 #include "host/array.h"
 #include "host/error.h"
 #include "windows/gui/graphics.h"
 
 namespace ui::modal {
+
+// Argument i of a dialog's callback or local function.
+inline const host::Array& argument(std::span<const host::Array* const> a, std::size_t i) {
+    if (a.size() <= i) throw host::Error("Not enough input arguments.");
+    return *a[i];
+}
+
+// The row (or slot) 1 ... count a per-row control stands for: the digits its tag ends with.
+inline std::size_t rowOf(host::gui::Handle control, std::size_t count, const char* what) {
+    const std::string tag = host::gui::get(control, "Tag").text();
+    const auto r = static_cast<std::size_t>(getTagIndex(tag));
+    if (r < 1 || r > count) throw host::Error("The control " + tag + " names no " + what + ".");
+    return r;
+}
 
 // Shows the dialog, waits until it is resumed, hides it again for the next run, and returns
 // the answer its closing callback stored on it: "Cancel" when the window was destroyed.

@@ -45,10 +45,7 @@ Handle control(const Array& hs, const std::string& tag) {
 }
 Handle control(const Array& hs, const char* tag, std::size_t r) { return control(hs, tag + std::to_string(r)); }
 
-const Array& argAt(Arguments a, std::size_t i) {
-    if (a.size() <= i) throw host::Error("Not enough input arguments.");
-    return *a[i];
-}
+const Array& argAt(Arguments a, std::size_t i) { return modal::argument(a, i); }
 
 std::vector<double> row(const char* field) {
     const Array& r = chn().field(field);
@@ -147,8 +144,7 @@ void closeWith(const char* answer, Arguments a) { modal::resume(argAt(a, 2), "fi
 // Row callbacks: the row from the control's tag, the channel from the scroll position.
 void perRow(Arguments a, const char* field, double (*read)(Handle)) {
     const Handle h = host::realScalar(argAt(a, 0), {"OneX_Fwd_GUI_RPCsetup", "h"});
-    const auto r = static_cast<std::size_t>(getTagIndex(gui::get(h, "Tag").text()));
-    if (r < 1 || r > kRows) throw host::Error("The control " + gui::get(h, "Tag").text() + " names no row.");
+    const std::size_t r = modal::rowOf(h, kRows, "row");
     const std::size_t c = r + static_cast<std::size_t>(scrollIndex());
     chn().field(field).setReal(c - 1, read(h));
     redrawChn(r, argAt(a, 2));

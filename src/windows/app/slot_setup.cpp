@@ -104,10 +104,7 @@ void closeWith(const char* answer, Arguments a) { modal::resume(a.size() > 2 ? *
 double controlValue(Handle h) { return gui::get(h, "Value").realAt(0); }
 
 // Argument i of a callback or local function.
-const Array& arg(Arguments a, std::size_t i) {
-    if (a.size() <= i) throw host::Error("Not enough input arguments.");
-    return *a[i];
-}
+const Array& arg(Arguments a, std::size_t i) { return modal::argument(a, i); }
 
 std::vector<Array> runDialog(Arguments args) {
     const Handle fig = host::realScalar(*args[0], {"OneX_Fwd_GUI_SlotSetup", "fig"});
@@ -122,8 +119,7 @@ std::vector<Array> runDialog(Arguments args) {
 // Per-slot callbacks: (control, event, handles).
 void perSlot(Arguments a, void (*action)(Handle h, std::size_t k, const Array& hs)) {
     const Handle h = host::realScalar(ui::arg(a, 0), {"OneX_Fwd_GUI_SlotSetup", "h"});
-    const auto k = static_cast<std::size_t>(getTagIndex(gui::get(h, "Tag").text()));
-    if (k < 1 || k > kSlots) throw host::Error("The control " + gui::get(h, "Tag").text() + " names no slot.");
+    const std::size_t k = modal::rowOf(h, kSlots, "slot");
     action(h, k, ui::arg(a, 2));
 }
 
