@@ -1,7 +1,6 @@
 // The application: its entry OneX_Fwd_b, the main window module OneX_Fwd_GUI_b (start-up and
-// the guarded dispatcher of its local functions), and of the modules it calls the parts the
-// shell needs: the common actions' dispatcher rfCommonUI (window set-up, title, Help, About,
-// Exit) and the signal generator panel's set-up and redraw (Orvexconfig).
+// the guarded dispatcher of its local functions) and the signal generator panel's set-up,
+// redraw and callbacks (Orvexconfig). The common actions are in common_actions.cpp.
 
 #include <QApplication>
 #include <QEventLoop>
@@ -32,6 +31,7 @@
 #include "host/text.h"
 #include "windows/gui/graphics.h"
 #include "windows/gui/qt_dialogs.h"
+#include "windows/app/module.h"
 
 namespace ui {
 
@@ -42,57 +42,7 @@ namespace gui = host::gui;
 
 namespace {
 
-using Local = std::function<std::vector<Array>(int nargout, Arguments args)>;
-// A control's callback: its own handle and the window's handles.
-using Callback = void (*)(Handle h, const Array& handles);
-using Locals = std::map<std::string, Local, std::less<>>;
-
-// A guarded dispatcher: the first argument names the local function, the rest are its
-// arguments; an error inside is printed on the console and the action ends there.
-std::vector<Array> dispatch(const char* module, const Locals& locals, int nargout, Arguments args) {
-    if (args.empty() || !args[0]->isChar()) return {};
-    const std::string name = args[0]->text();
-    try {
-        const auto it = locals.find(name);
-        if (it == locals.end())
-            throw host::Error("Undefined function or variable '" + name + "' in " + module + ".");
-        return it->second(nargout, args.subspan(1));
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << std::endl;
-    }
-    return {};
-}
-
-Handle tagged(const Array& handles, const char* tag) {
-    const Array* h = handles.findField(tag);
-    if (!h || h->isEmpty()) throw host::Error(std::string("The window has no control tagged ") + tag + ".");
-    return h->realAt(0);
-}
-
-const Array& argument(Arguments args, std::size_t i, const char* function) {
-    if (args.size() <= i) throw host::Error(std::string("Not enough input arguments to ") + function + ".");
-    return *args[i];
-}
-
-double value(Handle h) { return gui::get(h, "Value").realAt(0); }
-std::string text(Handle h) { return gui::get(h, "String").text(); }
-void setValue(const Array& handles, const char* tag, double v) { gui::set(tagged(handles, tag), "Value", Array::scalar(v)); }
-void setText(const Array& handles, const char* tag, const std::string& s) { gui::set(tagged(handles, tag), "String", s); }
-void setEnable(const Array& handles, const char* tag, bool on) { gui::set(tagged(handles, tag), "Enable", on ? "on" : "off"); }
-
-Array& parameters() { return onex::applicationParameters(); }
-double field(const char* name) { return parameters().field(name).realAt(0); }
-void store(const char* name, double v) { parameters().setField(name, Array::scalar(v)); }
-
-void setTooltips(const Array& handles, std::initializer_list<std::pair<const char*, const char*>> tips) {
-    for (const auto& [tag, tip] : tips) gui::set(tagged(handles, tag), "TooltipString", tip);
-}
-
-std::vector<Array> callModule(const char* module, const char* action, std::vector<Array> rest, int nargout = 0) {
-    rest.insert(rest.begin(), Array::string(action));
-    return host::callFunction(module, nargout, rest);
-}
-
+using namespace window;
 // ---- the signal generator panel: set-up and redraw -----------------------------------
 
 void redrawSigGenFrequency(double f, Handle box, Handle list) {
@@ -166,15 +116,6 @@ const std::map<std::string, Callback, std::less<>>& panelCallbacks() {
     return table;
 }
 
-// Callback locals from a table: the control's handle first, the window's handles third.
-void addCallbacks(Locals& locals, const std::map<std::string, Callback, std::less<>>& table) {
-    for (const auto& [name, callback] : table)
-        locals.emplace(name, [name = name, callback = callback](int, Arguments a) {
-            const Handle h = host::realScalar(argument(a, 0, name.c_str()), {name, "h"});
-            callback(h, argument(a, 2, name.c_str()));
-            return std::vector<Array>{};
-        });
-}
 
 Locals orvexconfigLocals() {
     Locals l = {
@@ -190,229 +131,6 @@ Locals orvexconfigLocals() {
          }},
     };
     addCallbacks(l, panelCallbacks());
-    return l;
-}
-
-// ---- the common actions the shell needs ----------------------------------------------
-
-void redrawAppTitle(const Array& handles) {
-    std::string title = "Veltrac - " + host::record("appInfo").field("Name").text();
-    const Array* last = host::record("configuration").findField("LastParameterFilename");
-    if (last && last->isChar() && !last->text().empty()) title += " : " + last->text();
-    gui::set(tagged(handles, "main"), "Name", title);
-}
-
-void initializeCommonFigure(const Array& handles) {
-    try {
-        if (Array saved = ui::loadConfig(); !saved.isEmpty()) host::record("configuration") = std::move(saved);
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << std::endl;  // a damaged saved configuration leaves the defaults
-    }
-    setTooltips(handles, {{"pbCalculate", "Calculates the waveform based\non current settings."},
-                          {"pbDownload", "Downloads the current waveform and\nsettings to the Orvex."},
-                          {"pbRefresh", "Downloads just the current settings\nto the Orvex."},
-                          {"txtEvent1", "Description of the signal available on\nthe Event 1 Connector of the rear panel."},
-                          {"txtEvent2", "Description of the signal available on\nthe Event 2 Connector of the rear panel."},
-                          {"txtNumberOfSamples", "The number of samples generated \nby the current settings.\n(An Orvex can hold up to 1 M samples.)"}});
-}
-
-void appShutDown() {
-    Array& info = host::record("appInfo");
-    const Array windows = info.field("ClientWindows");
-    for (std::size_t i = 0; i < windows.numel(); ++i)
-        if (gui::isValid(windows.realAt(i)) && gui::kindOf(windows.realAt(i)) == gui::Kind::Figure) gui::deleteObject(windows.realAt(i));
-    info.setField("ClientWindows", Array());
-    try {
-        ui::saveConfig(host::record("configuration"));
-    } catch (const std::exception&) {
-        // The configuration is saved where it can be; the application closes either way.
-    }
-    const Handle source = gui::gcbo();
-    const Handle fig = source ? gui::figureOf(source) : gui::gcf();
-    if (fig && gui::isValid(fig)) {
-        const Array handles = gui::guihandles(fig);
-        if (const Array* main = handles.findField("main"); main && gui::isValid(main->realAt(0))) gui::deleteObject(main->realAt(0));
-    }
-}
-
-// Whether the main window's last Calculate ran to its end: its dispatcher catches errors, so
-// the common actions learn of a failure here.
-bool calculationSucceeded = false;
-
-// The wall clock as the host gives it: year, month, day, hour, minute and seconds.
-Array clockNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&t, &local);
-    const double fraction = std::chrono::duration<double>(now - std::chrono::system_clock::from_time_t(t)).count();
-    return Array::row(std::vector<double>{local.tm_year + 1900.0, local.tm_mon + 1.0, static_cast<double>(local.tm_mday),
-                                          static_cast<double>(local.tm_hour), static_cast<double>(local.tm_min), local.tm_sec + fraction});
-}
-
-// Calculate: the frame from the parameter set, then the bookkeeping that tells later actions
-// whether the waveform still matches the settings. A failed calculation leaves both as they
-// were (and the busy pointer on until the next action).
-void executeCalculation(const Array& handles) {
-    const Handle fig = gui::gcbo() ? gui::figureOf(gui::gcbo()) : tagged(handles, "main");
-    const std::string pointer = gui::get(fig, "Pointer").text();
-    gui::set(fig, "Pointer", "watch");
-    QApplication::processEvents();
-    Array& info = host::record("appInfo");
-    host::callFunction(info.field("ApplicationFunction").text(), 0, {Array::string("Calculate")});
-    if (!calculationSucceeded) return;  // the dispatcher printed why
-    info.setField("LastCalcTimeStamp", clockNow());
-    info.setField("LastCaluclatedParameterSet", parameters());
-    gui::set(fig, "Pointer", pointer);
-}
-
-std::string lowerCase(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// Whether an action may go on with the waveform: offers to calculate first when nothing has
-// been calculated, or when the settings changed since.
-bool checkWaveformReady(const Array& handles, const std::string& action) {
-    const Array& info = host::record("appInfo");
-    if (info.field("LastCalcTimeStamp").isEmpty()) {
-        const std::string go = "Calculate & " + action;
-        const std::string answer = host::dialogs().question(
-            "The waveform has not yet been calculated. Do you wish to calculate\nthe waveform and then " + lowerCase(action) + " ?",
-            "Waveform Not Calculated", {go, "Cancel"}, go);
-        if (answer == "Cancel") return false;
-        executeCalculation(handles);
-        return true;
-    }
-    if (!compareStruct(info.field("LastCaluclatedParameterSet"), parameters())) {
-        const std::string recalc = "Recalc & " + action;
-        const std::string answer = host::dialogs().question(
-            "Settings have changed since last calculating the waveform.\n" + action + " will use the last calculated waveform.\nDo you wish to " +
-                lowerCase(action) + " anyway ?",
-            "Waveform Not Recalculated", {"Yes", recalc, "Cancel"}, recalc);
-        if (answer == "Cancel") return false;
-        if (answer == recalc) executeCalculation(handles);
-    }
-    return true;
-}
-
-// The plots: the samples on the converter's 14-bit grid, titled with the time, the window
-// remembered so that shutdown closes it.
-void plot(const Array& handles, const std::function<std::vector<Array>(const Array& title, const Array& samples, double rate)>& draw) {
-    if (!checkWaveformReady(handles, "Plot")) return;
-    Array now = clockNow();
-    now.setReal(5, std::floor(now.realAt(5)));
-    const Array title = Array::string(host::record("appInfo").field("Name").text() + " (" + clock2str(now) + ")");
-    const host::ComplexVector quantised = mexio::applyDacRes(host::complexVector(host::record("waveform"), {"plot", "waveform"}), 14);
-    const Array samples = Array::row(std::span<const std::complex<double>>(quantised));
-    const std::vector<Array> got = draw(title, samples, host::record("SigGenSettings").field("SamplingRate").realAt(0));
-    if (got.empty() || got[0].isEmpty()) return;
-    Array& info = host::record("appInfo");
-    std::vector<double> windows;
-    const Array& open = info.field("ClientWindows");
-    for (std::size_t i = 0; i < open.numel(); ++i) windows.push_back(open.realAt(i));
-    windows.push_back(got[0].realAt(0));
-    info.setField("ClientWindows", Array::row(windows));
-}
-
-// The eye and scatter diagrams' two answers, or nothing when cancelled.
-std::optional<std::vector<double>> askTwo(const char* title, const char* first, const char* second) {
-    const auto answers = host::dialogs().input({first, second}, title, {"1", "0"});
-    if (!answers || answers->empty()) return std::nullopt;
-    std::string joined;
-    for (const std::string& a : *answers) joined += a + " ";
-    std::vector<double> numbers = host::parseNumbers(joined);
-    numbers.resize(std::max<std::size_t>(numbers.size(), 2), 0.0);
-    return numbers;
-}
-
-Locals rfCommonUILocals() {
-    auto handlesOf = [](Arguments a, std::size_t i, const char* f) -> const Array& { return argument(a, i, f); };
-    auto plotAction = [=](const char* name, std::function<std::vector<Array>(Handle, const Array&, const Array&, double)> draw) {
-        return [=](int, Arguments a) {
-            const Array& handles = handlesOf(a, 2, name);
-            const Handle main = tagged(handles, "main");
-            plot(handles, [&](const Array& title, const Array& samples, double rate) { return draw(main, title, samples, rate); });
-            return std::vector<Array>{};
-        };
-    };
-    auto scalar = [](double v) { return Array::scalar(v); };
-    Locals l = {
-        {"menuPlotSpectrum_Callback", plotAction("menuPlotSpectrum_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
-             return host::callFunction("SX_PlotSpectrum", 1, {scalar(m), t, scalar(r), s});
-         })},
-        {"menuPlotWaterfall_Callback", plotAction("menuPlotWaterfall_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
-             return host::callFunction("SX_PlotWaterfall", 1, {scalar(m), t, scalar(r), scalar(static_cast<double>(s.numel()) / r / 200), s});
-         })},
-        {"menuPlotIQTime_Callback", plotAction("menuPlotIQTime_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
-             return host::callFunction("SX_PlotIQTime", 1, {scalar(m), t, scalar(r), scalar(0), s});
-         })},
-        {"menuPlotIQTimeSameAxes_Callback", plotAction("menuPlotIQTimeSameAxes_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
-             return host::callFunction("SX_PlotIQTime", 1, {scalar(m), t, scalar(r), scalar(1), s});
-         })},
-        {"menuPlotCCDF_Callback", plotAction("menuPlotCCDF_Callback", [=](Handle m, const Array& t, const Array& s, double) {
-             return host::callFunction("SX_PlotCCDF", 1, {scalar(m), t, s});
-         })},
-        {"menuPlotEyeDiagram_Callback", plotAction("menuPlotEyeDiagram_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
-             const auto tmp = askTwo("Eye Diagram Configuration", "Enter number of symbols:", "Enter symbol delay (0-1):");
-             if (!tmp) return std::vector<Array>{};
-             const double os = field("OverSampling");
-             const double numSym = std::min(std::round(std::max((*tmp)[0], 1.0)), static_cast<double>(s.numel()) / os);
-             const double delay = std::round(std::min(std::max((*tmp)[1], 0.0), 1.0) * os);
-             return host::callFunction("SX_PlotEyeDiagram", 1, {scalar(m), t, s, scalar(numSym * os), scalar(numSym * os / r), scalar(delay)});
-         })},
-        {"menuPlotScatterDiagram_Callback", plotAction("menuPlotScatterDiagram_Callback", [=](Handle m, const Array& t, const Array& s, double) {
-             const auto tmp = askTwo("Scatter Diagram Configuration", "Trace On (0|1):", "Enter symbol delay (0-1):");
-             if (!tmp) return std::vector<Array>{};
-             const double os = field("OverSampling");
-             const double traceOn = std::min(std::max((*tmp)[0], 0.0), 1.0);
-             const double delay = std::round(std::min(std::max((*tmp)[1], 0.0), 1.0) * os);
-             return host::callFunction("SX_PlotScatterDiagram", 1, {scalar(m), t, s, scalar(os), scalar(delay), scalar(traceOn)});
-         })},
-        {"InitializeFigure", [=](int, Arguments a) { initializeCommonFigure(handlesOf(a, 0, "InitializeFigure")); return std::vector<Array>{}; }},
-        {"redrawAppTitle", [=](int, Arguments a) { redrawAppTitle(handlesOf(a, 0, "redrawAppTitle")); return std::vector<Array>{}; }},
-        {"menuHelpHelp_Callback", [](int, Arguments) {
-             host::dialogs().message("HTML help is not available in this version.", "Option unavailable", host::MessageIcon::None);
-             return std::vector<Array>{};
-         }},
-        {"menuHelpAbout_Callback", [=](int, Arguments a) {
-             const Array& handles = handlesOf(a, 2, "menuHelpAbout_Callback");
-             host::callFunction("SX_About", 0, {Array::scalar(tagged(handles, "main")), host::record("appInfo")});
-             return std::vector<Array>{};
-         }},
-        {"menuFileExit_Callback", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
-        {"executeCalculation", [=](int, Arguments a) { executeCalculation(handlesOf(a, 0, "executeCalculation")); return std::vector<Array>{}; }},
-        {"pbCalculate_Callback", [=](int, Arguments a) { executeCalculation(handlesOf(a, 2, "pbCalculate_Callback")); return std::vector<Array>{}; }},
-        {"checkWaveformReady", [=](int, Arguments a) {
-             return std::vector<Array>{Array::scalar(checkWaveformReady(handlesOf(a, 0, "checkWaveformReady"), argument(a, 1, "checkWaveformReady").text()))};
-         }},
-        {"menuConfigSigGenIO_Callback", [=](int, Arguments a) {
-             try {
-                 const Array& handles = handlesOf(a, 2, "menuConfigSigGenIO_Callback");
-                 Array& configuration = host::record("configuration");
-                 const std::vector<Array> got = host::callFunction(
-                     "SX_SigGen", 2, {Array::scalar(tagged(handles, "main")), configuration, host::record("appInfo").field("Platform")});
-                 if (got[0].isChar() && got[0].text() == "OK") configuration = got[1];
-             } catch (const std::exception&) {
-                 // As specified: the connection stays as it was.
-             }
-             return std::vector<Array>{};
-         }},
-        {"menuConfigSpecAnIO_Callback", [=](int, Arguments a) {
-             // The same dialog, titled for the analyzer by its title argument rather than by
-             // rewriting its layout file, on the analyzer's connection (never saved).
-             try {
-                 const Array& handles = handlesOf(a, 2, "menuConfigSpecAnIO_Callback");
-                 Array& analyzer = host::record("configurationSA");
-                 const std::vector<Array> got =
-                     host::callFunction("SX_SigGen", 2, {Array::scalar(tagged(handles, "main")), analyzer, Array::string("Spectrum Analyzer")});
-                 if (got[0].isChar() && got[0].text() == "OK") analyzer = got[1];
-             } catch (const std::exception&) {
-             }
-             return std::vector<Array>{};
-         }},
-        {"AppShutDown", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
-    };
     return l;
 }
 
@@ -617,22 +335,15 @@ std::vector<Array> OneX_Fwd_GUI_b(int nargout, Arguments args) {
         const ui::Handle fig = ui::startUp();
         return {nargout > 0 ? Array::scalar(fig) : Array()};
     }
-    static const ui::Locals locals = ui::mainWindowLocals();
-    std::vector<Array> out = ui::dispatch("OneX_Fwd_GUI_b", locals, nargout, args);
-    if (out.empty()) out.emplace_back();
-    return out;
-}
-
-std::vector<Array> rfCommonUI(int nargout, Arguments args) {
-    static const ui::Locals locals = ui::rfCommonUILocals();
-    std::vector<Array> out = ui::dispatch("rfCommonUI", locals, nargout, args);
+    static const ui::window::Locals locals = ui::mainWindowLocals();
+    std::vector<Array> out = ui::window::dispatch("OneX_Fwd_GUI_b", locals, nargout, args);
     if (out.empty()) out.emplace_back();
     return out;
 }
 
 std::vector<Array> Orvexconfig(int nargout, Arguments args) {
-    static const ui::Locals locals = ui::orvexconfigLocals();
-    std::vector<Array> out = ui::dispatch("Orvexconfig", locals, nargout, args);
+    static const ui::window::Locals locals = ui::orvexconfigLocals();
+    std::vector<Array> out = ui::window::dispatch("Orvexconfig", locals, nargout, args);
     if (out.empty()) out.emplace_back();
     return out;
 }
