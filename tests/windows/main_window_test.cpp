@@ -10,7 +10,15 @@
 #include <QWheelEvent>
 #include <functional>
 
+#include <fstream>
+#include <memory>
+
+#include "../MexIO/lan_config.h"
+#include "MexIO/instrument_wrappers.h"
 #include "OneX/frame_builder.h"
+#include "corvane_bytes.h"
+#include "host/mat_file.h"
+#include "sim/simulated_generator.h"
 #include "OneX/parameters.h"
 #include "UI/parameter_file.h"
 #include "host/dialogs.h"
@@ -382,4 +390,136 @@ TEST_F(MainWindow, ExitSavesTheConfigurationAndClosesTheWindow) {
     gui::invokeCallback(exit);
     EXPECT_FALSE(gui::isValid(fig_));
     EXPECT_TRUE(std::filesystem::exists(folder_ / "rfIOConfig.mat"));
+}
+
+// File > Save As, Save, New and Open as the user goes through them: the title follows the
+// file, Open brings back exactly what was saved, a file that is not one changes nothing, and
+// the export prefix exports the waveform instead.
+TEST_F(MainWindow, FilesSaveOpenNewAndExportThroughTheMenus) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"MAT", "Recalc & Save"});
+    host::setDialogProvider(dialogs);
+    const std::string folder = folder_.string() + "/";
+    auto pick = [&](const char* tag, std::optional<host::FileChoice> file) {
+        dialogs->queueFile(std::move(file));
+        gui::invokeCallback(gui::findByTag(fig_, tag));
+    };
+    enter("txtOversampling", "8");
+    pick("menuFileSaveAs", host::FileChoice{folder, "setup"});
+    EXPECT_EQ(gui::get(fig_, "Name").text(), "Veltrac - 1xEV Forward Link : " + folder + "setup.mat");
+    enter("txtOversampling", "3");
+    gui::invokeCallback(gui::findByTag(fig_, "menuFileSave"));  // to the same file, without asking
+    const Array saved = onex::applicationParameters();
+    EXPECT_EQ(ui::readParameterFile(folder + "setup.mat", onex::kParameterFileFormatId).parameters, saved);
+
+    gui::invokeCallback(gui::findByTag(fig_, "menuFileNew"));
+    EXPECT_EQ(gui::get(fig_, "Name").text(), "Veltrac - 1xEV Forward Link");
+    EXPECT_EQ(text("txtOversampling"), "5");
+    pick("menuFileOpen", host::FileChoice{folder, "setup"});  // the extension is added
+    EXPECT_EQ(onex::applicationParameters(), saved);
+    EXPECT_EQ(text("txtOversampling"), "3");
+    EXPECT_EQ(text("txtSamplingRate"), "3.6864");
+    EXPECT_EQ(gui::get(fig_, "Name").text(), "Veltrac - 1xEV Forward Link : " + folder + "setup.mat");
+
+    std::ofstream(folder + "notes.mat") << "not a parameter file";
+    pick("menuFileOpen", host::FileChoice{folder, "notes.mat"});
+    EXPECT_EQ(dialogs->asked().back().title, "Error Loading File");
+    EXPECT_EQ(onex::applicationParameters(), saved);
+    EXPECT_EQ(gui::get(fig_, "Name").text(), "Veltrac - 1xEV Forward Link : " + folder + "setup.mat");
+    const std::size_t shown = dialogs->asked().size();
+    pick("menuFileOpen", std::nullopt);  // cancelled
+    EXPECT_EQ(dialogs->asked().size(), shown + 1);
+
+    // The export prefix: the waveform (as it is) under the rest of the name; the prefix alone
+    // is a parameter file name.
+    gui::invokeCallback(control("pbCalculate"));
+    pick("menuFileSaveAs", host::FileChoice{folder, "qorvath.wave"});
+    EXPECT_EQ(host::loadMatFile(folder + "wave").field("samples").numel(), 98304u);
+    EXPECT_EQ(gui::get(fig_, "Name").text(), "Veltrac - 1xEV Forward Link : " + folder + "setup.mat");
+    pick("menuFileSaveAs", host::FileChoice{folder, "qorvath."});
+    EXPECT_TRUE(std::filesystem::exists(folder + "qorvath..mat"));
+
+    // Special > Save Wave after a change offers to recalculate first.
+    enter("txtOversampling", "2");
+    pick("menuSpecialSaveWave", host::FileChoice{folder, "wave.txt"});
+    const Array special = host::loadMatFile(folder + "wave.txt");
+    EXPECT_EQ(special.field("samplePoints").realAt(0), 65536);
+    EXPECT_EQ(special.field("sampleRate").realAt(0), 2457600);
+    EXPECT_EQ(special.field("wave").cols(), 2u);
+    pick("menuSpecialSaveWave", host::FileChoice{folder + "gone/", "wave.txt"});
+    EXPECT_EQ(dialogs->asked().back().title, "Error Saving " + folder + "gone/wave.txt");
+    EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
+    host::setDialogProvider(nullptr);
+}
+
+// The traffic data source "user file": the bits of the file chosen; cancelling or a file
+// that cannot be read puts the list back.
+TEST_F(MainWindow, TheUserDataFileIsTheTrafficSourceOnlyWhenRead) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>();
+    host::setDialogProvider(dialogs);
+    const std::string folder = folder_.string() + "/";
+    std::ofstream(folder + "bits.bin", std::ios::binary) << '\x01';
+    dialogs->queueFile(std::nullopt);
+    dialogs->queueFile(host::FileChoice{folder, "none.bin"});
+    dialogs->queueFile(host::FileChoice{folder, "bits.bin"});
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        choose("pdDATAsourceType", 7);
+        EXPECT_EQ(parameter("DATAsourceType"), 6) << attempt;
+        EXPECT_EQ(value("pdDATAsourceType"), 6) << attempt;
+    }
+    EXPECT_EQ(dialogs->asked().back().title, "File Error");
+    choose("pdDATAsourceType", 7);
+    EXPECT_EQ(parameter("DATAsourceType"), 7);
+    EXPECT_EQ(onex::applicationParameters().field("dataSourceBitstream"), Array::row(std::vector<double>{1, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(onex::applicationParameters().field("LastPath").text(), folder);
+    host::setDialogProvider(nullptr);
+}
+
+// Download and Refresh against the simulated generator on its raw socket: Cancel sends
+// nothing; the download leaves the waveform byte for byte and plays it with the panel's
+// settings; a lost instrument gets the failure's box.
+TEST_F(MainWindow, DownloadAndRefreshTellHowTheyWent) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Cancel", "Calculate & Download"});
+    host::setDialogProvider(dialogs);
+    setenv("BREVIA_CORRECTIONS_DIR", folder_.c_str(), 1);  // no correction files there
+    sim::Options o;
+    o.idleTimeout = std::chrono::seconds(60);
+    auto simulator = std::make_unique<sim::SimulatedGenerator>(o);
+    simulator->start();
+    const Array lan = lanConfig(simulator->port());
+    Array& configuration = host::record("configuration");
+    configuration.setField("type", lan.field("type"));
+    configuration.setField("LAN", lan.field("LAN"));
+    const auto settle = [&] { mexio::hwQuery(configuration, "*OPC?"); };
+
+    gui::invokeCallback(control("pbDownload"));  // Cancel
+    EXPECT_TRUE(simulator->commands().empty());
+    enter("txtAmplitude", "-12");
+    gui::invokeCallback(control("pbDownload"));  // Calculate & Download
+    ASSERT_EQ(dialogs->asked().size(), 3u);
+    EXPECT_EQ(dialogs->asked()[1].title, "Waveform Not Calculated");
+    EXPECT_EQ(dialogs->asked()[2].title, "Download Completed");
+    EXPECT_EQ(dialogs->asked()[2].text, "Waveform has been successfully transferred to the instrument");
+    settle();
+    const auto files = simulator->files();
+    ASSERT_TRUE(files.count("WFM1:OneX-Fwd"));
+    EXPECT_TRUE(files.at("WFM1:OneX-Fwd") == expectedCorvaneIq(host::record("waveform")));
+    EXPECT_EQ(simulator->settings().at("power"), "-12dbm");
+    EXPECT_EQ(simulator->settings().at("sampleClock"), "6144000Hz");
+    EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
+
+    enter("txtFrequency", "1.9");
+    gui::invokeCallback(control("pbRefresh"));
+    settle();
+    EXPECT_EQ(simulator->settings().at("frequency"), "1900000000Hz");
+    EXPECT_EQ(dialogs->asked().size(), 3u);  // no box
+
+    mexio::vesk(0, {Array::int32Scalar(999)});
+    simulator->stop();
+    gui::invokeCallback(control("pbDownload"));
+    EXPECT_EQ(dialogs->asked().back().title, "Error Occured During Waveform Download");
+    EXPECT_FALSE(dialogs->asked().back().text.empty());
+    gui::invokeCallback(control("pbRefresh"));
+    EXPECT_EQ(dialogs->asked().back().title, "Error Occured During Instrument Setup");
+    unsetenv("BREVIA_CORRECTIONS_DIR");
+    host::setDialogProvider(nullptr);
 }
