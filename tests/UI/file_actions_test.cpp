@@ -122,6 +122,20 @@ TEST(ParameterFiles, SciPyReadsAndWritesThem) {
     EXPECT_TRUE(ui::compareStruct(theirs->parameters, expected));
 }
 
+// GNU Octave read our file and wrote its own, compressed, with a change of oversampling and
+// title (tests/tools/make_parameter_file_octave.sh).
+TEST(ParameterFiles, OctavesFileOpensWithItsChanges) {
+    Boxes boxes;
+    const std::optional<ui::ParameterFile> theirs =
+        ui::loadParameters(std::string(BREVIA_TEST_DATA_DIR) + "/parameter_file_octave.mat", onex::kParameterFileFormatId);
+    ASSERT_TRUE(theirs) << (boxes.shown().empty() ? "" : boxes.shown().back().text);
+    Array expected = onex::defaultParameters();
+    onex::setOverSampling(expected, 8);
+    EXPECT_TRUE(ui::compareStruct(theirs->parameters, expected));
+    EXPECT_EQ(theirs->sigGen.field("Title").text(), "OCTAVE");
+    EXPECT_EQ(theirs->sigGen.field("SamplingRate").realAt(0), 1228800.0 * 8);
+}
+
 TEST(WaveformExports, EachFormatAsChosenAndNothingWhenTheBoxIsClosed) {
     ScratchDir dir;
     Boxes boxes({"ASCII", "MAT", "Brindle", "", "MAT"});
