@@ -12,7 +12,20 @@
 #include <chrono>
 #include <filesystem>
 
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "MexIO/download_play.h"
+#include "MexIO/instrument_wrappers.h"
 #include "OneX/parameters.h"
+#include "UI/file_actions.h"
+#include "corvane_bytes.h"
+#include "host/mat_file.h"
+#include "sim/simulated_generator.h"
 #include "brevia.h"
 #include "host/records.h"
 #include "host/function_table.h"
@@ -143,5 +156,203 @@ TEST(Application, TheSlotAndRpcDialogsByMouse) {
     gui::invokeCallback(gui::findByTag(main, "menuFileExit"));
     EXPECT_FALSE(gui::isValid(main));
     BreviaTerminate();
+    std::filesystem::remove_all(folder);
+}
+
+namespace {
+
+// Acts on a window once `ready` finds it, polling the event loop for up to ten seconds;
+// `missed` says so when it never came.
+void whenReady(std::function<QWidget*()> ready, std::function<void(QWidget*)> act, bool* missed) {
+    auto* timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        QWidget* w = ready();
+        if (!w && ++*tries < 200) return;
+        timer->stop();
+        timer->deleteLater();
+        if (w) return act(w);
+        *missed = true;
+        // Whatever waits for an answer that will not come is closed, so the test ends.
+        for (int level = 0; level < 5 && QApplication::activeModalWidget(); ++level) QApplication::activeModalWidget()->close();
+    });
+    timer->start(50);
+}
+
+// The next modal box or dialog of Qt's own to come up.
+void onNextModal(std::function<void(QWidget*)> act, bool* missed) {
+    QWidget* before = QApplication::activeModalWidget();
+    whenReady([before] {
+        QWidget* w = QApplication::activeModalWidget();
+        return w && w != before && w->isVisible() ? w : nullptr;
+    }, std::move(act), missed);
+}
+
+// A file dialog answered as a user does: the path typed into its name box, then Enter. A
+// dialog that is still settling may clear the box, and the box's completer may pop up and
+// take an Enter, so both are looked at again until the dialog has gone; one still there
+// after that is cancelled and the test fails rather than waits.
+void typePath(QWidget* dialog, const std::string& path) {
+    auto* box = dialog->findChild<QLineEdit*>("fileNameEdit");
+    if (!box) {
+        ADD_FAILURE() << "the file dialog has no name box";
+        return static_cast<void>(dialog->close());
+    }
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    const QString wanted = QString::fromStdString(path);
+    QPointer<QWidget> open(dialog);
+    for (int attempt = 0; attempt < 30 && open && open->isVisible(); ++attempt) {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            QTest::keyClick(popup, Qt::Key_Escape);
+        } else if (box->text() != wanted) {  // not yet typed, or cleared as the dialog settled
+            QTest::mouseClick(box, Qt::LeftButton);
+            QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(box, wanted);
+        } else {
+            QTest::keyClick(box, Qt::Key_Return);
+        }
+        QTest::qWait(100);
+    }
+    if (open && open->isVisible()) {
+        ADD_FAILURE() << "the file dialog did not take " << path << ": its box holds " << box->text().toStdString();
+        open->close();
+    }
+}
+
+void clickButton(QWidget* dialog, const QString& text) {
+    for (QPushButton* b : dialog->findChildren<QPushButton*>())
+        if (b->text().remove('&') == text) return QTest::mouseClick(b, Qt::LeftButton);
+    ADD_FAILURE() << "no button " << text.toStdString();
+}
+
+QWidget* startApplication() {
+    EXPECT_TRUE(BreviaInitialize());
+    gui::ensureApplication();
+    host::callFunction("OneX_Fwd_b", 0, std::vector<Array>{});
+    const gui::Handle main = figureTagged("main");
+    if (!main) return nullptr;
+    QWidget* window = gui::windowOf(main);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+    return window;
+}
+
+}  // namespace
+
+// A whole session by keyboard and mouse on the real boxes and file dialogs: a parameter file
+// written by SciPy opened, calculated, plotted, saved, exported, the generator's GPIB address
+// set (routed to the simulated generator), downloaded and played; the next start comes up
+// with that connection.
+TEST(Application, AWholeSession) {
+    const auto folder = std::filesystem::temp_directory_path() / ("brevia_application_session_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+    const std::string dir = folder.string() + "/";
+    setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
+    setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
+    setenv("BREVIA_CORRECTIONS_DIR", folder.c_str(), 1);
+    sim::Options o;
+    o.idleTimeout = std::chrono::seconds(90);
+    sim::SimulatedGenerator simulator(o);
+    simulator.start();
+    setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
+
+    // The file a colleague made in Python: ours, changed there to oversampling 6 and title SCIPY.
+    ASSERT_TRUE(BreviaInitialize());
+    ASSERT_TRUE(ui::saveParameters(dir + "ours.mat", onex::defaultParameters(), mexio::initialSigGenSettings(5)));
+    const std::string python = std::string(PYTHON3) + " " + TOOLS_DIR + "/parameter_file_roundtrip.py " + dir + "ours.mat " + dir + "scipy.mat 6";
+    ASSERT_EQ(std::system(python.c_str()), 0) << python;
+
+    QWidget* window = startApplication();
+    ASSERT_NE(window, nullptr);
+    const gui::Handle main = figureTagged("main");
+    bool missed = false;
+    auto mainText = [&](const char* tag) { return gui::get(gui::findByTag(main, tag), "String").text(); };
+
+    // File > Open.
+    onNextModal([&](QWidget* d) { typePath(d, dir + "scipy.mat"); }, &missed);
+    pickFromMenu(window, Qt::Key_F, Qt::Key_O);
+    EXPECT_EQ(gui::get(main, "Name").text(), "Veltrac - 1xEV Forward Link : " + dir + "scipy.mat");
+    EXPECT_EQ(mainText("txtOversampling"), "6");
+    EXPECT_EQ(mainText("txtWaveformTitle"), "SCIPY");
+    EXPECT_EQ(mainText("txtSamplingRate"), "7.3728");
+
+    // Calculate by mouse, then Plot > Spectrum by keyboard.
+    QTest::mouseClick(gui::widgetOf(gui::findByTag(main, "pbCalculate")), Qt::LeftButton);
+    EXPECT_EQ(host::record("waveform").numel(), 196608u);
+    pickFromMenu(window, Qt::Key_P, Qt::Key_S);
+    ASSERT_EQ(host::record("appInfo").field("ClientWindows").numel(), 1u);
+    const gui::Handle spectrum = host::record("appInfo").field("ClientWindows").realAt(0);
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(gui::windowOf(spectrum)));
+
+    // File > Save As, then an export through the prefix, as MAT.
+    onNextModal([&](QWidget* d) { typePath(d, dir + "saved"); }, &missed);
+    pickFromMenu(window, Qt::Key_F, Qt::Key_A);
+    EXPECT_EQ(ui::readParameterFile(dir + "saved.mat", onex::kParameterFileFormatId).parameters, onex::applicationParameters());
+    EXPECT_EQ(gui::get(main, "Name").text(), "Veltrac - 1xEV Forward Link : " + dir + "saved.mat");
+    onNextModal([&](QWidget* d) {
+        onNextModal([&](QWidget* q) { clickButton(q, "MAT"); }, &missed);
+        typePath(d, dir + "qorvath.exported");
+    }, &missed);
+    pickFromMenu(window, Qt::Key_F, Qt::Key_A);
+    QTest::qWait(300);
+    const Array exported = host::loadMatFile(dir + "exported").field("samples");
+    EXPECT_EQ(exported.numel(), 196608u);
+    EXPECT_TRUE(exported.isComplex());
+
+    // Configuration > Sig Gen I/O: GPIB, primary address 7, by keyboard; OK by mouse.
+    whenReady([] { return shown("figureVisaAddress") ? gui::windowOf(figureTagged("figureVisaAddress")) : nullptr; },
+              [&](QWidget* d) {
+                  QApplication::setActiveWindow(d);
+                  EXPECT_TRUE(QTest::qWaitForWindowActive(d));
+                  QTest::keyClick(d, Qt::Key_T, Qt::AltModifier);
+                  QTest::keyClicks(QApplication::focusWidget(), "G");
+                  QTest::keyClick(d, Qt::Key_P, Qt::AltModifier);
+                  QTest::keyClicks(QApplication::focusWidget(), "7");
+                  QTest::mouseClick(gui::widgetOf(gui::findByTag(figureTagged("figureVisaAddress"), "pbOK")), Qt::LeftButton);
+              }, &missed);
+    pickFromMenu(window, Qt::Key_C, Qt::Key_S);
+    QTest::qWait(300);
+    const Array& configuration = host::record("configuration");
+    EXPECT_EQ(configuration.field("type").text(), "GPIB");
+    EXPECT_EQ(configuration.field("GPIB").field("primary").realAt(0), 7);
+
+    // Download by mouse: the generator holds the waveform and plays it as the panel says.
+    std::string completed;
+    onNextModal([&](QWidget* box) {
+        completed = box->windowTitle().toStdString();
+        QTest::keyClick(box, Qt::Key_Return);
+    }, &missed);
+    QTest::mouseClick(gui::widgetOf(gui::findByTag(main, "pbDownload")), Qt::LeftButton);
+    QTest::qWait(300);
+    EXPECT_EQ(completed, "Download Completed");
+    mexio::hwQuery(configuration, "*OPC?");
+    const auto files = simulator.files();
+    ASSERT_TRUE(files.count("WFM1:SCIPY"));
+    EXPECT_TRUE(files.at("WFM1:SCIPY") == expectedCorvaneIq(host::record("waveform")));
+    const auto settings = simulator.settings();
+    EXPECT_EQ(settings.at("waveform"), "WFM1:SCIPY");
+    EXPECT_EQ(settings.at("sampleClock"), "7372800Hz");
+    EXPECT_EQ(settings.at("frequency"), "2200000000Hz");
+    EXPECT_EQ(settings.at("power"), "-30dbm");
+
+    // File > Exit closes the plot too; the next start has the connection.
+    pickFromMenu(window, Qt::Key_F, Qt::Key_X);
+    QTest::qWait(200);
+    EXPECT_FALSE(gui::isValid(main));
+    EXPECT_FALSE(gui::isValid(spectrum));
+    mexio::vesk(0, {Array::int32Scalar(999)});
+    BreviaTerminate();
+    window = startApplication();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(host::record("configuration").field("GPIB").field("primary").realAt(0), 7);
+    EXPECT_EQ(gui::get(figureTagged("main"), "Name").text(), "Veltrac - 1xEV Forward Link");
+    pickFromMenu(window, Qt::Key_F, Qt::Key_X);
+    QTest::qWait(200);
+    EXPECT_FALSE(missed) << "a dialog the session waited for never came";
+    BreviaTerminate();
+    simulator.stop();
+    unsetenv("SIMVISA_TARGET");
+    unsetenv("VESK_VISA_LIBRARY");
+    unsetenv("BREVIA_CORRECTIONS_DIR");
     std::filesystem::remove_all(folder);
 }
