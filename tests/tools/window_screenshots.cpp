@@ -66,7 +66,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     outFolder = argv[1];
-    std::filesystem::create_directories(outFolder);
+    std::error_code made;
+    std::filesystem::create_directories(outFolder, made);
+    if (made || !std::filesystem::is_directory(outFolder)) {
+        std::fprintf(stderr, "window_screenshots: %s is not a folder I can write to\n", outFolder.c_str());
+        return 1;
+    }
     // The configuration saved at exit goes to a scratch folder, not the caller's.
     const auto scratch = std::filesystem::temp_directory_path() / ("brevia_screenshots_" + std::to_string(::getpid()));
     std::filesystem::create_directories(scratch);
