@@ -128,6 +128,24 @@ bool checkWaveformReady(const Array& handles, const std::string& action) {
     return true;
 }
 
+// Restores a window's pointer when the action ends, however it ends.
+class BusyPointer {
+public:
+    explicit BusyPointer(Handle fig) : fig_(fig), previous_(gui::get(fig, "Pointer").text()) {
+        gui::set(fig_, "Pointer", "watch");
+        QApplication::processEvents();
+    }
+    ~BusyPointer() {
+        if (gui::isValid(fig_)) gui::set(fig_, "Pointer", previous_);
+    }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+
+private:
+    Handle fig_;
+    std::string previous_;
+};
+
 // The plots: the samples on the converter's 14-bit grid, titled with the time, the window
 // remembered so that shutdown closes it.
 void plot(const Array& handles, const std::function<std::vector<Array>(const Array& title, const Array& samples, double rate)>& draw) {
@@ -159,24 +177,6 @@ std::optional<std::vector<double>> askTwo(const char* title, const char* first, 
 }
 
 // ---- the instrument --------------------------------------------------------------------
-
-// Restores a window's pointer when the action ends, however it ends.
-class BusyPointer {
-public:
-    explicit BusyPointer(Handle fig) : fig_(fig), previous_(gui::get(fig, "Pointer").text()) {
-        gui::set(fig_, "Pointer", "watch");
-        QApplication::processEvents();
-    }
-    ~BusyPointer() {
-        if (gui::isValid(fig_)) gui::set(fig_, "Pointer", previous_);
-    }
-    BusyPointer(const BusyPointer&) = delete;
-    BusyPointer& operator=(const BusyPointer&) = delete;
-
-private:
-    Handle fig_;
-    std::string previous_;
-};
 
 std::string replyText(const mexio::Reply& r) { return r.response.isChar() ? r.response.text() : std::string("The instrument gave no reason."); }
 
@@ -306,6 +306,7 @@ Locals rfCommonUILocals() {
         {"menuPlotEyeDiagram_Callback", plotAction("menuPlotEyeDiagram_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
              const auto tmp = askTwo("Eye Diagram Configuration", "Enter number of symbols:", "Enter symbol delay (0-1):");
              if (!tmp) return std::vector<Array>{};
+             const BusyPointer busy(m);
              const double os = field("OverSampling");
              const double numSym = std::min(std::round(std::max((*tmp)[0], 1.0)), static_cast<double>(s.numel()) / os);
              const double delay = std::round(std::min(std::max((*tmp)[1], 0.0), 1.0) * os);
@@ -314,6 +315,7 @@ Locals rfCommonUILocals() {
         {"menuPlotScatterDiagram_Callback", plotAction("menuPlotScatterDiagram_Callback", [=](Handle m, const Array& t, const Array& s, double) {
              const auto tmp = askTwo("Scatter Diagram Configuration", "Trace On (0|1):", "Enter symbol delay (0-1):");
              if (!tmp) return std::vector<Array>{};
+             const BusyPointer busy(m);
              const double os = field("OverSampling");
              const double traceOn = std::min(std::max((*tmp)[0], 0.0), 1.0);
              const double delay = std::round(std::min(std::max((*tmp)[1], 0.0), 1.0) * os);
