@@ -1,7 +1,5 @@
 #include "UI/plot_data.h"
 
-#include <fftw3.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -16,6 +14,7 @@
 
 #include "host/convert.h"
 #include "host/error.h"
+#include "host/fft.h"
 #include "host/function_table.h"
 #include "host/sample_allocator.h"
 
@@ -83,117 +82,11 @@ DbLimits dbAxisLimits(const RealVector& levels) {
 
 // ---- FFT --------------------------------------------------------------------------------
 
-// Storage for FFTW to read and write, left uninitialised: a transform overwrites all of it,
-// and clearing a frame-sized buffer first would cost as much as the transform. Plans are
-// made on SIMD-aligned arrays, so every array they later run on must be aligned the same
-// way: large buffers come from the sample cache (2 MiB aligned, and reused without fresh
-// page faults on every plot), small ones from fftw_malloc.
-class FftBuffer {
-public:
-    explicit FftBuffer(std::size_t n) : size_(n) {
-        if (n == 0) return;
-        if (n > std::numeric_limits<std::size_t>::max() / sizeof(Complex)) throw std::bad_array_new_length();
-        void* p = bytes() >= host::kLargeBufferBytes ? host::allocateSamples(bytes()) : fftw_malloc(bytes());
-        if (!p) throw std::bad_alloc();
-        data_ = static_cast<Complex*>(p);
-    }
-    ~FftBuffer() {
-        if (!data_) return;
-        if (bytes() >= host::kLargeBufferBytes)
-            host::releaseSamples(data_, bytes());
-        else
-            fftw_free(data_);
-    }
-    FftBuffer(const FftBuffer&) = delete;
-    FftBuffer& operator=(const FftBuffer&) = delete;
+using host::fft::FftBuffer;
+using host::fft::SharedPlan;
+using host::fft::transform;
 
-    Complex* data() { return data_; }
-    const Complex* data() const { return data_; }
-    Complex* begin() { return data_; }
-    Complex* end() { return data_ + size_; }
-    const Complex& operator[](std::size_t k) const { return data_[k]; }
-
-private:
-    std::size_t bytes() const { return size_ * sizeof(Complex); }
-    Complex* data_ = nullptr;
-    std::size_t size_ = 0;
-};
-
-fftw_complex* asFftw(const Complex* p) {
-    // The input is never written: plans are made with FFTW_PRESERVE_INPUT.
-    return reinterpret_cast<fftw_complex*>(const_cast<Complex*>(p));
-}
-
-bool fftAligned(const Complex* p) { return fftw_alignment_of(reinterpret_cast<double*>(asFftw(p))) == 0; }
-
-// Forward, unnormalised transform of one length. Made and destroyed only under the plan
-// cache's lock: FFTW's planner is not thread-safe, while running a plan is.
-class FftPlan {
-public:
-    explicit FftPlan(std::size_t n) {
-        if (n > static_cast<std::size_t>(INT_MAX)) throw host::Error("Waveform too long to transform: " + std::to_string(n) + " samples.");
-        FftBuffer in(n), out(n);
-        // ESTIMATE: measuring would take seconds at a frame's length and overwrite the arrays.
-        plan_ = fftw_plan_dft_1d(static_cast<int>(n), asFftw(in.data()), asFftw(out.data()), FFTW_FORWARD,
-                                 FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
-        if (!plan_) throw host::Error("FFTW could not plan a transform of " + std::to_string(n) + " points.");
-    }
-    ~FftPlan() { fftw_destroy_plan(plan_); }
-    FftPlan(const FftPlan&) = delete;
-    FftPlan& operator=(const FftPlan&) = delete;
-
-    // Both arrays FFT-aligned, distinct, and as long as the plan.
-    void run(const Complex* in, Complex* out) const { fftw_execute_dft(plan_, asFftw(in), asFftw(out)); }
-
-private:
-    fftw_plan plan_ = nullptr;
-};
-
-using SharedPlan = std::shared_ptr<const FftPlan>;
-
-// Enough for the spectrum and waterfall lengths of a session; a user trying many waterfall
-// periods would otherwise keep every plan (a frame-length one is megabytes of twiddles).
-constexpr std::size_t kMaxCachedPlans = 16;
-
-struct PlanCache {
-    std::mutex mutex;
-    std::map<std::size_t, SharedPlan> plans;
-};
-// Never destroyed: a plan still held elsewhere at exit takes this lock when released.
-PlanCache& planCache() {
-    static PlanCache* const instance = new PlanCache;
-    return *instance;
-}
-
-SharedPlan forwardPlan(std::size_t n) {
-    PlanCache& cache = planCache();
-    std::vector<SharedPlan> evicted;  // released after the lock below: their deleters take it
-    std::lock_guard lock(cache.mutex);
-    if (auto it = cache.plans.find(n); it != cache.plans.end()) return it->second;
-    if (cache.plans.size() >= kMaxCachedPlans) {
-        for (auto& entry : cache.plans) evicted.push_back(std::move(entry.second));
-        cache.plans.clear();
-    }
-    SharedPlan plan(new FftPlan(n), [](const FftPlan* p) {
-        std::lock_guard destroyLock(planCache().mutex);
-        delete p;
-    });
-    cache.plans.emplace(n, plan);
-    return plan;
-}
-
-// The whole waveform's transform into `out`. A waveform in an aligned buffer (any
-// frame-sized one) is read in place; only a small, unaligned one is copied.
-void transform(const ComplexVector& x, FftBuffer& out) {
-    const SharedPlan plan = forwardPlan(x.size());
-    if (fftAligned(x.data())) {
-        plan->run(x.data(), out.data());
-    } else {
-        FftBuffer in(x.size());
-        std::copy(x.begin(), x.end(), in.begin());
-        plan->run(in.data(), out.data());
-    }
-}
+SharedPlan forwardPlan(std::size_t n) { return host::fft::plan(n, host::fft::Direction::Forward); }
 
 // Display position k shows bin (k + a - 1) mod n, a = round(n/2) (see displayBinOrder).
 // Walking it as two runs spares a table of n indices for every transform.
