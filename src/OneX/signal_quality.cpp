@@ -1,0 +1,286 @@
+#include "OneX/signal_quality.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "OneX/parameters.h"
+#include "OneX/phase_equaliser.h"
+#include "OneX/pn_spreading.h"
+#include "host/error.h"
+#include "host/fft.h"
+
+namespace onex::quality {
+
+namespace {
+
+using host::Complex;
+using host::ComplexVector;
+using host::fft::Direction;
+using host::fft::FftBuffer;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kOff = -std::numeric_limits<double>::infinity();
+
+// Where a chip of a slot sits: data, MAC or pilot (0-based positions within the slot).
+enum class Region { Data, Mac, Pilot };
+constexpr std::size_t kMacBurstStart[4] = {400, 560, 1424, 1584};
+constexpr std::size_t kPilotBurstStart[2] = {464, 1488};
+constexpr std::size_t kMacBurst = 64, kPilotBurst = 96;
+
+Region regionOf(std::size_t chipInSlot) {
+    for (std::size_t start : kPilotBurstStart)
+        if (chipInSlot >= start && chipInSlot < start + kPilotBurst) return Region::Pilot;
+    for (std::size_t start : kMacBurstStart)
+        if (chipInSlot >= start && chipInSlot < start + kMacBurst) return Region::Mac;
+    return Region::Data;
+}
+
+// The data chips of a slot in their order: 400, 800 and 400 chips between the bursts.
+std::size_t dataChipPosition(std::size_t d) { return d < 400 ? d : d < 1200 ? d + 224 : d + 448; }
+
+// Sylvester-order Walsh function `row` at `column`.
+double walsh(std::size_t row, std::size_t column) { return (std::popcount(row & column) & 1) ? -1.0 : 1.0; }
+
+double dB(double power) { return power > 0 ? 10 * std::log10(power) : kOff; }
+
+struct Sums {
+    double ss = 0, zz = 0;
+    Complex sz = 0;
+    std::size_t chips = 0;
+    void add(Complex s, Complex z) {
+        ss += std::norm(s);
+        zz += std::norm(z);
+        sz += std::conj(s) * z;
+        ++chips;
+    }
+    Fidelity fidelity() const {
+        if (ss <= 0 || zz <= 0) return {};
+        const double rho = std::norm(sz) / (ss * zz);
+        return {rho, 100 * std::sqrt(std::max(0.0, 1 / rho - 1)), chips};
+    }
+};
+
+bool macActive(const FrameInputs& in, std::size_t slot) { return in.rpcChnActive[slot] + in.raActive[slot] >= 1; }
+
+// Power in the band [low, high] Hz of a periodogram whose bin M is at frequency(M).
+template <class Frequency>
+double bandPower(const std::vector<double>& power, Frequency frequency, double low, double high) {
+    double sum = 0;
+    for (std::size_t m = 0; m < power.size(); ++m) {
+        const double f = frequency(m);
+        if (f >= low && f <= high) sum += power[m];
+    }
+    return sum;
+}
+
+}  // namespace
+
+ComplexVector chipResponse(const FrameInputs& in) {
+    ComplexVector impulse(kFrameChips, Complex(0, 0));
+    impulse[0] = 1;
+    ComplexVector p = basebandFilterChips(impulse, in.oversampling, in.filter);
+    if (in.phaseEqActive == 1) fwdPhaseEqInPlace(p, in.oversampling);
+    return p;
+}
+
+std::vector<std::uint8_t> deterministicChips(const FrameInputs& in) {
+    std::vector<std::uint8_t> known(kFrameChips, 1);
+    if (in.mode != 1 || in.idleSlotGainActive == 0) return known;
+    for (std::size_t slot = 0; slot < kFrameSlots; ++slot) {
+        const bool macIdle = !macActive(in, slot), dataIdle = in.dataActive[slot] != 1;
+        for (std::size_t c = 0; c < kSlotChips; ++c) {
+            const Region r = regionOf(c);
+            if ((r == Region::Mac && macIdle) || (r == Region::Data && dataIdle)) known[slot * kSlotChips + c] = 0;
+        }
+    }
+    return known;
+}
+
+Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, const FrameInputs& in,
+                    const std::vector<std::uint8_t>& known) {
+    if (in.oversampling < 1) throw host::Error("analyze: the oversampling must be at least 1.");
+    const auto os = static_cast<std::size_t>(in.oversampling);
+    const std::size_t n = kFrameChips * os;
+    if (waveform.size() != n)
+        throw host::Error("analyze: the waveform holds " + std::to_string(waveform.size()) + " samples; a frame at oversampling " +
+                          std::to_string(os) + " holds " + std::to_string(n) + ".");
+    if (reference.chips.size() != kFrameChips) throw host::Error("analyze: the reference is not one frame of chips.");
+    if (!known.empty() && known.size() != kFrameChips) throw host::Error("analyze: the known-chip mask is not one frame long.");
+
+    Report report;
+    report.oversampling = in.oversampling;
+    report.sampleRate = kChipRate * static_cast<double>(os);
+    const bool conjugated = in.mirrorSpectrum == 0;
+
+    // The received spectrum (the conjugation undone) and the transmit chain's response.
+    FftBuffer r(n), rSpectrum(n), pSpectrum(n);
+    for (std::size_t k = 0; k < n; ++k) r.data()[k] = conjugated ? std::conj(waveform[k]) : waveform[k];
+    const auto forward = host::fft::plan(n, Direction::Forward);
+    forward->run(r.data(), rSpectrum.data());
+    {
+        const ComplexVector p = chipResponse(in);
+        std::copy(p.begin(), p.end(), r.begin());
+        forward->run(r.data(), pSpectrum.data());
+    }
+
+    // Matched filter and chip-instant sampling in one step: the spectrum folded to the chip
+    // rate is the spectrum of every OS-th sample.
+    FftBuffer zFolded(kFrameChips), cFolded(kFrameChips), z(kFrameChips), c(kFrameChips);
+    std::fill(zFolded.begin(), zFolded.end(), Complex(0, 0));
+    std::fill(cFolded.begin(), cFolded.end(), Complex(0, 0));
+    std::vector<double> power(n);
+    for (std::size_t m = 0; m < n; ++m) {
+        const Complex pm = pSpectrum[m];
+        zFolded.data()[m % kFrameChips] += rSpectrum[m] * std::conj(pm);
+        cFolded.data()[m % kFrameChips] += std::norm(pm);
+        power[m] = std::norm(rSpectrum[m]);
+    }
+    const auto backward = host::fft::plan(kFrameChips, Direction::Backward);
+    backward->run(zFolded.data(), z.data());
+    backward->run(cFolded.data(), c.data());
+
+    // The filter's own ISI: an ideal frame of independent chips.
+    double isi = 0;
+    for (std::size_t j = 0; j < kFrameChips; ++j) isi += std::norm(c[j]);
+    report.idealRho = isi > 0 ? std::norm(c[0]) / isi : 0;
+
+    // The ideal chips: the reference spread with the same PN.
+    ComplexVector ones(kFrameChips, Complex(1, 0)), pn;
+    quadSpread(ones.data(), ones.size(), in.pilotOffsetIndex, pn);
+
+    // rho and EVM, overall, per slot and per burst kind.
+    Sums overall, pilotAll;
+    report.slots.resize(kFrameSlots);
+    for (std::size_t slot = 0; slot < kFrameSlots; ++slot) {
+        Sums all, pilot, mac;
+        for (std::size_t ch = 0; ch < kSlotChips; ++ch) {
+            const std::size_t k = slot * kSlotChips + ch;
+            if (!known.empty() && !known[k]) continue;
+            const Complex s = reference.chips[k] * pn[k], zk = z[k];
+            all.add(s, zk);
+            overall.add(s, zk);
+            const Region region = regionOf(ch);
+            if (region == Region::Pilot) {
+                pilot.add(s, zk);
+                pilotAll.add(s, zk);
+            } else if (region == Region::Mac) {
+                mac.add(s, zk);
+            }
+        }
+        report.slots[slot] = {all.fidelity(), pilot.fidelity(), mac.fidelity()};
+    }
+    report.overall = overall.fidelity();
+
+    // Spectrum: the in-channel power and the leakage into 30 kHz at each offset, lower and
+    // upper as transmitted (a conjugated frame has its spectrum mirrored).
+    const double binHz = report.sampleRate / static_cast<double>(n);
+    auto frequency = [&](std::size_t m) {
+        const double f = (m < (n + 1) / 2 ? static_cast<double>(m) : static_cast<double>(m) - static_cast<double>(n)) * binHz;
+        return conjugated ? -f : f;
+    };
+    const double inChannel = bandPower(power, frequency, -kInChannelHz / 2, kInChannelHz / 2);
+    for (const auto& [offset, limit] : {std::pair{885e3, kAclr885LimitDbc}, std::pair{1.98e6, kAclr198LimitDbc}}) {
+        AdjacentChannel a{offset, kNaN, kNaN, limit};
+        if (offset + kAclrBandHz / 2 < report.sampleRate / 2 && inChannel > 0) {
+            a.lowerDbc = 10 * std::log10(bandPower(power, frequency, -offset - kAclrBandHz / 2, -offset + kAclrBandHz / 2) / inChannel);
+            a.upperDbc = 10 * std::log10(bandPower(power, frequency, offset - kAclrBandHz / 2, offset + kAclrBandHz / 2) / inChannel);
+        }
+        report.adjacent.push_back(a);
+    }
+    {
+        // 99 % of the power between the 0.5 % points from either end, walked in frequency order.
+        double total = 0;
+        for (double p : power) total += p;
+        std::vector<std::size_t> order(n);
+        for (std::size_t i = 0; i < n; ++i) order[i] = i;
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return frequency(a) < frequency(b); });
+        double low = 0, high = 0, run = 0;
+        bool lowFound = false;
+        for (std::size_t i : order) {
+            run += power[i];
+            if (!lowFound && run >= 0.005 * total) {
+                low = frequency(i);
+                lowFound = true;
+            }
+            if (run >= 0.995 * total) {
+                high = frequency(i);
+                break;
+            }
+        }
+        report.occupiedBandwidthHz = total > 0 ? high - low + binHz : 0;
+    }
+
+    // Peak to average and the CCDF points, on the samples' instantaneous power.
+    {
+        std::vector<double> p(n);
+        double mean = 0, peak = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            p[k] = std::norm(waveform[k]);
+            mean += p[k];
+            peak = std::max(peak, p[k]);
+        }
+        mean /= static_cast<double>(n);
+        auto exceededBy = [&](double fraction) {
+            const auto at = static_cast<std::ptrdiff_t>(std::floor((1 - fraction) * static_cast<double>(n)));
+            std::nth_element(p.begin(), p.begin() + std::min<std::ptrdiff_t>(at, static_cast<std::ptrdiff_t>(n) - 1), p.end());
+            return dB(p[static_cast<std::size_t>(std::min<std::ptrdiff_t>(at, static_cast<std::ptrdiff_t>(n) - 1))] / mean);
+        };
+        report.peakToAverageDb = mean > 0 ? dB(peak / mean) : 0;
+        report.ccdf1 = mean > 0 ? exceededBy(0.01) : 0;
+        report.ccdf01 = mean > 0 ? exceededBy(0.001) : 0;
+        report.ccdf001 = mean > 0 ? exceededBy(0.0001) : 0;
+    }
+
+    // Code domain, relative to the pilot: the chips despread and scaled so that the pilot
+    // chips come out as 1.
+    if (in.mode != 1) return report;
+    Sums pilotGain = pilotAll;
+    if (pilotGain.ss <= 0) return report;
+    const Complex gain = pilotGain.sz / pilotGain.ss;
+    auto despread = [&](std::size_t k) { return z[k] / gain * std::conj(pn[k]) / 2.0; };
+    for (std::size_t slot = 0; slot < kFrameSlots; ++slot) {
+        const std::size_t base = slot * kSlotChips;
+        const int slotNumber = static_cast<int>(slot) + 1;
+        Complex pilotSum = 0;
+        for (std::size_t start : kPilotBurstStart)
+            for (std::size_t ch = 0; ch < kPilotBurst; ++ch) pilotSum += despread(base + start + ch);
+        report.codeDomain.push_back({"pilot", slotNumber, 0, dB(std::norm(pilotSum / double(2 * kPilotBurst))), 0});
+        if (macActive(in, slot)) {
+            for (int index = 4; index < 64; ++index) {
+                const double expected = index == 4 ? (in.raActive[slot] != 0 ? in.raGain[slot] : kOff)
+                                        : (in.rpcChnActive[slot] != 0 && in.rpcActive(slot, static_cast<std::size_t>(index - 5)) != 0)
+                                            ? in.rpcGains(slot, static_cast<std::size_t>(index - 5))
+                                            : kOff;
+                if (expected == kOff) continue;
+                const std::size_t code = 32 * static_cast<std::size_t>(index % 2) + static_cast<std::size_t>(index / 2);
+                double burstPower = 0;
+                for (std::size_t start : kMacBurstStart) {
+                    double amplitude = 0;
+                    for (std::size_t ch = 0; ch < kMacBurst; ++ch) {
+                        const Complex d = despread(base + start + ch);
+                        amplitude += walsh(code, ch) * (index % 2 == 0 ? d.real() : d.imag());
+                    }
+                    burstPower += std::pow(amplitude / double(kMacBurst), 2);
+                }
+                report.codeDomain.push_back({"MAC", slotNumber, index, dB(burstPower / 4), expected});
+            }
+        }
+        if (in.dataActive[slot] == 1) {
+            double channelPower[16] = {};
+            constexpr std::size_t kGroups = kSlotDataChips / 16;
+            for (std::size_t g = 0; g < kGroups; ++g)
+                for (std::size_t w = 0; w < 16; ++w) {
+                    Complex s = 0;
+                    for (std::size_t ch = 0; ch < 16; ++ch) s += walsh(w, ch) * despread(base + dataChipPosition(16 * g + ch));
+                    channelPower[w] += std::norm(s / 4.0) / 16;
+                }
+            for (std::size_t w = 0; w < 16; ++w)
+                report.codeDomain.push_back({"traffic", slotNumber, static_cast<int>(w), dB(channelPower[w] / kGroups), dB(1.0 / 16)});
+        }
+    }
+    return report;
+}
+
+}  // namespace onex::quality

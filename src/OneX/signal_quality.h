@@ -1,0 +1,82 @@
+#pragma once
+// What a generated frame measures: waveform quality (rho and EVM) against the ideal chips,
+// adjacent-channel leakage, occupied bandwidth, peak-to-average ratio and CCDF points, and
+// the code-domain power of the pilot, every active MAC index and the traffic Walsh channels,
+// each beside what the parameters asked for.
+//
+// The receiver is the transmit chain's matched filter: the conjugate response of the
+// baseband filter and phase equaliser together (their delays included), applied circularly
+// because the frame plays as a loop. The cascade is then zero-phase, so the chip instants
+// are the samples the chips were placed on and no timing search is made: a frame that is
+// off in time shows as a lower rho. Even an ideal frame stays below rho = 1 by the ISI of
+// the chosen filter; `idealRho` gives that figure.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "OneX/frame_builder.h"
+#include "host/matrix.h"
+
+namespace onex::quality {
+
+// Limits from the cdma2000 base-station figures, shown beside the measurements.
+inline constexpr double kMinimumRho = 0.912;
+inline constexpr double kAclr885LimitDbc = -45;   // dBc in 30 kHz, 885 kHz to 1.98 MHz off
+inline constexpr double kAclr198LimitDbc = -60;   // dBc in 30 kHz, beyond 1.98 MHz off
+inline constexpr double kInChannelHz = 1.23e6;     // the channel's bandwidth for the reference power
+inline constexpr double kAclrBandHz = 30e3;
+
+struct Fidelity {
+    double rho = 0;
+    double evmPercent = 0;
+    std::size_t chips = 0;  // 0: nothing of that kind to measure
+};
+
+struct SlotQuality {
+    Fidelity all, pilot, mac;
+};
+
+struct AdjacentChannel {
+    double offsetHz = 0;
+    double lowerDbc = 0, upperDbc = 0;  // NaN beyond the sample rate's reach
+    double limitDbc = 0;
+};
+
+struct CodeChannel {
+    std::string kind;  // "pilot", "MAC" (index 4 the RA channel, 5 to 63 RPC) or "traffic" (Walsh 0 to 15)
+    int slot = 0;      // 1 to 16
+    int index = 0;
+    double measuredDb = 0;  // power per chip relative to a pilot chip
+    double expectedDb = 0;
+};
+
+struct Report {
+    int oversampling = 0;
+    double sampleRate = 0;
+    Fidelity overall;
+    double idealRho = 0;  // rho of a perfect frame through this filter and receiver
+    std::vector<SlotQuality> slots;
+    std::vector<AdjacentChannel> adjacent;
+    double occupiedBandwidthHz = 0;  // 99 % of the power
+    double peakToAverageDb = 0;
+    double ccdf1 = 0, ccdf01 = 0, ccdf001 = 0;  // dB above the mean exceeded by 1 %, 0.1 %, 0.01 % of the samples
+    std::vector<CodeChannel> codeDomain;
+};
+
+// Measures `waveform` (32768 x OS samples, as the frame builder made it from `inputs`)
+// against `reference`, the chip frame it was made from. Chips where `known` is 0 (idle-slot
+// noise not drawn for this waveform) are left out of rho and EVM; an empty `known` means all
+// are known. The phase equaliser follows the application's filter choice, as the frame did.
+Report analyzeFrame(const host::ComplexVector& waveform, const ChipFrame& reference, const FrameInputs& inputs,
+                    const std::vector<std::uint8_t>& known = {});
+
+// The chips of a rebuilt chip frame whose values do not depend on random noise: all of them
+// unless idle-slot noise fills the MAC or data parts of some slots.
+std::vector<std::uint8_t> deterministicChips(const FrameInputs& inputs);
+
+// The transmit chain's response to one chip: the baseband filter and (when on) the phase
+// equaliser, circular over a frame of 32768 x OS samples, chip at sample 0.
+host::ComplexVector chipResponse(const FrameInputs& inputs);
+
+}  // namespace onex::quality
