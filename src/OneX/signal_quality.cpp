@@ -125,8 +125,11 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
         forward->run(r.data(), pSpectrum.data());
     }
 
-    // Matched filter and chip-instant sampling in one step: the spectrum folded to the chip
-    // rate is the spectrum of every OS-th sample.
+    // The complementary receive filter and chip-instant sampling in one step. Folding a
+    // spectrum to the chip rate gives the spectrum of every OS-th sample; dividing the
+    // folded matched-filter output by the folded |P|^2 makes the cascade free of ISI at the
+    // chip instants (P never vanishes there: its folded power stays well above zero for
+    // every filter choice). The chips then come out as they were sent.
     FftBuffer zFolded(kFrameChips), cFolded(kFrameChips), z(kFrameChips), c(kFrameChips);
     std::fill(zFolded.begin(), zFolded.end(), Complex(0, 0));
     std::fill(cFolded.begin(), cFolded.end(), Complex(0, 0));
@@ -137,14 +140,17 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
         cFolded.data()[m % kFrameChips] += std::norm(pm);
         power[m] = std::norm(rSpectrum[m]);
     }
+    for (std::size_t m = 0; m < kFrameChips; ++m) zFolded.data()[m] /= cFolded[m].real() > 0 ? cFolded[m].real() : 1.0;
     const auto backward = host::fft::plan(kFrameChips, Direction::Backward);
     backward->run(zFolded.data(), z.data());
     backward->run(cFolded.data(), c.data());
+    for (Complex& v : z) v /= static_cast<double>(kFrameChips);
 
-    // The filter's own ISI: an ideal frame of independent chips.
+    // The filter's own ISI: rho of a perfect frame of independent chips through a plain
+    // matched filter.
     double isi = 0;
     for (std::size_t j = 0; j < kFrameChips; ++j) isi += std::norm(c[j]);
-    report.idealRho = isi > 0 ? std::norm(c[0]) / isi : 0;
+    report.filterIsiRho = isi > 0 ? std::norm(c[0]) / isi : 0;
 
     // The ideal chips: the reference spread with the same PN.
     ComplexVector ones(kFrameChips, Complex(1, 0)), pn;
@@ -193,19 +199,24 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
         // 99 % of the power between the 0.5 % points from either end, walked in frequency order.
         double total = 0;
         for (double p : power) total += p;
-        std::vector<std::size_t> order(n);
-        for (std::size_t i = 0; i < n; ++i) order[i] = i;
-        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return frequency(a) < frequency(b); });
+        // Bins in rising frequency: the negative half, then zero and the positive half; a
+        // conjugated frame runs the other way.
+        const std::size_t firstNegative = (n + 1) / 2;
+        auto binAt = [&](std::size_t i) {
+            const std::size_t rising = i < n - firstNegative ? firstNegative + i : i - (n - firstNegative);
+            return conjugated ? (n - rising) % n : rising;
+        };
         double low = 0, high = 0, run = 0;
         bool lowFound = false;
-        for (std::size_t i : order) {
-            run += power[i];
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t m = binAt(i);
+            run += power[m];
             if (!lowFound && run >= 0.005 * total) {
-                low = frequency(i);
+                low = frequency(m);
                 lowFound = true;
             }
             if (run >= 0.995 * total) {
-                high = frequency(i);
+                high = frequency(m);
                 break;
             }
         }

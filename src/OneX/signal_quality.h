@@ -4,12 +4,13 @@
 // the code-domain power of the pilot, every active MAC index and the traffic Walsh channels,
 // each beside what the parameters asked for.
 //
-// The receiver is the transmit chain's matched filter: the conjugate response of the
-// baseband filter and phase equaliser together (their delays included), applied circularly
-// because the frame plays as a loop. The cascade is then zero-phase, so the chip instants
-// are the samples the chips were placed on and no timing search is made: a frame that is
-// off in time shows as a lower rho. Even an ideal frame stays below rho = 1 by the ISI of
-// the chosen filter; `idealRho` gives that figure.
+// The receiver applies the complementary filter of the transmit chain (baseband filter and
+// phase equaliser together, their delays included): the matched filter followed by the
+// chip-rate inverse of the cascade, so that a perfect frame gives back its chips exactly
+// (rho = 1) whatever the filter's own ISI, which `filterIsiRho` states for comparison (rho
+// of a perfect frame through the matched filter alone). Everything is circular because the
+// frame plays as a loop. The chip instants are the samples the chips were placed on; no
+// timing search is made, so a frame that is off in time shows as a lower rho.
 
 #include <cstdint>
 #include <string>
@@ -55,7 +56,7 @@ struct Report {
     int oversampling = 0;
     double sampleRate = 0;
     Fidelity overall;
-    double idealRho = 0;  // rho of a perfect frame through this filter and receiver
+    double filterIsiRho = 0;  // rho of a perfect frame through the matched filter alone
     std::vector<SlotQuality> slots;
     std::vector<AdjacentChannel> adjacent;
     double occupiedBandwidthHz = 0;  // 99 % of the power

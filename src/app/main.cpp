@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/demo.h"
+#include "app/analyze_command.h"
 #include "app/generate.h"
 #include "app/instrument_commands.h"
 #include "app/plot_command.h"
@@ -94,6 +95,17 @@ int main(int argc, char** argv) {
     plot->add_option("--height", plotOptions.height, "Picture height in pixels")->check(CLI::Range(200, 4000))->capture_default_str();
     plot->add_flag("--quiet,-q", plotOptions.quiet, "No progress messages");
 
+    app::AnalyzeOptions analyzeOptions;
+    CLI::App* analyze = cli.add_subcommand("analyze", "Measure the frame: rho and EVM, adjacent-channel leakage, bandwidth, CCDF, code domain");
+    analyze->add_option("--params", analyzeOptions.params, "Parameter file (MAT) the frame is made from")->check(CLI::ExistingFile);
+    analyze->add_option("--set", analyzeOptions.sets, "Change one parameter: NAME=VALUE; repeatable");
+    analyze->add_option("--waveform", analyzeOptions.waveform,
+                        "MAT file with 'waveform' (as generate writes) to measure, made from these parameters")
+        ->check(CLI::ExistingFile);
+    analyze->add_option("--seed", analyzeOptions.seed, "Seed of the random generator (idle-slot noise)");
+    analyze->add_option("--json", analyzeOptions.json, "Also write the report to this file as JSON");
+    analyze->add_flag("--quiet,-q", analyzeOptions.quiet, "No progress messages");
+
     sim::Options simOptions;
     std::string model = "corvane";
     double idleSeconds = 0;
@@ -133,6 +145,9 @@ int main(int argc, char** argv) {
         } else if (generate->parsed()) {
             gen.quiet = gen.quiet || !isatty(STDERR_FILENO);
             status = app::runGenerate(gen, std::cout, std::cerr);
+        } else if (analyze->parsed()) {
+            analyzeOptions.quiet = analyzeOptions.quiet || !isatty(STDERR_FILENO);
+            status = app::runAnalyze(analyzeOptions, std::cout, std::cerr);
         } else if (plot->parsed()) {
             plotOptions.quiet = plotOptions.quiet || !isatty(STDERR_FILENO);
             status = app::runPlot(plotOptions, std::cout, std::cerr);
