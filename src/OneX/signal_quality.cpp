@@ -10,6 +10,7 @@
 #include "OneX/pn_spreading.h"
 #include "host/error.h"
 #include "host/fft.h"
+#include "host/sample_allocator.h"
 
 namespace onex::quality {
 
@@ -65,8 +66,8 @@ struct Sums {
 bool macActive(const FrameInputs& in, std::size_t slot) { return in.rpcChnActive[slot] + in.raActive[slot] >= 1; }
 
 // Power in the band [low, high] Hz of a periodogram whose bin M is at frequency(M).
-template <class Frequency>
-double bandPower(const std::vector<double>& power, Frequency frequency, double low, double high) {
+template <class Powers, class Frequency>
+double bandPower(const Powers& power, Frequency frequency, double low, double high) {
     double sum = 0;
     for (std::size_t m = 0; m < power.size(); ++m) {
         const double f = frequency(m);
@@ -133,7 +134,12 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
     FftBuffer zFolded(kFrameChips), cFolded(kFrameChips), z(kFrameChips), c(kFrameChips);
     std::fill(zFolded.begin(), zFolded.end(), Complex(0, 0));
     std::fill(cFolded.begin(), cFolded.end(), Complex(0, 0));
-    std::vector<double> power(n);
+    // Written whole below, then reused for the samples' powers: no clearing, no fresh pages.
+    std::vector<double, host::SampleAllocator<double>> power;
+    {
+        const host::SkipZeroFill unwritten;
+        power.resize(n);
+    }
     for (std::size_t m = 0; m < n; ++m) {
         const Complex pm = pSpectrum[m];
         zFolded.data()[m % kFrameChips] += rSpectrum[m] * std::conj(pm);
@@ -223,9 +229,10 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
         report.occupiedBandwidthHz = total > 0 ? high - low + binHz : 0;
     }
 
-    // Peak to average and the CCDF points, on the samples' instantaneous power.
+    // Peak to average and the CCDF points, on the samples' instantaneous power. The rarer
+    // levels lie above the commoner ones, so each search narrows to the part above the last.
     {
-        std::vector<double> p(n);
+        std::vector<double, host::SampleAllocator<double>>& p = power;
         double mean = 0, peak = 0;
         for (std::size_t k = 0; k < n; ++k) {
             p[k] = std::norm(waveform[k]);
@@ -233,15 +240,20 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
             peak = std::max(peak, p[k]);
         }
         mean /= static_cast<double>(n);
+        auto from = p.begin();
         auto exceededBy = [&](double fraction) {
-            const auto at = static_cast<std::ptrdiff_t>(std::floor((1 - fraction) * static_cast<double>(n)));
-            std::nth_element(p.begin(), p.begin() + std::min<std::ptrdiff_t>(at, static_cast<std::ptrdiff_t>(n) - 1), p.end());
-            return dB(p[static_cast<std::size_t>(std::min<std::ptrdiff_t>(at, static_cast<std::ptrdiff_t>(n) - 1))] / mean);
+            const auto at = p.begin() + static_cast<std::ptrdiff_t>(std::min<double>(std::floor((1 - fraction) * static_cast<double>(n)),
+                                                                                      static_cast<double>(n - 1)));
+            std::nth_element(from, at, p.end());
+            from = at;
+            return dB(*at / mean);
         };
-        report.peakToAverageDb = mean > 0 ? dB(peak / mean) : 0;
-        report.ccdf1 = mean > 0 ? exceededBy(0.01) : 0;
-        report.ccdf01 = mean > 0 ? exceededBy(0.001) : 0;
-        report.ccdf001 = mean > 0 ? exceededBy(0.0001) : 0;
+        if (mean > 0) {
+            report.peakToAverageDb = dB(peak / mean);
+            report.ccdf1 = exceededBy(0.01);
+            report.ccdf01 = exceededBy(0.001);
+            report.ccdf001 = exceededBy(0.0001);
+        }
     }
 
     // Code domain, relative to the pilot: the chips despread and scaled so that the pilot
