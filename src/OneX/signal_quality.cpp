@@ -164,7 +164,7 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
 
     // rho and EVM, overall, per slot and per burst kind.
     Sums overall, pilotAll;
-    report.slots.resize(kFrameSlots);
+    report.perSlot.resize(kFrameSlots);
     for (std::size_t slot = 0; slot < kFrameSlots; ++slot) {
         Sums all, pilot, mac;
         for (std::size_t ch = 0; ch < kSlotChips; ++ch) {
@@ -181,7 +181,7 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
                 mac.add(s, zk);
             }
         }
-        report.slots[slot] = {all.fidelity(), pilot.fidelity(), mac.fidelity()};
+        report.perSlot[slot] = {all.fidelity(), pilot.fidelity(), mac.fidelity()};
     }
     report.overall = overall.fidelity();
 

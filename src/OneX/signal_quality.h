@@ -57,7 +57,7 @@ struct Report {
     double sampleRate = 0;
     Fidelity overall;
     double filterIsiRho = 0;  // rho of a perfect frame through the matched filter alone
-    std::vector<SlotQuality> slots;
+    std::vector<SlotQuality> perSlot;  // slots 1 to 16 (not "slots": a Qt macro)
     std::vector<AdjacentChannel> adjacent;
     double occupiedBandwidthHz = 0;  // 99 % of the power
     double peakToAverageDb = 0;

@@ -49,8 +49,8 @@ std::string reportText(const q::Report& r) {
     o << format("Waveform quality  rho %.6f  EVM %.3f %%  (limit rho >= %.3f; the filter's own ISI alone would give rho %.5f)\n",
                 r.overall.rho, r.overall.evmPercent, q::kMinimumRho, r.filterIsiRho);
     o << "  slot      rho   EVM %  pilot rho  MAC rho\n";
-    for (std::size_t s = 0; s < r.slots.size(); ++s) {
-        const q::SlotQuality& sq = r.slots[s];
+    for (std::size_t s = 0; s < r.perSlot.size(); ++s) {
+        const q::SlotQuality& sq = r.perSlot[s];
         o << format("  %4zu  %s  %6.2f    %s  %s\n", s + 1, fidelityCell(sq.all).c_str(), sq.all.evmPercent, fidelityCell(sq.pilot).c_str(),
                     fidelityCell(sq.mac).c_str());
     }
@@ -62,7 +62,7 @@ std::string reportText(const q::Report& r) {
     o << format("Peak to average  %.2f dB;  exceeded by 1 %% of the samples %.2f dB, 0.1 %% %.2f dB, 0.01 %% %.2f dB\n",
                 r.peakToAverageDb, r.ccdf1, r.ccdf01, r.ccdf001);
     o << "\nCode domain, dB per chip relative to a pilot chip (measured / set)\n";
-    for (int slot = 1; slot <= static_cast<int>(r.slots.size()); ++slot) {
+    for (int slot = 1; slot <= static_cast<int>(r.perSlot.size()); ++slot) {
         std::string line = format("  slot %2d:", slot);
         int macCount = 0, trafficCount = 0;
         double worstMac = 0, trafficSum = 0;
@@ -96,9 +96,9 @@ std::string reportJson(const q::Report& r) {
     o << "{\n  \"oversampling\": " << r.oversampling << ",\n  \"sampleRate\": " << number(r.sampleRate) << ",\n";
     o << "  \"overall\": " << fidelityJson(r.overall) << ",\n  \"filterIsiRho\": " << number(r.filterIsiRho) << ",\n";
     o << "  \"rhoLimit\": " << number(q::kMinimumRho) << ",\n  \"slots\": [";
-    for (std::size_t s = 0; s < r.slots.size(); ++s)
-        o << (s ? "," : "") << "\n    {\"slot\": " << s + 1 << ", \"all\": " << fidelityJson(r.slots[s].all)
-          << ", \"pilot\": " << fidelityJson(r.slots[s].pilot) << ", \"mac\": " << fidelityJson(r.slots[s].mac) << "}";
+    for (std::size_t s = 0; s < r.perSlot.size(); ++s)
+        o << (s ? "," : "") << "\n    {\"slot\": " << s + 1 << ", \"all\": " << fidelityJson(r.perSlot[s].all)
+          << ", \"pilot\": " << fidelityJson(r.perSlot[s].pilot) << ", \"mac\": " << fidelityJson(r.perSlot[s].mac) << "}";
     o << "\n  ],\n  \"adjacentChannels\": [";
     for (std::size_t i = 0; i < r.adjacent.size(); ++i) {
         const q::AdjacentChannel& a = r.adjacent[i];

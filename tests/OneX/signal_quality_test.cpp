@@ -111,7 +111,7 @@ TEST(SignalQuality, ThePilotAloneReachesTheFiltersOwnIsi) {
         EXPECT_LT(m.report.overall.evmPercent, 1e-3);
         EXPECT_NEAR(channelDb(m.report, "pilot", 7, 0), 0, 0.05);
         EXPECT_EQ(m.report.overall.chips, onex::kFrameChips);
-        EXPECT_EQ(m.report.slots[0].mac.chips, 0u);  // idle MAC of zeros: nothing to measure
+        EXPECT_EQ(m.report.perSlot[0].mac.chips, 0u);  // idle MAC of zeros: nothing to measure
     }
     // The EVM choice passes the chips untouched: the ideal frame is exact.
     const Measured evm = measure(pilotOnly(4, onex::BasebandFilterChoice::Evm));

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include <QTimer>
+#include <QTableWidget>
 #include <QWheelEvent>
 #include <functional>
 
@@ -521,5 +522,32 @@ TEST_F(MainWindow, DownloadAndRefreshTellHowTheyWent) {
     gui::invokeCallback(control("pbRefresh"));
     EXPECT_EQ(dialogs->asked().back().title, "Error Occured During Instrument Setup");
     unsetenv("BREVIA_CORRECTIONS_DIR");
+    host::setDialogProvider(nullptr);
+}
+
+// Plot > Signal Quality: the figures of the waveform as calculated, with the channels the
+// parameters set, in a window closed at shutdown like the other plots.
+TEST_F(MainWindow, TheSignalQualityWindowShowsTheFrameItsSetMade) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Calculate & Plot", "Yes"});
+    host::setDialogProvider(dialogs);
+    choose("chkMACchnActive", 1);
+    gui::invokeCallback(gui::findByTag(fig_, "menuPlotSignalQuality"));
+    ASSERT_EQ(host::record("appInfo").field("ClientWindows").numel(), 1u);
+    const gui::Handle window = host::record("appInfo").field("ClientWindows").realAt(0);
+    auto* table = gui::windowOf(window)->findChild<QTableWidget*>("tblSignalQuality");
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->item(0, 0)->text().toStdString(), "Waveform quality rho");
+    const double rho = table->item(0, 1)->text().toDouble();
+    EXPECT_GT(rho, 0.9999);  // the 14-bit converter grid is all that is not ideal
+    EXPECT_LE(rho, 1.0);
+    // A change after the calculation: "Yes" measures the frame as it was made, against the
+    // set it was made from, so it still measures as ideal.
+    enter("txtOffsetIndex", "200");
+    gui::invokeCallback(gui::findByTag(fig_, "menuPlotSignalQuality"));
+    ASSERT_EQ(host::record("appInfo").field("ClientWindows").numel(), 2u);
+    auto* second = gui::windowOf(host::record("appInfo").field("ClientWindows").realAt(1))->findChild<QTableWidget*>("tblSignalQuality");
+    EXPECT_GT(second->item(0, 1)->text().toDouble(), 0.9999);
+    gui::invokeCallback(gui::findByTag(fig_, "menuFileExit"));
+    EXPECT_FALSE(gui::isValid(window));
     host::setDialogProvider(nullptr);
 }

@@ -11,6 +11,8 @@
 
 #include "MexIO/download_action.h"
 #include "MexIO/download_play.h"
+#include "OneX/frame_builder.h"
+#include "OneX/signal_quality.h"
 #include "UI/app_records.h"
 #include "UI/file_actions.h"
 #include "UI/parameter_file.h"
@@ -18,6 +20,7 @@
 #include "host/records.h"
 #include "host/text.h"
 #include "windows/app/module.h"
+#include "windows/plots/plots.h"
 
 namespace ui {
 
@@ -165,6 +168,35 @@ void plot(const Array& handles, const std::function<std::vector<Array>(const Arr
     info.setField("ClientWindows", Array::row(windows));
 }
 
+// Makes the frame's parameter set the application's for as long as it lives: the
+// equaliser's design follows the application's filter choice, which must be the frame's.
+class ParametersOfTheFrame {
+public:
+    explicit ParametersOfTheFrame(const Array& made) : saved_(parameters()) { parameters() = made; }
+    ~ParametersOfTheFrame() { parameters() = std::move(saved_); }
+    ParametersOfTheFrame(const ParametersOfTheFrame&) = delete;
+    ParametersOfTheFrame& operator=(const ParametersOfTheFrame&) = delete;
+
+private:
+    Array saved_;
+};
+
+// The signal-quality report of the waveform (on the converter's grid, as the plots show it)
+// against the ideal chips of the set it was calculated from.
+std::vector<Array> plotSignalQuality(Handle main, const Array& title, const Array& samples) {
+    onex::quality::Report report;
+    {
+        const BusyPointer busy(main);
+        const Array made = host::record("appInfo").field("LastCaluclatedParameterSet");
+        const ParametersOfTheFrame frame(made);
+        const onex::FrameInputs in = onex::frameInputsFromParameters(made);
+        const onex::ChipFrame chips = onex::buildChipFrame(in);
+        report = onex::quality::analyzeFrame(host::complexVector(samples, {"Signal Quality", "waveform"}), chips, in,
+                                             onex::quality::deterministicChips(in));
+    }
+    return {Array::scalar(SX_PlotSignalQuality(main, title.text(), report))};
+}
+
 // The eye and scatter diagrams' two answers, or nothing when cancelled.
 std::optional<std::vector<double>> askTwo(const char* title, const char* first, const char* second) {
     const auto answers = host::dialogs().input({first, second}, title, {"1", "0"});
@@ -299,6 +331,9 @@ Locals rfCommonUILocals() {
          })},
         {"menuPlotIQTimeSameAxes_Callback", plotAction("menuPlotIQTimeSameAxes_Callback", [=](Handle m, const Array& t, const Array& s, double r) {
              return host::callFunction("SX_PlotIQTime", 1, {scalar(m), t, scalar(r), scalar(1), s});
+         })},
+        {"menuPlotSignalQuality_Callback", plotAction("menuPlotSignalQuality_Callback", [=](Handle m, const Array& t, const Array& s, double) {
+             return plotSignalQuality(m, t, s);
          })},
         {"menuPlotCCDF_Callback", plotAction("menuPlotCCDF_Callback", [=](Handle m, const Array& t, const Array& s, double) {
              return host::callFunction("SX_PlotCCDF", 1, {scalar(m), t, s});

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "OneX/signal_quality.h"
 #include "windows/plots/plot_window.h"
 
 namespace ui {
@@ -15,6 +16,8 @@ Handle SX_PlotWaterfall(Handle parent, const std::string& label, double sampleRa
 Handle SX_PlotIQTime(Handle parent, std::string label, double sampleRate, bool overlay, const Waveform& wave);
 Handle SX_PlotEyeDiagram(Handle parent, const std::string& label, const Waveform& wave, double n, double period, double offset);
 Handle SX_PlotScatterDiagram(Handle parent, const std::string& label, const Waveform& wave, double n, double offset, bool traceOn);
+// The signal-quality report: its figures with their limits, and the code domain per slot.
+Handle SX_PlotSignalQuality(Handle parent, const std::string& label, const onex::quality::Report& report);
 // The Tools menu toggles: act on the current figure.
 void SX_Zoom();
 void SX_Rotate();
