@@ -1,6 +1,6 @@
 // Pictures of the application's windows as a user sees them, for the README: the splash, the
 // main window after a calculation, the slot and RPC dialogs, the I/O dialog, About and a plot
-// window. Run on a display (scripts/screenshots uses a virtual one):
+// window and the signal-quality window. Run on a display (scripts/screenshots uses a virtual one):
 //     window_screenshots OUT_FOLDER
 #include <QApplication>
 #include <QTimer>
@@ -83,6 +83,11 @@ int main(int argc, char** argv) {
         QTimer::singleShot(800, [] { save(gui::windowOf(figureTagged("SX_Splash")), "splash"); });
         host::callFunction("OneX_Fwd_b", 0, std::vector<Array>{});
         const gui::Handle main = figureTagged("main");
+        // Every channel on, so that the pictures show them.
+        for (const char* tag : {"chkMACchnActive", "chkDATAchnActive"}) {
+            gui::set(gui::findByTag(main, tag), "Value", Array::scalar(1));
+            gui::invokeCallback(gui::findByTag(main, tag));
+        }
         gui::invokeCallback(gui::findByTag(main, "pbCalculate"));
         save(gui::windowOf(main), "main");
 
@@ -105,6 +110,10 @@ int main(int argc, char** argv) {
         } else {
             ++failures;
         }
+        gui::invokeCallback(gui::findByTag(main, "menuPlotSignalQuality"));
+        const Array windows = host::record("appInfo").field("ClientWindows");
+        if (windows.numel() == 2) save(gui::windowOf(windows.realAt(1)), "signal-quality");
+        else ++failures;
         gui::invokeCallback(gui::findByTag(main, "menuFileExit"));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "window_screenshots: %s\n", e.what());

@@ -35,6 +35,8 @@ QTableWidget* figureTable(const onex::quality::Report& report) {
         table->setItem(r, 2, new QTableWidgetItem(QString::fromStdString(row.limit)));
     }
     table->resizeColumnsToContents();
+    // All three columns in view, however long the figures' names.
+    table->setMinimumWidth(table->horizontalHeader()->length() + 2 * table->frameWidth() + 4);
     return table;
 }
 
@@ -44,8 +46,13 @@ void drawSlot(QCustomPlot* plot, const onex::quality::Report& report, int slot) 
     auto* measured = new QCPBars(plot->xAxis, plot->yAxis);
     measured->setName("Measured");
     measured->setBaseValue(bars.floorDb);
-    measured->setData(QVector<double>(bars.position.begin(), bars.position.end()), QVector<double>(bars.measuredDb.begin(), bars.measuredDb.end()));
+    // A bar reaches its base plus its value: the heights are counted from the floor.
+    QVector<double> heights;
+    for (double level : bars.measuredDb) heights.push_back(level - bars.floorDb);
+    measured->setData(QVector<double>(bars.position.begin(), bars.position.end()), heights);
     measured->setWidth(0.8);
+    measured->setPen(QPen(QColor(20, 70, 150)));
+    measured->setBrush(QColor(40, 110, 200));
     auto* expected = plot->addGraph();
     expected->setName("Set by the parameters");
     expected->setLineStyle(QCPGraph::lsNone);
