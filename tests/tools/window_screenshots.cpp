@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         if (plots.numel() == 1) {
             QWidget* plot = gui::windowOf(plots.realAt(0));
             plot->resize(900, 600);
-            save(plot, "plot-spectrum");
+            save(plot, "plot-frequency");
         } else {
             ++failures;
         }
