@@ -496,18 +496,28 @@ def compute_frame(os_rate, pilot_offset, rng=None):
     return wave, events.reshape(2, -1)
 
 
-def main(argv=None):
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--oversampling", type=int, default=5,
-                    help="samples per chip, 2 to 30 (default 5)")
+def add_frame_arguments(ap, oversampling_required):
+    """The frame's samples per chip and pilot offset, as every script here takes them."""
+    ap.add_argument("--oversampling", type=int, required=oversampling_required,
+                    default=None if oversampling_required else 5,
+                    help="samples per chip, 2 to 30" + ("" if oversampling_required else " (default 5)"))
     ap.add_argument("--pilot-offset", type=int, default=0,
                     help="pilot PN offset index, 0 to 511 (default 0)")
-    ap.add_argument("--out", required=True, help="MAT file to write")
-    args = ap.parse_args(argv)
+
+
+def check_frame_arguments(ap, args):
     if not 2 <= args.oversampling <= 30:
         ap.error("--oversampling must be 2 to 30")
     if not 0 <= args.pilot_offset <= 511:
         ap.error("--pilot-offset must be 0 to 511")
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    add_frame_arguments(ap, oversampling_required=False)
+    ap.add_argument("--out", required=True, help="MAT file to write")
+    args = ap.parse_args(argv)
+    check_frame_arguments(ap, args)
 
     t0 = time.perf_counter()
     wave, events = compute_frame(args.oversampling, args.pilot_offset)

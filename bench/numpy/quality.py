@@ -285,16 +285,10 @@ def finite_or_none(x):
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--waveform", required=True, help="MAT file with 'waveform'")
-    ap.add_argument("--oversampling", type=int, required=True,
-                    help="samples per chip the frame was made with, 2 to 30")
-    ap.add_argument("--pilot-offset", type=int, default=0,
-                    help="pilot PN offset index, 0 to 511 (default 0)")
+    ox.add_frame_arguments(ap, oversampling_required=True)
     ap.add_argument("--json", required=True, help="report file to write")
     args = ap.parse_args(argv)
-    if not 2 <= args.oversampling <= 30:
-        ap.error("--oversampling must be 2 to 30")
-    if not 0 <= args.pilot_offset <= 511:
-        ap.error("--pilot-offset must be 0 to 511")
+    ox.check_frame_arguments(ap, args)
 
     t0 = time.perf_counter()
     try:

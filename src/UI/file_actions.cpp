@@ -93,6 +93,18 @@ std::optional<std::vector<std::uint8_t>> readUserData(const std::string& path, d
     return bytes;
 }
 
+// Runs a write; a failure shows its reason in the "Error Saving <path>" box.
+template <class Write>
+bool savedOrShown(const std::string& path, Write write) {
+    try {
+        write();
+        return true;
+    } catch (const std::exception& e) {
+        showSaveFailure(path, e.what());
+        return false;
+    }
+}
+
 }  // namespace
 
 std::string addFileExtention(std::string_view name, std::string_view ext) {
@@ -107,13 +119,7 @@ std::optional<std::string> exportTarget(const host::FileChoice& choice) {
 }
 
 bool saveParameters(const std::string& path, const host::Array& parameters, const host::Array& sigGen) {
-    try {
-        writeParameterFile(path, parameters, sigGen);
-        return true;
-    } catch (const std::exception& e) {
-        showSaveFailure(path, e.what());
-        return false;
-    }
+    return savedOrShown(path, [&] { writeParameterFile(path, parameters, sigGen); });
 }
 
 std::optional<ParameterFile> loadParameters(const std::string& path, const std::string& formatId) {
@@ -155,13 +161,7 @@ bool saveWaveform(const std::string& path, const host::Array& waveform) {
     else if (answer == "Brindle") format = ExportFormat::Brindle;
     else if (answer == "MAT") format = ExportFormat::Mat;
     else return false;  // closed without a choice: nothing to save
-    try {
-        writeWaveformExport(path, waveform, format);
-        return true;
-    } catch (const std::exception& e) {
-        showSaveFailure(path, e.what());
-        return false;
-    }
+    return savedOrShown(path, [&] { writeWaveformExport(path, waveform, format); });
 }
 
 void writeSpecialSave(const std::string& path, const host::Array& waveform, double sampleRate) {
