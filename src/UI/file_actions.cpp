@@ -170,6 +170,10 @@ void writeSpecialSave(const std::string& path, const host::Array& waveform, doub
     host::saveMatFile(path, {{"samplePoints", host::Array::scalar(points)}, {"sampleRate", host::Array::scalar(sampleRate)}, {"wave", std::move(wave)}});
 }
 
+bool specialSave(const std::string& path, const host::Array& waveform, double sampleRate) {
+    return savedOrShown(path, [&] { writeSpecialSave(path, waveform, sampleRate); });
+}
+
 std::vector<double> userDataBits(std::span<const std::uint8_t> bytes, double maxLengthInBits, std::string_view bitorder) {
     const Extent extent = userDataExtent(bytes.size(), maxLengthInBits);
     const std::size_t byteCount = std::min<std::uint64_t>(bytes.size(), extent.bytes);

@@ -48,6 +48,8 @@ bool saveWaveform(const std::string& path, const host::Array& waveform);
 // The waveform as the variables samplePoints, sampleRate and wave (N x 2 I and Q). Throws
 // host::Error.
 void writeSpecialSave(const std::string& path, const host::Array& waveform, double sampleRate);
+// The same, a failure shown in the "Error Saving <path>" box; returns whether it was written.
+bool specialSave(const std::string& path, const host::Array& waveform, double sampleRate);
 
 // The bits of `bytes`, most significant first within each byte, or least significant first
 // when `bitorder` starts with "right"; at most `maxLengthInBits` of them, from the first

@@ -300,11 +300,7 @@ void specialSaveWave(const Array& handles) {
     const std::optional<host::FileChoice> choice = host::dialogs().saveFile("*.txt", "Save Wave");
     if (!choice) return;
     const BusyPointer busy(tagged(handles, "main"));
-    try {
-        writeSpecialSave(choice->path(), host::record("waveform"), host::record("SigGenSettings").field("SamplingRate").realAt(0));
-    } catch (const std::exception& e) {
-        host::dialogs().message(e.what(), std::string(kSaveErrorTitle) + choice->path(), host::MessageIcon::Error);
-    }
+    ui::specialSave(choice->path(), host::record("waveform"), host::record("SigGenSettings").field("SamplingRate").realAt(0));
 }
 
 
