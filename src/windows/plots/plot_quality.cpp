@@ -4,10 +4,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <algorithm>
 #include <cmath>
 #include <qcustomplot.h>
 
@@ -96,6 +98,16 @@ Handle SX_PlotSignalQuality(Handle parent, const std::string& label, const onex:
     QObject::connect(slotBox, &QSpinBox::valueChanged, plot, [plot, report](int slot) { drawSlot(plot, report, slot); });
     drawSlot(plot, report, 1);
     window->resize(1100, 520);
+    // Wider than the other plot windows: kept on the screen it opens on.
+    if (const QScreen* screen = window->screen()) {
+        const QRect free = screen->availableGeometry();
+        QRect frame = window->geometry();
+        frame.moveRight(std::min(frame.right(), free.right()));
+        frame.moveLeft(std::max(frame.left(), free.left()));
+        frame.moveBottom(std::min(frame.bottom(), free.bottom()));
+        frame.moveTop(std::max(frame.top(), free.top()));
+        window->setGeometry(frame);
+    }
     host::gui::set(fig, "Visible", "on");
     return fig;
 }
