@@ -63,6 +63,11 @@ struct Module {
 struct Registry {
     std::mutex mutex;
     std::map<std::string, std::shared_ptr<Module>, std::less<>> modules;
+    // A process that ends without terminateLibrary still unloads its modules as the host
+    // does: each exit function runs before its module is unmapped, so that instrument
+    // sessions are closed and what the module holds is freed, not left behind in memory
+    // that is gone.
+    ~Registry();
 };
 
 Registry& registry() {
@@ -156,6 +161,19 @@ std::shared_ptr<Module> open(std::string_view name) {
     // Exit hooks run once, so each opening registers its own closing.
     addExitHook([moduleName = module->name] { unload(moduleName); });
     return module;
+}
+
+Registry::~Registry() {
+    for (auto& [name, module] : modules) {
+        const ExitFunction atExit = std::exchange(module->atExit, nullptr);
+        if (!atExit) continue;
+        CurrentModule scope(module.get());
+        try {
+            atExit();
+        } catch (...) {
+            // The process is ending and its console may be gone: there is nobody to tell.
+        }
+    }
 }
 
 void unload(const std::string& name) {

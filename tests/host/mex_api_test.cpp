@@ -474,6 +474,16 @@ TEST_F(Extension, ExitFunctionRunsAtTerminateAndTheModuleReopens) {
     EXPECT_FALSE(host::extensionLoaded(kModule));
 }
 
+TEST_F(Extension, ExitFunctionRunsWhenTheProcessEndsWithoutTerminate) {
+    // A program that never calls terminate still closes what its modules hold.
+    EXPECT_EXIT(
+        {
+            call("atexitsay", 0);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "test_extension: exit function ran");
+}
+
 TEST_F(Extension, MissingModulesAndEntryPointsAreNamed) {
     const std::string missing = errorOf([] { host::mexCallByName("no_such_module", 0, {}); });
     EXPECT_NE(missing.find("Extension \"no_such_module\" not found"), std::string::npos) << missing;

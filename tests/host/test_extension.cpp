@@ -23,6 +23,8 @@ int calls = 0;
 
 void exitFirst() { bump("BREVIA_TEST_EXTENSION_EXIT_FIRST"); }
 void exitSecond() { bump("BREVIA_TEST_EXTENSION_EXIT_SECOND"); }
+// Seen from outside a process that is ending, where the environment is no use.
+void exitSay() { std::fputs("test_extension: exit function ran\n", stderr); }
 
 std::string command(int nrhs, const mxArray* prhs[]) {
     char buf[32];
@@ -61,6 +63,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         if (mexAtExit(exitFirst) != 0) mexErrMsgTxt("mexAtExit refused");
     } else if (what == "atexit2") {
         if (mexAtExit(exitSecond) != 0) mexErrMsgTxt("mexAtExit refused");
+    } else if (what == "atexitsay") {
+        if (mexAtExit(exitSay) != 0) mexErrMsgTxt("mexAtExit refused");
     } else if (what == "name") {
         plhs[0] = mxCreateString(mexFunctionName());
     } else if (what == "nothing") {
