@@ -4,15 +4,20 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
 #include "brevia.h"
 #include "host/error.h"
+#include "host/dialogs.h"
 #include "host/function_table.h"
 #include "windows/gui/graphics.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
 
 namespace {
 
@@ -51,17 +56,76 @@ host::Array makeArray(Bytes& in) {
     return a;
 }
 
+// Some functions write files (the waveform export) into the working folder: each call runs
+// in a scratch folder, and the fuzzer's own folder is back before it saves a corpus entry
+// under a relative path.
+class InScratchFolder {
+public:
+    InScratchFolder() {
+        if (::fchdir(folder().fd) != 0) std::abort();
+    }
+    InScratchFolder(const InScratchFolder&) = delete;
+    InScratchFolder& operator=(const InScratchFolder&) = delete;
+    ~InScratchFolder() {
+        if (::fchdir(folder().home) != 0) std::abort();
+    }
+
+private:
+    struct Folders {
+        int home = -1, fd = -1;
+    };
+    static const Folders& folder() {
+        static const Folders folders = [] {
+            char scratch[] = "/tmp/brevia_fuzz_XXXXXX";
+            Folders f;
+            f.home = ::open(".", O_RDONLY | O_DIRECTORY);
+            if (f.home < 0 || ::mkdtemp(scratch) == nullptr) std::abort();
+            f.fd = ::open(scratch, O_RDONLY | O_DIRECTORY);
+            if (f.fd < 0) std::abort();
+            return f;
+        }();
+        return folders;
+    }
+};
+
+// Stands in for a user who closes whatever window a call waits on (a message box, a file
+// dialog, a dialog window, the application's window) the moment it waits.
+void closeWhatWaits() {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        return;
+    }
+    const host::Array figures = host::gui::get(host::gui::kRoot, "Children");
+    for (std::size_t i = 0; i < figures.numel(); ++i) {
+        const host::gui::Handle figure = figures.realAt(i);
+        if (host::gui::isValid(figure) && host::gui::get(figure, "Visible").text() == "on")
+            host::gui::windowOf(figure)->close();
+    }
+}
+
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);  // the plot functions open windows
+    if (!BreviaInitialize()) std::abort();
+    host::gui::ensureApplication();
+    // Runs only while a call waits in an event loop of its own.
+    auto* user = new QTimer;
+    QObject::connect(user, &QTimer::timeout, [] {
+        try {
+            closeWhatWaits();
+        } catch (const host::Error&) {
+            // A window that went while being looked at: the next tick sees the rest.
+        }
+    });
+    user->start(5);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Some functions write files (the waveform export): keep them in a scratch folder.
-    static const bool initialized = [] {
-        char scratch[] = "/tmp/brevia_fuzz_XXXXXX";
-        if (mkdtemp(scratch) == nullptr || chdir(scratch) != 0) std::abort();
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);  // the plot functions open windows
-        return BreviaInitialize();
-    }();
-    (void)initialized;
+    const InScratchFolder scratch;
+    // Questions are answered as a closed box would be, whichever provider the last call set.
+    host::setDialogProvider(std::make_shared<host::ScriptedDialogs>());
     Bytes in{data, size};
     const auto table = host::functionTable();
     const host::FunctionInfo& f = table[in.byte() % table.size()];
@@ -73,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const host::Error&) {
         // A clear refusal is the expected answer to most of these calls.
     }
-    // Windows the plots opened go, so that millions of calls do not pile them up.
+    // Windows the calls opened go, so that millions of calls do not pile them up.
     host::gui::closeAllFigures();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
