@@ -197,11 +197,11 @@ FrameArrays finishFrameArrays(const ChipFrame& c, const FrameInputs& in) {
     // page faults) on the second processor while the equaliser runs on this one.
     auto markers = [&] {
         a.markers = host::Array::zeros(2, c.marker1.size() * os);
-        double* m = a.markers.pr();
+        double* rows = a.markers.pr();
         for (std::size_t i = 0; i < c.marker1.size(); ++i)
             for (std::size_t j = 0; j < os; ++j) {
-                m[2 * (i * os + j)] = c.marker1[i];
-                m[2 * (i * os + j) + 1] = c.marker2[i];
+                rows[2 * (i * os + j)] = c.marker1[i];
+                rows[2 * (i * os + j) + 1] = c.marker2[i];
             }
     };
     auto finishSamples = [&] {
