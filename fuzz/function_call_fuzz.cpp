@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <memory>
 #include <fcntl.h>
 #include <unistd.h>
@@ -71,6 +73,10 @@ public:
     }
 
 private:
+    static std::string& scratchPath() {
+        static std::string path;
+        return path;
+    }
     struct Folders {
         int home = -1, fd = -1;
     };
@@ -82,6 +88,12 @@ private:
             if (f.home < 0 || ::mkdtemp(scratch) == nullptr) std::abort();
             f.fd = ::open(scratch, O_RDONLY | O_DIRECTORY);
             if (f.fd < 0) std::abort();
+            scratchPath() = scratch;
+            // What the calls wrote goes with the process, unless it ends in a finding.
+            std::atexit([] {
+                std::error_code ignored;
+                std::filesystem::remove_all(scratchPath(), ignored);
+            });
             return f;
         }();
         return folders;
