@@ -130,7 +130,8 @@ Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, c
         }
     }
     StepResults results;
-    results.add(timeout, "setting the 10 s time-out");
+    // The first command of a session opens it: its failure is nearly always the connection's.
+    results.add(timeout, "opening the connection with a 10 s time-out");
     const Reply state = hwQuery(config, ":SOUR:RAD:ARB:STATe?");
     results.add(state, "the query \":SOUR:RAD:ARB:STATe?\"");
     results.add(hwSend(config, ":SOUR:RAD:ARB:STATe OFF"), commandStep(":SOUR:RAD:ARB:STATe OFF"));

@@ -83,6 +83,16 @@ host::Array reStructureConfig(const host::Array& initial, const std::optional<st
     return c;
 }
 
+host::Array structuredConfiguration(const host::Array& config) {
+    std::optional<std::string> handshake;
+    if (const host::Array* index = config.isStruct() ? config.findField("HandShake") : nullptr;
+        index && index->isNumeric() && index->numel() == 1) {
+        const double i = index->realAt(0);
+        if (i == 0 || i == 1 || i == 2) handshake = kHandShakeNames[static_cast<int>(i)];
+    }
+    return reStructureConfig(config, handshake);
+}
+
 host::Array formatconfig(const host::Array& configIn) {
     host::Array out = configIn;
     if (!out.isStruct()) return out;

@@ -25,6 +25,14 @@ host::Array initialConfiguration();
 // (no `Connection` field) comes back unchanged.
 host::Array reStructureConfig(const host::Array& initial, const std::optional<std::string>& handshakeText = {});
 
+// The hand-shake list of the I/O dialog, in order: an initial-form `HandShake` is an index into
+// it from 0.
+inline constexpr const char* kHandShakeNames[] = {"None", "Xon/Xoff", "RTS/CTS"};
+// The structure form of a record in either form, the initial form's hand-shake index read
+// through that list (an index outside it gives "Xon/Xoff"). The application's `configuration`
+// is always held in this form, so that the wrappers can use it before the dialog has run.
+host::Array structuredConfiguration(const host::Array& config);
+
 // The extension's connection structure: the numeric fields of GPIB, RS232 and TCPIP as int32.
 host::Array formatconfig(const host::Array& configIn);
 

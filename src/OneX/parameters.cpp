@@ -69,18 +69,16 @@ host::Array& applicationParameters() {
     return p;
 }
 
-double clampEntry(std::string_view text, double low, double high, Rounding rounding) {
-    double largest = low;
-    for (double v : host::parseNumbers(text)) {
-        if (rounding == Rounding::TowardZero) v = std::trunc(v);
-        if (!std::isnan(v)) largest = std::max(largest, v);
-    }
-    return std::min(largest, high);
+double clampEntry(std::string_view text, double low, double high, Rounding rounding, double previous) {
+    const std::optional<double> largest = host::largestNumber(text);
+    if (!largest) return previous;
+    const double v = rounding == Rounding::TowardZero ? std::trunc(*largest) : *largest;
+    return std::min(std::max(v, low), high);
 }
 
-double pilotOffsetIndexEntry(std::string_view text) { return clampEntry(text, 0, 511, Rounding::TowardZero); }
-double overSamplingEntry(std::string_view text) { return clampEntry(text, 2, 30, Rounding::TowardZero); }
-double idleSlotGainEntry(std::string_view text) { return clampEntry(text, -80, 0, Rounding::None); }
+double pilotOffsetIndexEntry(std::string_view text, double previous) { return clampEntry(text, 0, 511, Rounding::TowardZero, previous); }
+double overSamplingEntry(std::string_view text, double previous) { return clampEntry(text, 2, 30, Rounding::TowardZero, previous); }
+double idleSlotGainEntry(std::string_view text, double previous) { return clampEntry(text, -80, 0, Rounding::None, previous); }
 
 void setOverSampling(host::Array& parameters, double overSampling) {
     parameters.setField("OverSampling", host::Array::scalar(overSampling));

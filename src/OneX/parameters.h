@@ -25,16 +25,16 @@ void InitializeParameters();
 // defaults.
 host::Array& applicationParameters();
 
-// How a text entry becomes a number: the numbers read from the text (none for text that
-// is not a number), optionally truncated toward zero, then clamped: the largest of them
-// and `low`, then the smaller of that and `high`. Never refuses; NaN counts as no number.
+// How a text entry becomes a number: the largest number of the text, optionally truncated
+// toward zero, then clamped to [low, high]. Never refuses: text with no number in it (NaN
+// included) keeps `previous`, rather than ending at a limit.
 enum class Rounding { None, TowardZero };
-double clampEntry(std::string_view text, double low, double high, Rounding rounding);
+double clampEntry(std::string_view text, double low, double high, Rounding rounding, double previous);
 
 // The three text boxes of the main window.
-double pilotOffsetIndexEntry(std::string_view text);  // truncated, 0 ... 511
-double overSamplingEntry(std::string_view text);      // truncated, 2 ... 30
-double idleSlotGainEntry(std::string_view text);      // dB, -80 ... 0, not rounded
+double pilotOffsetIndexEntry(std::string_view text, double previous);  // truncated, 0 ... 511
+double overSamplingEntry(std::string_view text, double previous);      // truncated, 2 ... 30
+double idleSlotGainEntry(std::string_view text, double previous);      // dB, -80 ... 0, not rounded
 
 // Stores a new oversampling ratio and keeps ProjectedLength = OverSampling x 32768.
 void setOverSampling(host::Array& parameters, double overSampling);

@@ -17,35 +17,21 @@ double unitFactor(double unitIndex) {
     return i >= 1 && i <= 4 ? kUnitFactors[i - 1] : 1;
 }
 
-// The largest number of the text through `adjust`, or nothing.
-template <class Adjust>
-bool largest(std::string_view text, Adjust adjust, double& out) {
-    bool any = false;
-    for (double v : host::parseNumbers(text)) {
-        if (std::isnan(v)) continue;
-        v = adjust(v);
-        out = any ? std::max(out, v) : v;
-        any = true;
-    }
-    return any;
-}
-
 }  // namespace
 
-double scaledEntry(std::string_view text, double unitIndex, double low, double high) {
-    const double factor = unitFactor(unitIndex);
-    double v = low;
-    if (!largest(text, [factor](double x) { return x * factor; }, v)) return low;
-    return std::max(std::min(v, high), low);
+double scaledEntry(std::string_view text, double unitIndex, double low, double high, double previous) {
+    const std::optional<double> v = host::largestNumber(text);
+    if (!v) return previous;
+    return std::max(std::min(*v * unitFactor(unitIndex), high), low);
 }
 
-double frequencyEntry(std::string_view text, double unitIndex) { return scaledEntry(text, unitIndex, 1e5, 4e9); }
-double samplingRateEntry(std::string_view text, double unitIndex) { return scaledEntry(text, unitIndex, 1, 4e7); }
+double frequencyEntry(std::string_view text, double unitIndex, double previous) { return scaledEntry(text, unitIndex, 1e5, 4e9, previous); }
+double samplingRateEntry(std::string_view text, double unitIndex, double previous) { return scaledEntry(text, unitIndex, 1, 4e7, previous); }
 
-double amplitudeEntry(std::string_view text) {
-    double v = -136;
-    if (!largest(text, [](double x) { return std::round(x); }, v)) return -136;
-    return std::max(std::min(v, 20.0), -136.0);
+double amplitudeEntry(std::string_view text, double previous) {
+    const std::optional<double> v = host::largestNumber(text);
+    if (!v) return previous;
+    return std::max(std::min(std::round(*v), 20.0), -136.0);
 }
 
 std::string cleanTitle(std::string_view text) {

@@ -9,12 +9,14 @@
 namespace ui::panel {
 
 // The number an entry stands for in the unit of its list (1 Hz, 2 kHz, 3 MHz, 4 GHz), limited
-// to [low, high]: text that is no number gives `low`, several numbers the largest.
-double scaledEntry(std::string_view text, double unitIndex, double low, double high);
-double frequencyEntry(std::string_view text, double unitIndex);     // 100 kHz ... 4 GHz
-double samplingRateEntry(std::string_view text, double unitIndex);  // 1 Hz ... 40 MHz
-// dBm, rounded to the nearest integer (halves away from zero), -136 ... 20.
-double amplitudeEntry(std::string_view text);
+// to [low, high]; several numbers give the largest. Text with no number in it keeps
+// `previous` (in Hz), rather than ending at a limit.
+double scaledEntry(std::string_view text, double unitIndex, double low, double high, double previous);
+double frequencyEntry(std::string_view text, double unitIndex, double previous);     // 100 kHz ... 4 GHz
+double samplingRateEntry(std::string_view text, double unitIndex, double previous);  // 1 Hz ... 40 MHz
+// dBm, rounded to the nearest integer (halves away from zero), -136 ... 20; no number keeps
+// `previous`.
+double amplitudeEntry(std::string_view text, double previous);
 
 // Upper case; only A-Z, 0-9 and _ $ & # + - [ ] kept; at most 20; "BLANK" when none remain.
 std::string cleanTitle(std::string_view text);

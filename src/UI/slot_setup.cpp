@@ -28,16 +28,9 @@ Array column(Value value) {
     return a;
 }
 
-double roundedEntry(std::string_view text, double low, double high) {
-    bool any = false;
-    double largest = low;
-    for (double v : host::parseNumbers(text)) {
-        if (std::isnan(v)) continue;
-        const double fitted = std::max(std::min(std::round(v), high), low);
-        largest = any ? std::max(largest, fitted) : fitted;
-        any = true;
-    }
-    return largest;
+double roundedEntry(std::string_view text, double low, double high, double previous) {
+    const std::optional<double> v = host::largestNumber(text);
+    return v ? std::max(std::min(std::round(*v), high), low) : previous;
 }
 
 // Copies row `from` of a matrix field onto row `to`.
@@ -62,8 +55,8 @@ Array defaultSlotStruct() {
     return s;
 }
 
-double raValueEntry(std::string_view text) { return roundedEntry(text, 0, 1); }
-double raGainEntry(std::string_view text) { return roundedEntry(text, -30, 30); }
+double raValueEntry(std::string_view text, double previous) { return roundedEntry(text, 0, 1, previous); }
+double raGainEntry(std::string_view text, double previous) { return roundedEntry(text, -30, 30, previous); }
 
 std::optional<std::vector<double>> activityPattern(double v, std::size_t n) {
     std::vector<double> out(n);

@@ -15,9 +15,10 @@ namespace ui::slotedit {
 host::Array defaultSlotStruct();
 
 // An RA bit (0 or 1) and an RA gain (-30 ... 30 dB) from a text entry: rounded to the nearest
-// integer, limited above then below; no number gives the lower bound, several the largest.
-double raValueEntry(std::string_view text);
-double raGainEntry(std::string_view text);
+// integer, limited above then below; several numbers give the largest, and text with no
+// number in it keeps `previous`. The RPC channels' bits and gains read the same way.
+double raValueEntry(std::string_view text, double previous);
+double raGainEntry(std::string_view text, double previous);
 
 // The activity pattern v (1 ... 6, 6 random) over n slots or channels: 1 all on, 2 all on
 // but every fourth, 3 all on but the even ones, 4 only every fourth, 5 all off, 6 at random.

@@ -170,7 +170,7 @@ host::Array parseConnectSpec(std::string_view specText) {
 host::Array connectionFor(const std::optional<std::string>& spec) {
     if (spec) return parseConnectSpec(*spec);
     host::Array saved = ui::loadConfig();
-    if (saved.isStruct()) return mexio::reStructureConfig(saved);
+    if (saved.isStruct()) return mexio::structuredConfiguration(saved);
     return mexio::reStructureConfig(mexio::initialConfiguration());
 }
 

@@ -22,7 +22,8 @@ struct FileChoice {
 class DialogProvider {
 public:
     virtual ~DialogProvider() = default;
-    // The text of the button chosen, or "" when the box was closed without a choice.
+    // The text of the button chosen, or "" when the box was closed or escaped without a
+    // choice, which every caller takes as "Cancel".
     virtual std::string question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
                                  std::string_view defaultButton) = 0;
     // A message box; returns when the user has closed it.

@@ -221,6 +221,13 @@ std::vector<double> parseNumbers(std::string_view text) {
     return values ? *values : std::vector<double>{};
 }
 
+std::optional<double> largestNumber(std::string_view text) {
+    std::optional<double> largest;
+    for (double v : parseNumbers(text))
+        if (!std::isnan(v) && (!largest || v > *largest)) largest = v;
+    return largest;
+}
+
 std::string lowerCase(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -1,6 +1,7 @@
 #pragma once
 // Numbers as the host writes them, and a safe reader of numbers typed into text boxes.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,11 @@ std::string num2str(double value);
 // two numbers, "1 - 2" one. It evaluates nothing else: text that is not such a list gives
 // an empty result, never an error or a side effect.
 std::vector<double> parseNumbers(std::string_view text);
+
+// The largest number of a text entry (several numbers collapse to the largest, as the
+// windows' boxes take them); NaN counts as no number. Nothing when the text holds none: a
+// box then keeps the value it had.
+std::optional<double> largestNumber(std::string_view text);
 
 // The text with ASCII letters in lower case, for flags and names compared regardless of case.
 std::string lowerCase(std::string_view text);

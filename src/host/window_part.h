@@ -30,7 +30,8 @@ struct Interface {
     // figure closed; both throw host::Error.
     void (*savePng)(double figure, const std::string& path, int width, int height) = nullptr;
     void (*deleteObject)(double figure) = nullptr;
-    // Handles the windows' events until the last visible window has closed.
+    // Handles the windows' events until the windows shown when it was called have all gone
+    // (closed, deleted or hidden); windows kept hidden for reuse do not hold it.
     void (*runUntilClosed)() = nullptr;
     // Whether windows can be shown on a screen here (a display, not the offscreen platform).
     bool (*displayAvailable)() = nullptr;

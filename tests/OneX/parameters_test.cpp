@@ -51,15 +51,14 @@ TEST(Parameters, InitializeFillsTheApplicationRecord) {
     EXPECT_EQ(host::record("parameters"), onex::defaultParameters());
 }
 
+// Numbers are truncated and clamped; text with no number in it keeps the previous value (7).
 TEST(Parameters, PilotOffsetEntriesAreTruncatedAndClamped) {
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("600"), 511);
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("-3"), 0);
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("-3.7"), 0);
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("12.9"), 12);
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("twelve"), 0);
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("3 700"), 511);
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("NaN"), 0);
-    EXPECT_EQ(onex::pilotOffsetIndexEntry("Inf"), 511);
+    const struct {
+        const char* text;
+        double stored;
+    } cases[] = {{"600", 511}, {"-3", 0}, {"-3.7", 0}, {"12.9", 12}, {"twelve", 7}, {"3 700", 511},
+                 {"NaN", 7},   {"", 7},   {"Inf", 511}, {"-Inf", 0}, {"NaN 4", 4}};
+    for (const auto& c : cases) EXPECT_EQ(onex::pilotOffsetIndexEntry(c.text, 7), c.stored) << c.text;
 }
 
 TEST(Parameters, OversamplingEntriesKeepTheProjectedLength) {
@@ -69,9 +68,9 @@ TEST(Parameters, OversamplingEntriesKeepTheProjectedLength) {
         double length;
     };
     for (const Case& c : {Case{"1", 2, 65536}, Case{"31", 30, 983040}, Case{"4.7", 4, 131072}, Case{"4.9", 4, 131072},
-                          Case{"abc", 2, 65536}, Case{"8", 8, 262144}}) {
+                          Case{"abc", 5, 163840}, Case{"8", 8, 262144}}) {
         Array p = onex::defaultParameters();
-        const double v = onex::overSamplingEntry(c.text);
+        const double v = onex::overSamplingEntry(c.text, 5);
         EXPECT_EQ(v, c.stored) << c.text;
         onex::setOverSampling(p, v);
         EXPECT_EQ(p.field("OverSampling").realAt(0), c.stored);
@@ -80,9 +79,9 @@ TEST(Parameters, OversamplingEntriesKeepTheProjectedLength) {
 }
 
 TEST(Parameters, IdleGainEntriesAreClampedNotRounded) {
-    EXPECT_EQ(onex::idleSlotGainEntry("-100"), -80);
-    EXPECT_EQ(onex::idleSlotGainEntry("5"), 0);
-    EXPECT_EQ(onex::idleSlotGainEntry("-12.5"), -12.5);
-    EXPECT_EQ(onex::idleSlotGainEntry("loud"), -80);
-    EXPECT_EQ(onex::idleSlotGainEntry(""), -80);
+    EXPECT_EQ(onex::idleSlotGainEntry("-100", -10), -80);
+    EXPECT_EQ(onex::idleSlotGainEntry("5", -10), 0);
+    EXPECT_EQ(onex::idleSlotGainEntry("-12.5", -10), -12.5);
+    EXPECT_EQ(onex::idleSlotGainEntry("loud", -10), -10);
+    EXPECT_EQ(onex::idleSlotGainEntry("", -10), -10);
 }

@@ -4,6 +4,7 @@
 
 using namespace ui::panel;
 
+// Text with no number in it keeps the previous value: 2.2 GHz, 6.144 MHz and -30 dBm here.
 TEST(SigGenPanel, EntriesInTheirUnitsAreLimitedNeverRefused) {
     const struct {
         const char* text;
@@ -11,18 +12,19 @@ TEST(SigGenPanel, EntriesInTheirUnitsAreLimitedNeverRefused) {
         double frequency, samplingRate;
     } cases[] = {
         {"5", 4, 4e9, 4e7},         {"50", 2, 1e5, 5e4},       {"999", 1, 1e5, 999},     {"2200", 3, 2.2e9, 4e7},
-        {"2.2", 4, 2.2e9, 4e7},     {"0.5", 1, 1e5, 1},        {"abc", 3, 1e5, 1},       {"", 4, 1e5, 1},
+        {"2.2", 4, 2.2e9, 4e7},     {"0.5", 1, 1e5, 1},        {"abc", 3, 2.2e9, 6.144e6}, {"", 4, 2.2e9, 6.144e6},
+        {"NaN", 2, 2.2e9, 6.144e6}, {"Inf", 2, 4e9, 4e7},
         {"-7", 3, 1e5, 1},          {"1e300", 4, 4e9, 4e7},    {"1 3 2", 3, 3e6, 3e6},   {"50", 3, 5e7, 4e7},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(frequencyEntry(c.text, c.unit), c.frequency) << c.text << " unit " << c.unit;
-        EXPECT_EQ(samplingRateEntry(c.text, c.unit), c.samplingRate) << c.text << " unit " << c.unit;
+        EXPECT_EQ(frequencyEntry(c.text, c.unit, 2.2e9), c.frequency) << c.text << " unit " << c.unit;
+        EXPECT_EQ(samplingRateEntry(c.text, c.unit, 6.144e6), c.samplingRate) << c.text << " unit " << c.unit;
     }
     const struct {
         const char* text;
         double dBm;
-    } amplitudes[] = {{"-140.4", -136}, {"12.5", 13}, {"25", 20}, {"-12.5", -13}, {"x", -136}, {"", -136}, {"3 -5", 3}, {"-0.4", 0}};
-    for (const auto& a : amplitudes) EXPECT_EQ(amplitudeEntry(a.text), a.dBm) << a.text;
+    } amplitudes[] = {{"-140.4", -136}, {"12.5", 13}, {"25", 20}, {"-12.5", -13}, {"x", -30}, {"", -30}, {"NaN", -30}, {"3 -5", 3}, {"-0.4", 0}};
+    for (const auto& a : amplitudes) EXPECT_EQ(amplitudeEntry(a.text, -30), a.dBm) << a.text;
 }
 
 TEST(SigGenPanel, TitlesAndShownUnits) {

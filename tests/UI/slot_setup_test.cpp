@@ -14,15 +14,16 @@ std::vector<double> column(const Array& a) { return std::vector<double>(a.pr(), 
 double at(const Array& m, std::size_t slot, std::size_t channel) { return m.pr()[channel * m.rows() + slot]; }
 }  // namespace
 
+// No number keeps the previous bit (1) and gain (-6).
 TEST(SlotEdits, EntriesRoundThenLimit) {
     const struct {
         const char* text;
         double value, gain;
-    } cases[] = {{"12.6", 1, 13}, {"45", 1, 30}, {"-100", 0, -30}, {"abc", 0, -30}, {"0.4", 0, 0},
-                 {"0.5", 1, 1},   {"7", 1, 7},   {"", 0, -30},     {"3 700", 1, 30}, {"-2.5", 0, -3}};
+    } cases[] = {{"12.6", 1, 13}, {"45", 1, 30}, {"-100", 0, -30}, {"abc", 1, -6}, {"0.4", 0, 0}, {"NaN", 1, -6},
+                 {"0.5", 1, 1},   {"7", 1, 7},   {"", 1, -6},      {"3 700", 1, 30}, {"-2.5", 0, -3}};
     for (const auto& c : cases) {
-        EXPECT_EQ(se::raValueEntry(c.text), c.value) << c.text;
-        EXPECT_EQ(se::raGainEntry(c.text), c.gain) << c.text;
+        EXPECT_EQ(se::raValueEntry(c.text, 1), c.value) << c.text;
+        EXPECT_EQ(se::raGainEntry(c.text, -6), c.gain) << c.text;
     }
 }
 

@@ -226,7 +226,7 @@ TEST_F(InstrumentCommands, FailuresSayWhatWentWrong) {
     o.play = true;
     EXPECT_EQ(download(o, out, err), 1);
     EXPECT_EQ(err, "onexfwd download: Error Occured During Waveform Download: Instrument at 127.0.0.1:" + std::to_string(port) +
-                       " cannot be reached: Connection refused (at setting the 10 s time-out)\n");
+                       " cannot be reached: Connection refused (at opening the connection with a 10 s time-out)\n");
 
     std::ostringstream qout, qerr;
     EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "", qout, qerr), 1);

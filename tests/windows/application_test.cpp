@@ -30,6 +30,9 @@
 #include "host/records.h"
 #include "host/function_table.h"
 #include "windows/gui/graphics.h"
+#include "host/window_part.h"
+
+extern "C" const host::window::Interface* breviaWindowInterface();
 
 using host::Array;
 namespace gui = host::gui;
@@ -225,6 +228,24 @@ void clickButton(QWidget* dialog, const QString& text) {
     ADD_FAILURE() << "no button " << text.toStdString();
 }
 
+// Seconds from `closing` (run once the program's event loop runs) until that loop ends, as it
+// must when the main window goes, whatever dialogs are kept hidden for reuse. A loop that
+// does not end within five seconds is ended here, and the result says so.
+double secondsUntilTheProgramEnds(std::function<void()> closing) {
+    std::chrono::steady_clock::time_point closed;
+    QTimer::singleShot(300, [&] {
+        closed = std::chrono::steady_clock::now();
+        closing();
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QApplication::exit(1); });
+    watchdog.start(5300);
+    breviaWindowInterface()->runUntilClosed();
+    watchdog.stop();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - closed).count();
+}
+
 QWidget* startApplication() {
     EXPECT_TRUE(BreviaInitialize());
     gui::ensureApplication();
@@ -346,9 +367,158 @@ TEST(Application, AWholeSession) {
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(host::record("configuration").field("GPIB").field("primary").realAt(0), 7);
     EXPECT_EQ(gui::get(figureTagged("main"), "Name").text(), "Veltrac - 1xEV Forward Link");
-    pickFromMenu(window, Qt::Key_F, Qt::Key_X);
-    QTest::qWait(200);
+    // Closing the main window by its frame ends the program as Exit does.
+    EXPECT_LT(secondsUntilTheProgramEnds([&] { window->close(); }), 1.5);
+    EXPECT_EQ(figureTagged("main"), 0);
     EXPECT_FALSE(missed) << "a dialog the session waited for never came";
+    BreviaTerminate();
+    simulator.stop();
+    unsetenv("SIMVISA_TARGET");
+    unsetenv("VESK_VISA_LIBRARY");
+    unsetenv("BREVIA_CORRECTIONS_DIR");
+    std::filesystem::remove_all(folder);
+}
+
+namespace {
+
+// The button texts of a question box as the user reads them ("&&" shows as "&").
+std::vector<std::string> shownButtons(QWidget* box) {
+    std::vector<std::string> texts;
+    for (QPushButton* b : box->findChildren<QPushButton*>()) texts.push_back(b->text().replace("&&", "&").toStdString());
+    return texts;
+}
+
+// A key as the user presses it: into whatever has the keyboard in that window, an access key
+// (Alt) into the window.
+void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QApplication::setActiveWindow(window);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    QWidget* focus = QApplication::focusWidget();
+    const bool accessKey = modifiers == Qt::AltModifier;  // the window's, whatever has the keyboard
+    QTest::keyClick(focus && focus->window() == window && !accessKey ? focus : window, key, modifiers);
+    if (accessKey) QTest::qWait(300);  // a button's access key clicks it after a short animation
+}
+
+}  // namespace
+
+// What a new user met on a first session, by keyboard on a fresh machine against the simulated
+// generator on the default GPIB address: a first Download works; Escape on either staleness
+// question does nothing; "abc" in Output power keeps -30 dBm; a failed calculation says so in a
+// box and stops; Slot setup pressed again while its dialog is up does nothing, Escape cancels
+// the dialog and the main window answers again; Exit ends the program's event loop at once.
+TEST(Application, TheFaultsOfAFirstSessionAreGone) {
+    const auto folder = std::filesystem::temp_directory_path() / ("brevia_application_first_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);  // no rfIOConfig.mat here: a first start
+    setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
+    setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
+    setenv("BREVIA_CORRECTIONS_DIR", folder.c_str(), 1);
+    sim::Options o;
+    o.idleTimeout = std::chrono::seconds(90);
+    sim::SimulatedGenerator simulator(o);
+    simulator.start();
+    setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
+
+    QWidget* window = startApplication();
+    ASSERT_NE(window, nullptr);
+    const gui::Handle main = figureTagged("main");
+    bool missed = false;
+    const Array& info = host::record("appInfo");
+    auto mainText = [&](const char* tag) { return gui::get(gui::findByTag(main, tag), "String").text(); };
+
+    // "abc" in Output power, then Return: the box keeps -30.
+    press(window, Qt::Key_W, Qt::AltModifier);
+    press(window, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "abc");
+    press(window, Qt::Key_Return);
+    EXPECT_EQ(mainText("txtAmplitude"), "-30");
+    EXPECT_EQ(host::record("SigGenSettings").field("Amplitude").realAt(0), -30);
+
+    // Download before any calculation: Escape on the question does nothing at all.
+    std::vector<std::string> buttons;
+    onNextModal([&](QWidget* box) {
+        buttons = shownButtons(box);
+        QTest::keyClick(box, Qt::Key_Escape);
+    }, &missed);
+    press(window, Qt::Key_D, Qt::AltModifier);
+    EXPECT_EQ(buttons, (std::vector<std::string>{"Calculate & Download", "Cancel"}));
+    EXPECT_TRUE(info.field("LastCalcTimeStamp").isEmpty());
+    EXPECT_TRUE(simulator.commands().empty());
+
+    // Again, with Return: the default button calculates, downloads and plays.
+    std::string completed;
+    onNextModal([&](QWidget* box) {
+        onNextModal([&](QWidget* done) {
+            completed = done->windowTitle().toStdString();
+            QTest::keyClick(done, Qt::Key_Return);
+        }, &missed);
+        QTest::keyClick(box, Qt::Key_Return);
+    }, &missed);
+    press(window, Qt::Key_D, Qt::AltModifier);
+    EXPECT_EQ(completed, "Download Completed");
+    mexio::hwQuery(host::record("configuration"), "*OPC?");
+    EXPECT_EQ(simulator.settings().at("power"), "-30dbm");
+    EXPECT_TRUE(simulator.files().count("WFM1:OneX-Fwd"));
+
+    // Stale after a change: Escape on the question neither plots nor recalculates.
+    const Array stamp = info.field("LastCalcTimeStamp");
+    press(window, Qt::Key_V, Qt::AltModifier);
+    press(window, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "2");
+    press(window, Qt::Key_Return);
+    onNextModal([&](QWidget* box) {
+        buttons = shownButtons(box);
+        QTest::keyClick(box, Qt::Key_Escape);
+    }, &missed);
+    pickFromMenu(window, Qt::Key_P, Qt::Key_S);
+    EXPECT_EQ(buttons, (std::vector<std::string>{"Yes", "Recalc & Plot", "Cancel"}));
+    EXPECT_EQ(info.field("LastCalcTimeStamp"), stamp);
+    EXPECT_EQ(info.field("ClientWindows").numel(), 0u);
+
+    // A calculation that fails: a box says why, and nothing else changes.
+    onex::applicationParameters().setField("FilterType", Array::string("bad"));
+    std::string failed;
+    onNextModal([&](QWidget* box) {
+        failed = box->windowTitle().toStdString();
+        QTest::keyClick(box, Qt::Key_Return);
+    }, &missed);
+    press(window, Qt::Key_L, Qt::AltModifier);
+    EXPECT_EQ(failed, "Calculation Failed");
+    EXPECT_EQ(info.field("LastCalcTimeStamp"), stamp);
+    onex::applicationParameters().setField("FilterType", Array::scalar(3));
+
+    // Slot setup, then Slot setup again on the main window while the dialog is up: nothing
+    // happens to the dialog or its edit; Escape cancels it.
+    const Array slotBefore = onex::applicationParameters().field("slot");
+    const gui::Handle slotDialog = host::record("figureList").field("figSlotSetup").realAt(0);
+    std::string gainAfterSecondPress, styleWhileUp;
+    bool upAfterSecondPress = false;
+    whenReady([&] { return gui::get(slotDialog, "Visible").text() == "on" ? gui::windowOf(slotDialog) : nullptr; },
+              [&](QWidget* dialog) {
+                  styleWhileUp = gui::get(slotDialog, "WindowStyle").text();
+                  QWidget* gain = gui::widgetOf(gui::findByTag(slotDialog, "txtRAslotGain1"));
+                  QTest::mouseClick(gain, Qt::LeftButton);
+                  QTest::keyClick(gain, Qt::Key_A, Qt::ControlModifier);
+                  QTest::keyClicks(gain, "7");
+                  QTest::keyClick(gain, Qt::Key_Tab);
+                  QTest::keyClick(window, Qt::Key_E, Qt::AltModifier);
+                  QTest::qWait(200);
+                  upAfterSecondPress = dialog->isVisible();
+                  gainAfterSecondPress = gui::get(gui::findByTag(slotDialog, "txtRAslotGain1"), "String").text();
+                  press(dialog, Qt::Key_Escape);
+              }, &missed);
+    press(window, Qt::Key_E, Qt::AltModifier);
+    EXPECT_EQ(styleWhileUp, "modal");
+    EXPECT_TRUE(upAfterSecondPress);
+    EXPECT_EQ(gainAfterSecondPress, "7");
+    EXPECT_EQ(gui::get(slotDialog, "Visible").text(), "off");
+    EXPECT_EQ(onex::applicationParameters().field("slot"), slotBefore);  // Escape is Cancel
+
+    // The main window answers again; File > Exit ends the event loop the program runs.
+    EXPECT_LT(secondsUntilTheProgramEnds([&] { pickFromMenu(window, Qt::Key_F, Qt::Key_X); }), 1.5);
+    EXPECT_FALSE(gui::isValid(main));
+    EXPECT_FALSE(missed) << "a box the session waited for never came";
+    mexio::vesk(0, {Array::int32Scalar(999)});
     BreviaTerminate();
     simulator.stop();
     unsetenv("SIMVISA_TARGET");

@@ -9,9 +9,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QKeyEvent>
+#include <QTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QKeyEvent>
 #include <QTimer>
 #include <qcustomplot.h>
 
@@ -281,11 +284,42 @@ TEST_F(Layouts, ControlsAndMenusRunTheirCallbacks) {
     EXPECT_EQ(get(h.field("SX_Zoom").realAt(0), "Checked").text(), "on");
 }
 
+// A wait ends by resume, by the window hidden or deleted; one on a hidden window, which
+// nothing could answer, does not start. Escape in a modal window runs its close request.
 TEST_F(Layouts, WaitingEndsWithResumeOrWithTheWindow) {
     const Handle fig = openfig("TestPanel");
-    QTimer::singleShot(0, [fig] { uiresume(fig); });
+    bool waited = false;
+    QTimer::singleShot(0, [&] { waited = true; });
     uiwait(fig);
+    EXPECT_FALSE(waited);
+    set(fig, "WindowStyle", "modal");
+    set(fig, "Visible", "on");
+    EXPECT_EQ(get(fig, "WindowStyle").text(), "modal");
+    EXPECT_EQ(windowOf(fig)->windowModality(), Qt::ApplicationModal);
+    QTimer::singleShot(0, [fig] {
+        EXPECT_TRUE(waiting(fig));
+        uiresume(fig);
+    });
+    uiwait(fig);
+    EXPECT_FALSE(waiting(fig));
+    set(fig, "CloseRequestFcn", "uiresume(gcbf)");
+    QTimer::singleShot(0, [fig] {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(windowOf(fig), &escape);
+    });
+    bool rescued = false;  // a wait Escape did not end is ended here, and fails the test
+    QTimer rescue;
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [&] { rescued = true; uiresume(fig); });
+    rescue.start(3000);
+    uiwait(fig);
+    rescue.stop();
+    EXPECT_FALSE(rescued);
     EXPECT_TRUE(isValid(fig));
+    QTimer::singleShot(0, [fig] { set(fig, "Visible", "off"); });
+    uiwait(fig);
+    EXPECT_FALSE(waiting(fig));
+    set(fig, "Visible", "on");
     QTimer::singleShot(0, [fig] { deleteObject(fig); });
     uiwait(fig);
     EXPECT_FALSE(isValid(fig));
@@ -312,9 +346,19 @@ void whenModal(std::function<void(QWidget*)> act) {
     timer->start(10);
 }
 
+// A button's text as the user sees it: "&&" is an "&", a lone "&" marks the access key.
+QString shownText(const QString& label) {
+    QString out;
+    for (qsizetype i = 0; i < label.size(); ++i) {
+        if (label[i] == QLatin1Char('&') && i + 1 < label.size()) ++i;
+        out += label[i];
+    }
+    return out;
+}
+
 void click(QWidget* modal, const QString& button) {
     for (QAbstractButton* b : modal->findChildren<QAbstractButton*>())
-        if (b->text() == button) return b->click();
+        if (shownText(b->text()) == button) return b->click();
     ADD_FAILURE() << "no button " << button.toStdString();
     modal->close();
 }
@@ -328,6 +372,11 @@ TEST_F(Graphics, QtBoxesGiveTheButtonChosenOrNothing) {
               "Recalc & Plot");
     whenModal([](QWidget* m) { m->close(); });
     EXPECT_EQ(boxes.question("Q", "T", {"Yes", "No"}, "Yes"), "");  // closed without a choice
+    whenModal([](QWidget* m) {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(m, &escape);
+    });
+    EXPECT_EQ(boxes.question("Q", "T", {"Calculate & Download", "Cancel"}, "Calculate & Download"), "");  // escaped
 
     whenModal([](QWidget* m) {
         const auto edits = m->findChildren<QLineEdit*>();

@@ -128,3 +128,24 @@ TEST(IoDialog, CheckHardwareReportsTheSimulatorsIdentity) {
     EXPECT_EQ(line.rfind("Succeed\n", 0), 0u) << line;
     EXPECT_NE(line.find("Brevia Simulation"), std::string::npos) << line;
 }
+
+// A record in the initial form (as start-ups before the dialog saved it) opens with its
+// hand-shake index read through the dialog's list, and comes back on OK as that text; the
+// application's start-up gives the same structure form.
+TEST(IoDialog, AnInitialFormHandShakeIsTheListsEntry) {
+    for (const auto& [index, name] : {std::pair{0.0, "None"}, {1.0, "Xon/Xoff"}, {2.0, "RTS/CTS"}}) {
+        Array initial = mexio::initialConfiguration();
+        initial.setField("Connection", Array::scalar(1));
+        initial.setField("HandShake", Array::scalar(index));
+        double entry = 0;
+        const std::vector<Array> got = run({Array::scalar(0), initial}, [&](gui::Handle fig) {
+            entry = shown(fig, "pmHandShake");
+            press(fig, "pbOK");
+        });
+        EXPECT_EQ(entry, index + 1) << name;
+        EXPECT_EQ(got[1].field("RS232").field("handshake").text(), name);
+        EXPECT_EQ(got[1].field("type").text(), "RS232");
+        EXPECT_EQ(mexio::structuredConfiguration(initial).field("RS232").field("handshake").text(), name);
+        EXPECT_FALSE(mexio::structuredConfiguration(initial).hasField("HandShake"));
+    }
+}

@@ -95,8 +95,16 @@ TEST_F(MainWindow, StartsAfterTheSplashsThreeSecondsTitledAndDrawn) {
         EXPECT_TRUE(handles.hasField(tag)) << tag;
     EXPECT_EQ(gui::get(control("pdDATAsourceType"), "String").numel() >= 7, true);
     EXPECT_TRUE(host::record("appInfo").field("LastCalcTimeStamp").isEmpty());
+    // The connection the instrument calls take, before the I/O dialog has ever run.
+    const Array& configuration = host::record("configuration");
+    EXPECT_EQ(configuration.field("type").text(), "GPIB");
+    EXPECT_EQ(configuration.field("GPIB").field("board").realAt(0), 0);
+    EXPECT_EQ(configuration.field("GPIB").field("primary").realAt(0), 19);
+    EXPECT_FALSE(configuration.hasField("Connection"));
 }
 
+// Numbers are truncated and clamped silently; text with no number in it keeps the value the
+// box had and shows it back.
 TEST_F(MainWindow, EntriesAreTruncatedAndClampedSilently) {
     const struct {
         const char* tag;
@@ -105,11 +113,12 @@ TEST_F(MainWindow, EntriesAreTruncatedAndClampedSilently) {
         double stored;
         const char* shown;
     } cases[] = {
-        {"txtOffsetIndex", "600", "PilotOffsetIndex", 511, "511"},   {"txtOffsetIndex", "-3.7", "PilotOffsetIndex", 0, "0"},
-        {"txtOffsetIndex", "abc", "PilotOffsetIndex", 0, "0"},       {"txtOffsetIndex", "3 700", "PilotOffsetIndex", 511, "511"},
-        {"txtIdleSlotGain", "-100", "IdleSlotGain", -80, "-80"},     {"txtIdleSlotGain", "x", "IdleSlotGain", -80, "-80"},
-        {"txtIdleSlotGain", "-12.5", "IdleSlotGain", -12.5, "-12.5"}, {"txtOversampling", "31", "OverSampling", 30, "30"},
-        {"txtOversampling", "4.9", "OverSampling", 4, "4"},
+        {"txtOffsetIndex", "600", "PilotOffsetIndex", 511, "511"},   {"txtOffsetIndex", "abc", "PilotOffsetIndex", 511, "511"},
+        {"txtOffsetIndex", "-3.7", "PilotOffsetIndex", 0, "0"},      {"txtOffsetIndex", "3 700", "PilotOffsetIndex", 511, "511"},
+        {"txtIdleSlotGain", "-100", "IdleSlotGain", -80, "-80"},     {"txtIdleSlotGain", "-12.5", "IdleSlotGain", -12.5, "-12.5"},
+        {"txtIdleSlotGain", "x", "IdleSlotGain", -12.5, "-12.5"},    {"txtOversampling", "31", "OverSampling", 30, "30"},
+        {"txtOversampling", "4.9", "OverSampling", 4, "4"},           {"txtOversampling", "NaN", "OverSampling", 4, "4"},
+        {"txtOversampling", "", "OverSampling", 4, "4"},
     };
     for (const auto& c : cases) {
         enter(c.tag, c.typed);
@@ -165,6 +174,19 @@ TEST_F(MainWindow, ThePanelEditsAndShowsTheGeneratorSettings) {
     enter("txtAmplitude", "-140.4");
     EXPECT_EQ(s.field("Amplitude").realAt(0), -136);
     EXPECT_EQ(text("txtAmplitude"), "-136");
+    // No number in a box keeps its value, and a frequency its unit.
+    enter("txtAmplitude", "-12");
+    for (const char* typed : {"abc", "", "NaN"}) {
+        enter("txtAmplitude", typed);
+        EXPECT_EQ(s.field("Amplitude").realAt(0), -12) << typed;
+        EXPECT_EQ(text("txtAmplitude"), "-12") << typed;
+        enter("txtFrequency", typed);
+        EXPECT_EQ(s.field("Frequency").realAt(0), 2.2e9) << typed;
+        EXPECT_EQ(value("pdFrequencyUnits"), 4) << typed;
+        enter("txtSamplingRate", typed);
+        EXPECT_EQ(s.field("SamplingRate").realAt(0), 9830400) << typed;
+        EXPECT_EQ(text("txtSamplingRate"), "9.8304") << typed;
+    }
     enter("txtWaveformTitle", "my wave 1.bin");
     EXPECT_EQ(s.field("Title").text(), "MYWAVE1BIN");
     EXPECT_EQ(text("txtWaveformTitle"), "MYWAVE1BIN");
@@ -232,8 +254,14 @@ TEST_F(MainWindow, TheSlotDialogChangesTheSlotsOnlyOnOk) {
         });
         EXPECT_EQ(onex::applicationParameters().field("slot"), before) << closing;
     }
+    std::string styleWhileOpen, visibleAfterSecondPress;
     runSlotDialog([&](gui::Handle dialog) {
         edit(dialog, "txtRAslotGain3", "12.6");
+        // The button pressed again while the dialog is up (modal, so only a program can) does
+        // nothing: the edit stays and the dialog stays up.
+        styleWhileOpen = gui::get(dialog, "WindowStyle").text();
+        gui::invokeCallback(control("pbSlotSetup"));
+        visibleAfterSecondPress = gui::get(dialog, "Visible").text();
         shownGain = gui::get(gui::findByTag(dialog, "txtRAslotGain3"), "String").text();
         const gui::Handle traffic = gui::findByTag(dialog, "chkDATAslotActive3");
         gui::set(traffic, "Value", Array::scalar(0));
@@ -241,6 +269,8 @@ TEST_F(MainWindow, TheSlotDialogChangesTheSlotsOnlyOnOk) {
         listEnabled = gui::get(gui::findByTag(dialog, "lstDATAslotMod3"), "Enable").text();
         gui::invokeCallback(gui::findByTag(dialog, "pbOK"));
     });
+    EXPECT_EQ(styleWhileOpen, "modal");
+    EXPECT_EQ(visibleAfterSecondPress, "on");
     EXPECT_EQ(shownGain, "13");
     EXPECT_EQ(listEnabled, "off");
     const Array& slot = onex::applicationParameters().field("slot");
@@ -330,8 +360,10 @@ TEST_F(MainWindow, TheWheelOverTheRpcRowsScrollsThem) {
 }
 
 // Calculate: the frame, the time stamp and the copy of the settings; a failed calculation
-// leaves the bookkeeping as it was.
+// leaves the bookkeeping as it was and says why in a box.
 TEST_F(MainWindow, CalculateKeepsTheFrameAndItsSettings) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>();
+    host::setDialogProvider(dialogs);
     gui::invokeCallback(control("pbCalculate"));
     const Array& info = host::record("appInfo");
     EXPECT_EQ(host::record("waveform").numel(), 163840u);
@@ -339,14 +371,84 @@ TEST_F(MainWindow, CalculateKeepsTheFrameAndItsSettings) {
     EXPECT_GE(info.field("LastCalcTimeStamp").realAt(0), 2024);
     EXPECT_EQ(info.field("LastCaluclatedParameterSet"), onex::applicationParameters());
     EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
+    EXPECT_TRUE(dialogs->asked().empty());
 
     const Array stamp = info.field("LastCalcTimeStamp");
     onex::applicationParameters().setField("FilterType", Array::string("bad"));
     testing::internal::CaptureStderr();
     gui::invokeCallback(control("pbCalculate"));
-    EXPECT_FALSE(testing::internal::GetCapturedStderr().empty());
+    const std::string console = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(console.empty());
+    ASSERT_EQ(dialogs->asked().size(), 1u);
+    EXPECT_EQ(dialogs->asked()[0].title, "Calculation Failed");
+    EXPECT_NE(console.find(dialogs->asked()[0].text), std::string::npos);  // the box says what the console says
     EXPECT_EQ(info.field("LastCalcTimeStamp"), stamp);
     EXPECT_EQ(info.field("LastCaluclatedParameterSet").field("FilterType").realAt(0), 3);
+    EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
+    host::setDialogProvider(nullptr);
+}
+
+// Every action that recalculates stops where the calculation failed: nothing is plotted,
+// saved or sent, and the box says why. A module that never reached its Calculate is a failure
+// too. A question closed or escaped ("") is a Cancel, whichever box asked it.
+TEST_F(MainWindow, AFailedCalculationOrAClosedQuestionStopsTheAction) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(
+        std::deque<std::string>{"", "Calculate & Plot", "Calculate & Download", "Calculate & Save", "Calculate & Plot", "", "", "Recalc & Plot"});
+    host::setDialogProvider(dialogs);
+    Array& configuration = host::record("configuration");
+    configuration.setField("type", Array::string("LAN"));  // nothing listens there: a download attempted would fail
+    Array nowhere = Array::structure();
+    nowhere.setField("address", Array::string("127.0.0.1"));
+    nowhere.setField("port", Array::scalar(1));
+    configuration.setField("LAN", nowhere);
+    const std::string wave = (folder_ / "never.txt").string();
+    auto titles = [&] {
+        std::vector<std::string> t;
+        for (const auto& a : dialogs->asked()) t.push_back(a.title);
+        return t;
+    };
+
+    gui::invokeCallback(gui::findByTag(fig_, "menuPlotCCDF"));  // "": nothing, not even a calculation
+    EXPECT_TRUE(host::record("appInfo").field("LastCalcTimeStamp").isEmpty());
+
+    onex::applicationParameters().setField("FilterType", Array::string("bad"));
+    gui::invokeCallback(gui::findByTag(fig_, "menuPlotCCDF"));
+    gui::invokeCallback(control("pbDownload"));
+    dialogs->queueFile(host::FileChoice{folder_.string() + "/", "never.txt"});
+    gui::invokeCallback(gui::findByTag(fig_, "menuSpecialSaveWave"));
+    EXPECT_EQ(titles(), (std::vector<std::string>{"Waveform Not Calculated", "Waveform Not Calculated", "Calculation Failed",
+                                                  "Waveform Not Calculated", "Calculation Failed", "Waveform Not Calculated",
+                                                  "Calculation Failed"}));
+    EXPECT_EQ(host::record("appInfo").field("ClientWindows").numel(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(wave));
+
+    // The application module named no Calculate of its own.
+    onex::InitializeParameters();
+    Array& info = host::record("appInfo");
+    const Array module = info.field("ApplicationFunction");
+    info.setField("ApplicationFunction", Array::string("Orvexconfig"));
+    testing::internal::CaptureStderr();
+    gui::invokeCallback(gui::findByTag(fig_, "menuPlotCCDF"));
+    testing::internal::GetCapturedStderr();
+    info.setField("ApplicationFunction", module);
+    EXPECT_EQ(dialogs->asked().back().title, "Calculation Failed");
+    EXPECT_NE(dialogs->asked().back().text.find("did not run"), std::string::npos);
+    EXPECT_TRUE(info.field("LastCalcTimeStamp").isEmpty());
+
+    // Stale: closing either question neither plots nor recalculates.
+    gui::invokeCallback(control("pbCalculate"));
+    const Array stamp = info.field("LastCalcTimeStamp");
+    enter("txtOversampling", "2");
+    gui::invokeCallback(gui::findByTag(fig_, "menuPlotCCDF"));  // ""
+    gui::invokeCallback(control("pbDownload"));                   // ""
+    EXPECT_EQ(info.field("LastCalcTimeStamp"), stamp);
+    EXPECT_EQ(info.field("ClientWindows").numel(), 0u);
+    EXPECT_EQ(dialogs->asked().back().title, "Waveform Not Recalculated");
+    gui::invokeCallback(gui::findByTag(fig_, "menuPlotCCDF"));  // Recalc & Plot
+    EXPECT_EQ(info.field("ClientWindows").numel(), 1u);
+    EXPECT_EQ(host::record("waveform").numel(), 65536u);
+    EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
+    host::setDialogProvider(nullptr);
 }
 
 // A plot before any calculation offers to calculate first; after a change, to recalculate;

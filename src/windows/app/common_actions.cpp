@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <array>
 #include <optional>
 #include <span>
 
 #include "MexIO/download_action.h"
 #include "MexIO/download_play.h"
+#include "MexIO/instrument_wrappers.h"
 #include "OneX/frame_builder.h"
 #include "OneX/signal_quality.h"
 #include "UI/app_records.h"
@@ -43,7 +45,8 @@ void redrawAppTitle(const Array& handles) {
 
 void initializeCommonFigure(const Array& handles) {
     try {
-        if (Array saved = ui::loadConfig(); !saved.isEmpty()) host::record("configuration") = std::move(saved);
+        // A file saved before the dialog ever ran holds the initial form.
+        if (Array saved = ui::loadConfig(); !saved.isEmpty()) host::record("configuration") = mexio::structuredConfiguration(saved);
     } catch (const std::exception& e) {
         std::cerr << e.what() << std::endl;  // a damaged saved configuration leaves the defaults
     }
@@ -85,52 +88,6 @@ Array clockNow() {
                                           static_cast<double>(local.tm_hour), static_cast<double>(local.tm_min), local.tm_sec + fraction});
 }
 
-// Calculate: the frame from the parameter set, then the bookkeeping that tells later actions
-// whether the waveform still matches the settings. A failed calculation leaves both as they
-// were (and the busy pointer on until the next action).
-void executeCalculation(const Array& handles) {
-    const Handle fig = gui::gcbo() ? gui::figureOf(gui::gcbo()) : tagged(handles, "main");
-    const std::string pointer = gui::get(fig, "Pointer").text();
-    gui::set(fig, "Pointer", "watch");
-    QApplication::processEvents();
-    Array& info = host::record("appInfo");
-    host::callFunction(info.field("ApplicationFunction").text(), 0, {Array::string("Calculate")});
-    if (!calculationSucceeded) return;  // the dispatcher printed why
-    info.setField("LastCalcTimeStamp", clockNow());
-    info.setField("LastCaluclatedParameterSet", parameters());
-    gui::set(fig, "Pointer", pointer);
-}
-
-std::string lowerCase(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// Whether an action may go on with the waveform: offers to calculate first when nothing has
-// been calculated, or when the settings changed since.
-bool checkWaveformReady(const Array& handles, const std::string& action) {
-    const Array& info = host::record("appInfo");
-    if (info.field("LastCalcTimeStamp").isEmpty()) {
-        const std::string go = "Calculate & " + action;
-        const std::string answer = host::dialogs().question(
-            "The waveform has not yet been calculated. Do you wish to calculate\nthe waveform and then " + lowerCase(action) + " ?",
-            "Waveform Not Calculated", {go, "Cancel"}, go);
-        if (answer == "Cancel") return false;
-        executeCalculation(handles);
-        return true;
-    }
-    if (!compareStruct(info.field("LastCaluclatedParameterSet"), parameters())) {
-        const std::string recalc = "Recalc & " + action;
-        const std::string answer = host::dialogs().question(
-            "Settings have changed since last calculating the waveform.\n" + action + " will use the last calculated waveform.\nDo you wish to " +
-                lowerCase(action) + " anyway ?",
-            "Waveform Not Recalculated", {"Yes", recalc, "Cancel"}, recalc);
-        if (answer == "Cancel") return false;
-        if (answer == recalc) executeCalculation(handles);
-    }
-    return true;
-}
-
 // Restores a window's pointer when the action ends, however it ends.
 class BusyPointer {
 public:
@@ -148,6 +105,69 @@ private:
     Handle fig_;
     std::string previous_;
 };
+
+// What the application module's Calculate gave: 1 and no message, or 0 and the error. A
+// dispatcher that failed before reaching it gives nothing, which is a failure too.
+std::optional<std::string> calculationFailure(const std::vector<Array>& got, const std::string& module) {
+    if (!got.empty() && got[0].isNumeric() && got[0].numel() == 1 && got[0].realAt(0) == 1) return std::nullopt;
+    if (got.size() > 1 && got[1].isChar() && !got[1].text().empty()) return got[1].text();
+    return "The calculation did not run: " + module + " gave no result (the console says why).";
+}
+
+// Calculate: the frame from the parameter set, then the bookkeeping that tells later actions
+// whether the waveform still matches the settings. A failed calculation leaves both as they
+// were, says why in a box, and stops the action that asked for it.
+bool executeCalculation(const Array& handles) {
+    const Handle fig = gui::gcbo() ? gui::figureOf(gui::gcbo()) : tagged(handles, "main");
+    Array& info = host::record("appInfo");
+    const std::string module = info.field("ApplicationFunction").text();
+    std::optional<std::string> failure;
+    {
+        const BusyPointer busy(fig);
+        try {
+            failure = calculationFailure(host::callFunction(module, 2, {Array::string("Calculate")}), module);
+        } catch (const std::exception& e) {
+            std::cerr << e.what() << std::endl;
+            failure = std::string("The calculation did not run: ") + e.what();
+        }
+    }
+    if (failure) {
+        host::dialogs().message(*failure, "Calculation Failed", host::MessageIcon::Error);
+        return false;
+    }
+    info.setField("LastCalcTimeStamp", clockNow());
+    info.setField("LastCaluclatedParameterSet", parameters());
+    return true;
+}
+
+std::string lowerCase(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Whether an action may go on with the waveform: offers to calculate first when nothing has
+// been calculated, or when the settings changed since.
+bool checkWaveformReady(const Array& handles, const std::string& action) {
+    const Array& info = host::record("appInfo");
+    if (info.field("LastCalcTimeStamp").isEmpty()) {
+        const std::string go = "Calculate & " + action;
+        const std::string answer = host::dialogs().question(
+            "The waveform has not yet been calculated. Do you wish to calculate\nthe waveform and then " + lowerCase(action) + " ?",
+            "Waveform Not Calculated", {go, "Cancel"}, go);
+        // Only the button goes ahead: a box closed or escaped is a Cancel.
+        return answer == go && executeCalculation(handles);
+    }
+    if (!compareStruct(info.field("LastCaluclatedParameterSet"), parameters())) {
+        const std::string recalc = "Recalc & " + action;
+        const std::string answer = host::dialogs().question(
+            "Settings have changed since last calculating the waveform.\n" + action + " will use the last calculated waveform.\nDo you wish to " +
+                lowerCase(action) + " anyway ?",
+            "Waveform Not Recalculated", {"Yes", recalc, "Cancel"}, recalc);
+        if (answer == recalc) return executeCalculation(handles);
+        return answer == "Yes";
+    }
+    return true;
+}
 
 // The plots: the samples on the converter's 14-bit grid, titled with the time, the window
 // remembered so that shutdown closes it.
@@ -197,14 +217,14 @@ std::vector<Array> plotSignalQuality(Handle main, const Array& title, const Arra
     return {Array::scalar(SX_PlotSignalQuality(main, title.text(), report))};
 }
 
-// The eye and scatter diagrams' two answers, or nothing when cancelled.
-std::optional<std::vector<double>> askTwo(const char* title, const char* first, const char* second) {
+// The eye and scatter diagrams' two answers, or nothing when cancelled. An answer with no
+// number in it is taken as its default, as a box keeps its value.
+std::optional<std::array<double, 2>> askTwo(const char* title, const char* first, const char* second) {
     const auto answers = host::dialogs().input({first, second}, title, {"1", "0"});
     if (!answers || answers->empty()) return std::nullopt;
-    std::string joined;
-    for (const std::string& a : *answers) joined += a + " ";
-    std::vector<double> numbers = host::parseNumbers(joined);
-    numbers.resize(std::max<std::size_t>(numbers.size(), 2), 0.0);
+    std::array<double, 2> numbers{1, 0};
+    for (std::size_t i = 0; i < numbers.size() && i < answers->size(); ++i)
+        numbers[i] = host::largestNumber((*answers)[i]).value_or(numbers[i]);
     return numbers;
 }
 
@@ -384,7 +404,9 @@ Locals rfCommonUILocals() {
              return std::vector<Array>{};
          }},
         {"menuFileExit_Callback", [](int, Arguments) { appShutDown(); return std::vector<Array>{}; }},
-        {"executeCalculation", [=](int, Arguments a) { executeCalculation(handlesOf(a, 0, "executeCalculation")); return std::vector<Array>{}; }},
+        {"executeCalculation", [=](int, Arguments a) {
+             return std::vector<Array>{Array::scalar(executeCalculation(handlesOf(a, 0, "executeCalculation")))};
+         }},
         {"pbCalculate_Callback", [=](int, Arguments a) { executeCalculation(handlesOf(a, 2, "pbCalculate_Callback")); return std::vector<Array>{}; }},
         {"checkWaveformReady", [=](int, Arguments a) {
              return std::vector<Array>{Array::scalar(checkWaveformReady(handlesOf(a, 0, "checkWaveformReady"), argument(a, 1, "checkWaveformReady").text()))};

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -257,7 +258,11 @@ std::vector<Array> open(int nargout, Arguments args) {
     }
     Array record = initConfig();
     if (a.size() >= 2 && a[1]->isStruct()) {
-        record = completeRecord(mexio::reStructureConfig(*a[1]));
+        // An initial-form hand-shake index names an entry of this dialog's list.
+        std::optional<std::string> handshake;
+        if (const Array* index = a[1]->findField("HandShake"); index && index->isNumeric() && index->numel() == 1)
+            handshake = textAt(control(state, "pmHandShake"), index->realAt(0) + 1);
+        record = completeRecord(mexio::reStructureConfig(*a[1], handshake));
         clampRecord(record, state.field("pmBaudRate").realAt(0));
     }
     if (a.size() >= 3 && a[2]->isChar()) gui::set(fig, "Name", a[2]->text() + " IO Connection");
@@ -272,6 +277,7 @@ std::vector<Array> open(int nargout, Arguments args) {
     gui::guidata(fig, state);
     // Closing the window is Cancel.
     gui::set(fig, "CloseRequestFcn", "SX_SigGen('pbCancel_Callback',gcbo,[],guidata(gcbo))");
+    gui::set(fig, "WindowStyle", "modal");
     gui::set(fig, "Visible", "on");
     gui::uiwait(fig);
 

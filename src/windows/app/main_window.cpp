@@ -80,15 +80,18 @@ void initializeSigGenScreenObjects(const Array& handles) {
 
 Array& sigGen() { return host::record("SigGenSettings"); }
 void storeSetting(const char* name, double v) { sigGen().setField(name, Array::scalar(v)); }
+double setting(const char* name) { return sigGen().field(name).realAt(0); }
 
 void updateFrequency(const Array& handles) {
-    storeSetting("Frequency", panel::frequencyEntry(text(tagged(handles, "txtFrequency")), value(tagged(handles, "pdFrequencyUnits"))));
+    storeSetting("Frequency", panel::frequencyEntry(text(tagged(handles, "txtFrequency")), value(tagged(handles, "pdFrequencyUnits")),
+                                                    setting("Frequency")));
     redrawSigGenSettings(handles);
 }
 
 void updateSamplingRate(const Array& handles) {
     storeSetting("SamplingRate",
-                 panel::samplingRateEntry(text(tagged(handles, "txtSamplingRate")), value(tagged(handles, "pdSamplingRateUnits"))));
+                 panel::samplingRateEntry(text(tagged(handles, "txtSamplingRate")), value(tagged(handles, "pdSamplingRateUnits")),
+                                          setting("SamplingRate")));
     redrawSigGenSettings(handles);
 }
 
@@ -100,7 +103,7 @@ const std::map<std::string, Callback, std::less<>>& panelCallbacks() {
         {"txtSamplingRate_Callback", [](Handle, const Array& hs) { updateSamplingRate(hs); }},
         {"pdSamplingRateUnits_Callback", [](Handle, const Array& hs) { updateSamplingRate(hs); }},
         {"txtAmplitude_Callback", [](Handle h, const Array&) {
-             const double dBm = panel::amplitudeEntry(text(h));
+             const double dBm = panel::amplitudeEntry(text(h), setting("Amplitude"));
              storeSetting("Amplitude", dBm);
              gui::set(h, "String", host::num2str(dBm));
          }},
@@ -203,8 +206,10 @@ Handle initializeFigures() {
     return fig;
 }
 
+// The connection in the form the instrument calls take, so that a first Download works
+// before the I/O dialog has ever run.
 void initializeConfiguration() {
-    Array c = mexio::initialConfiguration();
+    Array c = mexio::structuredConfiguration(mexio::initialConfiguration());
     c.setField("LastParameterFilename", Array::string(""));
     host::record("configuration") = std::move(c);
 }
@@ -266,7 +271,7 @@ void pbSlotSetup(Handle, const Array&) {
 const std::map<std::string, Callback, std::less<>>& callbacks() {
     static const std::map<std::string, Callback, std::less<>> table = {
         {"pdMode_Callback", [](Handle h, const Array& hs) { store("Mode", value(h)); redrawFormatParameters(hs); }},
-        {"txtOffsetIndex_Callback", [](Handle h, const Array& hs) { store("PilotOffsetIndex", onex::pilotOffsetIndexEntry(text(h))); redrawFormatParameters(hs); }},
+        {"txtOffsetIndex_Callback", [](Handle h, const Array& hs) { store("PilotOffsetIndex", onex::pilotOffsetIndexEntry(text(h), field("PilotOffsetIndex"))); redrawFormatParameters(hs); }},
         {"chkMACchnActive_Callback", [](Handle h, const Array&) { store("MACchnActive", value(h)); }},
         {"chkDATAchnActive_Callback", [](Handle h, const Array& hs) { store("DATAchnActive", value(h)); redrawFormatParameters(hs); }},
         {"pdDATAsourceType_Callback", pdDATAsourceType},
@@ -275,9 +280,9 @@ const std::map<std::string, Callback, std::less<>>& callbacks() {
              host::record("SigGenSettings").setField("RFblanking", Array::scalar(1 - value(h)));
              redraw(hs);
          }},
-        {"txtIdleSlotGain_Callback", [](Handle h, const Array& hs) { store("IdleSlotGain", onex::idleSlotGainEntry(text(h))); redrawFormatParameters(hs); }},
+        {"txtIdleSlotGain_Callback", [](Handle h, const Array& hs) { store("IdleSlotGain", onex::idleSlotGainEntry(text(h), field("IdleSlotGain"))); redrawFormatParameters(hs); }},
         {"txtOversampling_Callback", [](Handle h, const Array& hs) {
-             const double os = onex::overSamplingEntry(text(h));
+             const double os = onex::overSamplingEntry(text(h), field("OverSampling"));
              onex::setOverSampling(parameters(), os);
              host::record("SigGenSettings").setField("SamplingRate", Array::scalar(1228800.0 * os));
              redraw(hs);
@@ -304,11 +309,17 @@ Locals mainWindowLocals() {
         {"InitializeFigure", withHandles("InitializeFigure", initializeFigure)},
         {"redraw", withHandles("redraw", redraw)},
         {"redrawFormatParameters", withHandles("redrawFormatParameters", redrawFormatParameters)},
-        {"Calculate", none([] {
-             calculationSucceeded = false;
-             onex::Calculate();
-             calculationSucceeded = true;
-         })},
+        // The outcome is the result, so that the caller need not guess it from the console:
+        // 1 and "", or 0 and the error (which the console gets as from any action).
+        {"Calculate", [](int, Arguments) {
+             try {
+                 onex::Calculate();
+                 return std::vector<Array>{Array::scalar(1), Array::string("")};
+             } catch (const std::exception& e) {
+                 std::cerr << e.what() << std::endl;
+                 return std::vector<Array>{Array::scalar(0), Array::string(e.what())};
+             }
+         }},
     };
     addCallbacks(l, callbacks());
     return l;
@@ -337,7 +348,8 @@ std::vector<Array> OneX_Fwd_GUI_b(int nargout, Arguments args) {
     }
     static const ui::window::Locals locals = ui::mainWindowLocals();
     std::vector<Array> out = ui::window::dispatch("OneX_Fwd_GUI_b", locals, nargout, args);
-    if (out.empty()) out.emplace_back();
+    // A failed action still answers every output asked for, with empties.
+    out.resize(std::max<std::size_t>({out.size(), static_cast<std::size_t>(std::max(nargout, 1))}));
     return out;
 }
 

@@ -27,15 +27,28 @@ inline std::size_t rowOf(host::gui::Handle control, std::size_t count, const cha
     return r;
 }
 
-// Shows the dialog, waits until it is resumed, hides it again for the next run, and returns
-// the answer its closing callback stored on it: "Cancel" when the window was destroyed.
+// Whether the dialog is up and waiting already: a second run would reset its working copy
+// under the first. The window is brought to the front instead.
+inline bool alreadyOpen(host::gui::Handle fig) {
+    if (!host::gui::isValid(fig) || !host::gui::waiting(fig)) return false;
+    host::gui::raise(fig);
+    return true;
+}
+
+// Shows the dialog application-modal, waits until it is resumed, hides it again for the next
+// run, and returns the answer its closing callback stored on it: "Cancel" when the window was
+// destroyed or hidden without one.
 inline std::string run(host::gui::Handle fig) {
     namespace gui = host::gui;
+    host::Array state = gui::guidata(fig);
+    state.setField("answer", host::Array::string("Cancel"));
+    gui::guidata(fig, state);
+    gui::set(fig, "WindowStyle", "modal");
     gui::set(fig, "Visible", "on");
     gui::raise(fig);
     gui::uiwait(fig);
     if (!gui::isValid(fig)) return "Cancel";
-    const host::Array state = gui::guidata(fig);
+    state = gui::guidata(fig);
     gui::set(fig, "Visible", "off");
     const host::Array* stored = state.findField("answer");
     return stored && stored->isChar() ? stored->text() : "Cancel";

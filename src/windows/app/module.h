@@ -82,8 +82,4 @@ inline void addCallbacks(Locals& locals, const std::map<std::string, Callback, s
         });
 }
 
-// Whether the main window's last Calculate ran to its end: its dispatcher catches errors, so
-// the common actions learn of a failure here.
-inline bool calculationSucceeded = false;
-
 }  // namespace ui::window

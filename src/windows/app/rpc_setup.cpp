@@ -130,6 +130,7 @@ void normalise() {
 
 std::vector<Array> runDialog(Arguments args) {
     const Handle fig = host::realScalar(*args[0], {"OneX_Fwd_GUI_RPCsetup", "fig"});
+    if (modal::alreadyOpen(fig)) return {Array::string("Cancel"), args.size() >= 2 && args[1]->isStruct() ? *args[1] : chn()};
     const Array hs = gui::guihandles(fig);
     chn() = args.size() >= 2 && args[1]->isStruct() ? *args[1] : defaultChnStruct();
     if (args.size() >= 3) gui::set(fig, "Name", "RPC Setup: Slot #" + host::num2str(host::realScalar(*args[2], {"OneX_Fwd_GUI_RPCsetup", "slotNumber"})));
@@ -142,11 +143,12 @@ std::vector<Array> runDialog(Arguments args) {
 void closeWith(const char* answer, Arguments a) { modal::resume(argAt(a, 2), "figRPCsetup", answer); }
 
 // Row callbacks: the row from the control's tag, the channel from the scroll position.
-void perRow(Arguments a, const char* field, double (*read)(Handle)) {
+void perRow(Arguments a, const char* field, double (*read)(Handle, double previous)) {
     const Handle h = host::realScalar(argAt(a, 0), {"OneX_Fwd_GUI_RPCsetup", "h"});
     const std::size_t r = modal::rowOf(h, kRows, "row");
     const std::size_t c = r + static_cast<std::size_t>(scrollIndex());
-    chn().field(field).setReal(c - 1, read(h));
+    Array& values = chn().field(field);
+    values.setReal(c - 1, read(h, values.realAt(c - 1)));
     redrawChn(r, argAt(a, 2));
 }
 
@@ -174,11 +176,11 @@ std::vector<Array> OneX_Fwd_GUI_RPCsetup(int, Arguments args) {
         else if (name == "defaultChnStruct") return {ui::defaultChnStruct()};
         else if (name == "redraw") ui::redraw(ui::argAt(a, 0));
         else if (name == "RPCactive_Callback")
-            ui::perRow(a, "Active", [](ui::Handle h) { return gui::get(h, "Value").realAt(0); });
+            ui::perRow(a, "Active", [](ui::Handle h, double) { return gui::get(h, "Value").realAt(0); });
         else if (name == "RPCvalue_Callback")
-            ui::perRow(a, "Value", [](ui::Handle h) { return ui::slotedit::raValueEntry(gui::get(h, "String").text()); });
+            ui::perRow(a, "Value", [](ui::Handle h, double was) { return ui::slotedit::raValueEntry(gui::get(h, "String").text(), was); });
         else if (name == "RPCgain_Callback")
-            ui::perRow(a, "Gain", [](ui::Handle h) { return ui::slotedit::raGainEntry(gui::get(h, "String").text()); });
+            ui::perRow(a, "Gain", [](ui::Handle h, double was) { return ui::slotedit::raGainEntry(gui::get(h, "String").text(), was); });
         else if (name == "sldrScrollbar_Callback") {
             const ui::Handle slider = host::realScalar(ui::argAt(a, 0), {name, "h"});
             const double max = gui::get(slider, "Max").realAt(0), value = gui::get(slider, "Value").realAt(0);

@@ -142,6 +142,10 @@ Handle SX_Splash() {
 
 void SX_About(Handle parent, const Array* app) {
     const Handle box = openReused("SX_About");
+    if (gui::waiting(box)) {  // up already: a second one would tear it down under the first
+        gui::raise(box);
+        return;
+    }
     gui::set(box, "Color", gui::get(gui::kRoot, "DefaultUicontrolBackgroundColor"));
     const Array handles = gui::guihandles(box);
     gui::guidata(box, handles);
@@ -173,6 +177,7 @@ void SX_About(Handle parent, const Array* app) {
     for (const auto& [label, field] : notes)
         if (const Handle h = gui::findByTag(box, label)) gui::set(h, "String", text(field));
     gui::setImage(gui::findByTag(box, "txtLogo"), "about_logo.jpg");
+    gui::set(box, "WindowStyle", "modal");
     gui::set(box, "Visible", "on");
     gui::raise(box);
     gui::uiwait(box);

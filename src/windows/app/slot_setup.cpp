@@ -108,6 +108,7 @@ const Array& arg(Arguments a, std::size_t i) { return modal::argument(a, i); }
 
 std::vector<Array> runDialog(Arguments args) {
     const Handle fig = host::realScalar(*args[0], {"OneX_Fwd_GUI_SlotSetup", "fig"});
+    if (modal::alreadyOpen(fig)) return {Array::string("Cancel"), args.size() == 2 ? *args[1] : slotRecord()};
     const Array hs = gui::guihandles(fig);
     slotRecord() = args.size() == 2 ? *args[1] : slotedit::defaultSlotStruct();
     gui::guidata(fig, hs);
@@ -166,12 +167,12 @@ std::vector<Array> OneX_Fwd_GUI_SlotSetup(int, Arguments args) {
             ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("RAslotActive", k, ui::controlValue(h)); ui::redrawRaSlot(k, hs); });
         else if (name == "RAvalue_Callback")
             ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) {
-                ui::put("RAslotValue", k, slotedit::raValueEntry(gui::get(h, "String").text()));
+                ui::put("RAslotValue", k, slotedit::raValueEntry(gui::get(h, "String").text(), ui::at("RAslotValue", k)));
                 ui::redrawRaSlot(k, hs);
             });
         else if (name == "RAgain_Callback")
             ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) {
-                ui::put("RAslotGain", k, slotedit::raGainEntry(gui::get(h, "String").text()));
+                ui::put("RAslotGain", k, slotedit::raGainEntry(gui::get(h, "String").text(), ui::at("RAslotGain", k)));
                 ui::redrawRaSlot(k, hs);
             });
         else if (name == "RPCactive_Callback")

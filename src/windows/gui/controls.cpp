@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QAbstractSlider>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QUiLoader>
 #include <QVBoxLayout>
@@ -376,15 +378,52 @@ Array guihandles(Handle figureHandle) {
 void guidata(Handle h, const Array& data) { figureOfObject(h).guiData = data; }
 Array guidata(Handle h) { return figureOfObject(h).guiData; }
 
+namespace {
+
+// Ends a wait when its window is hidden: nothing on the screen could answer it any more.
+class EndWaitWhenHidden : public QObject {
+public:
+    explicit EndWaitWhenHidden(QEventLoop* loop) : loop_(loop) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Hide && loop_) loop_->quit();
+        return false;
+    }
+
+private:
+    QPointer<QEventLoop> loop_;
+};
+
+}  // namespace
+
 void uiwait(Handle figureHandle) {
     auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");
-    if (f.waiting) return;  // already waited on further up
+    if (f.waiting) return;                          // already waited on further up
+    if (!f.window || !f.window->isVisible()) return;  // a hidden window would be waited on forever
+    const QPointer<QWidget> before = QApplication::activeWindow();
     QEventLoop loop;
     f.waiting = &loop;
+    EndWaitWhenHidden watcher(&loop);
+    const QPointer<QMainWindow> window = f.window;
+    window->installEventFilter(&watcher);
     loop.exec();
+    if (window) window->removeEventFilter(&watcher);
+    // The window that had the keyboard gets it back once the dialog has gone: without a window
+    // manager to hand it on, its access keys would stay dead until it was clicked.
+    if (before && before != window)
+        QTimer::singleShot(0, before, [before] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!before || !before->isVisible() || (modal && modal != before)) return;
+            before->activateWindow();
+            // Where the keyboard focus never left it, no focus event will tell Qt so.
+            QApplication::setActiveWindow(before);
+        });
     // The figure may be gone by now: look it up again rather than trusting `f`.
     if (Object* o = lookup(figureHandle); o && o->kind == Kind::Figure) static_cast<FigureObject*>(o)->waiting = nullptr;
 }
+
+bool waiting(Handle figureHandle) { return as<FigureObject>(figureHandle, Kind::Figure, "a figure").waiting != nullptr; }
 
 void uiresume(Handle figureHandle) {
     auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");

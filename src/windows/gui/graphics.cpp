@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPageSetupDialog>
 #include <QPainter>
 #include <QPrintDialog>
@@ -93,6 +94,15 @@ protected:
         if (isValid(figure_)) deleteObject(figure_);
     }
 
+    // Escape in a modal window is closing it by its frame, as in any dialog.
+    void keyPressEvent(QKeyEvent* e) override {
+        if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && windowModality() != Qt::NonModal) {
+            close();
+            return;
+        }
+        QMainWindow::keyPressEvent(e);
+    }
+
 private:
     Handle figure_;
 };
@@ -141,6 +151,7 @@ Array getFigure(const FigureObject& f, std::string_view p) {
     if (p == "NumberTitle") return onOffText(f.numberTitle);
     if (p == "Pointer") return Array::string(f.pointer);
     if (p == "CloseRequestFcn") return Array::string(f.closeRequest);
+    if (p == "WindowStyle") return Array::string(f.window && f.window->windowModality() != Qt::NonModal ? "modal" : "normal");
     if (p == "Visible") return onOffText(f.window && f.window->isVisible());
     if (p == "Color") {
         const QColor c = f.window ? f.window->centralWidget()->palette().color(QPalette::Window) : QColor(Qt::white);
@@ -169,6 +180,17 @@ void setFigure(FigureObject& f, std::string_view p, const Array& v) {
         f.numberTitle = onOff(v, p);
     } else if (p == "CloseRequestFcn") {
         f.closeRequest = textOf(v, p);
+    } else if (p == "WindowStyle") {
+        const std::string style = textOf(v, p);
+        if (style != "normal" && style != "modal") throw Error("WindowStyle must be \"normal\" or \"modal\", not \"" + style + "\".");
+        const Qt::WindowModality modality = style == "modal" ? Qt::ApplicationModal : Qt::NonModal;
+        if (f.window && f.window->windowModality() != modality) {
+            // Qt takes a new modality only while the window is hidden.
+            const bool shown = f.window->isVisible();
+            if (shown) f.window->hide();
+            f.window->setWindowModality(modality);
+            if (shown) f.window->show();
+        }
     } else if (p == "Pointer") {
         f.pointer = textOf(v, p);
         if (f.window) f.window->setCursor(f.pointer == "watch" ? Qt::WaitCursor : Qt::ArrowCursor);

@@ -75,7 +75,8 @@ Handle waterfall(Handle axes, std::span<const double> x, std::span<const double>
 // Callback, BackgroundColor, ForegroundColor. The screen (kRoot): Units, ScreenSize,
 // ScreenPixelsPerInch, DefaultUicontrolBackgroundColor, CurrentFigure, Children. Figures:
 // Name, Position, Units, MenuBar, NumberTitle, Pointer, Color (background), CloseRequestFcn
-// (a callback text run instead of closing when the user closes the window). Menus: Label, Callback,
+// (a callback text run instead of closing when the user closes the window), WindowStyle
+// ("modal": while shown, the application's other windows take no input). Menus: Label, Callback,
 // Checked, Enable, Separator. Axes: Position, XLim, YLim, ZLim, XScale, YScale, XGrid, YGrid,
 // XTick, Title, XLabel, YLabel, ZLabel. Lines: XData, YData, Color, LineStyle, Marker.
 // An unknown property or a value of the wrong kind raises a host error naming both.
@@ -138,9 +139,12 @@ Array guihandles(Handle figure);
 // Data kept with the figure of `object` for its callbacks (guidata(gcbo) in callback texts).
 void guidata(Handle object, const Array& data);
 Array guidata(Handle object);
-// Handles events until uiresume(figure) or until the figure is deleted.
+// Handles events until uiresume(figure), or until the figure is deleted or hidden; returns at
+// once for a hidden figure, which nothing on the screen could answer.
 void uiwait(Handle figure);
 void uiresume(Handle figure);
+// Whether a uiwait on the figure is running.
+bool waiting(Handle figure);
 
 // The window of a figure (tests and the window code use it to drive Qt directly).
 QWidget* windowOf(Handle figure);

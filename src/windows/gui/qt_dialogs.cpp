@@ -18,6 +18,9 @@ namespace {
 
 QString qt(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// A button's text as given: Qt would take an "&" for the mark of an access key.
+QString literalLabel(std::string_view s) { return qt(s).replace(QLatin1Char('&'), QLatin1String("&&")); }
+
 std::optional<FileChoice> choice(const QString& path) {
     if (path.isEmpty()) return std::nullopt;
     const QFileInfo info(path);
@@ -35,12 +38,13 @@ std::string QtDialogs::question(std::string_view text, std::string_view title, c
     dialog.setWindowTitle(qt(title));
     auto* layout = new QVBoxLayout(&dialog);
     auto* label = new QLabel(qt(text));
+    label->setTextFormat(Qt::PlainText);  // an instrument's "<...>" is text, not markup
     label->setWordWrap(true);
     layout->addWidget(label);
     auto* row = new QDialogButtonBox;
     std::string chosen;
     for (const auto& b : buttons) {
-        QPushButton* button = row->addButton(qt(b), QDialogButtonBox::ActionRole);
+        QPushButton* button = row->addButton(literalLabel(b), QDialogButtonBox::ActionRole);
         button->setAutoDefault(false);
         if (b == defaultButton) {
             button->setDefault(true);
@@ -53,7 +57,7 @@ std::string QtDialogs::question(std::string_view text, std::string_view title, c
     }
     layout->addWidget(row);
     dialog.exec();
-    return chosen;  // "" when closed without a choice
+    return chosen;  // "" when closed or escaped without a choice
 }
 
 void QtDialogs::message(std::string_view text, std::string_view title, MessageIcon icon) {
@@ -63,6 +67,7 @@ void QtDialogs::message(std::string_view text, std::string_view title, MessageIc
                                     : icon == MessageIcon::None    ? QMessageBox::NoIcon
                                                                    : QMessageBox::Information;
     QMessageBox box(qIcon, qt(title), qt(text), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -74,8 +79,11 @@ std::optional<std::vector<std::string>> QtDialogs::input(const std::vector<std::
     auto* layout = new QVBoxLayout(&dialog);
     std::vector<QLineEdit*> edits;
     for (std::size_t i = 0; i < prompts.size(); ++i) {
-        layout->addWidget(new QLabel(qt(prompts[i])));
+        auto* prompt = new QLabel(qt(prompts[i]));
+        prompt->setTextFormat(Qt::PlainText);
         auto* edit = new QLineEdit(i < defaults.size() ? qt(defaults[i]) : QString());
+        prompt->setBuddy(edit);  // screen readers name the box by its prompt
+        layout->addWidget(prompt);
         layout->addWidget(edit);
         edits.push_back(edit);
     }
