@@ -653,3 +653,30 @@ TEST_F(MainWindow, TheSignalQualityWindowShowsTheFrameItsSetMade) {
     EXPECT_FALSE(gui::isValid(window));
     host::setDialogProvider(nullptr);
 }
+
+// The eye diagram's answers: text with no number in it is taken as the default answer, so
+// "abc" and "NaN" draw the same eye as "1" and "0"; a real answer changes it.
+TEST_F(MainWindow, EyeDiagramAnswersWithoutANumberAreTheirDefaults) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Calculate & Plot"});
+    host::setDialogProvider(dialogs);
+    auto eyeLimits = [&](std::vector<std::string> answers) {
+        dialogs->queueInput(std::move(answers));
+        gui::invokeCallback(gui::findByTag(fig_, "menuPlotEyeDiagram"));
+        const Array& windows = host::record("appInfo").field("ClientWindows");
+        if (windows.isEmpty()) return std::vector<double>{};
+        for (gui::Handle child : gui::childrenOf(windows.realAt(windows.numel() - 1)))
+            if (gui::kindOf(child) == gui::Kind::Axes) {
+                const Array x = gui::get(child, "XLim");
+                return std::vector<double>{x.realAt(0), x.realAt(1)};
+            }
+        return std::vector<double>{};
+    };
+    const std::vector<double> defaults = eyeLimits({"1", "0"});
+    ASSERT_EQ(defaults.size(), 2u);
+    EXPECT_EQ(eyeLimits({"abc", "NaN"}), defaults);
+    EXPECT_EQ(eyeLimits({"1", "NaN"}), defaults);
+    EXPECT_EQ(eyeLimits({"", ""}), defaults);
+    EXPECT_NE(eyeLimits({"3", "0"}), defaults);
+    EXPECT_EQ(host::record("appInfo").field("ClientWindows").numel(), 5u);
+    host::setDialogProvider(nullptr);
+}

@@ -3,6 +3,7 @@
 // title, whether the stored waveform still matches the settings, and shutdown.
 
 #include <QApplication>
+#include <QEventLoop>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -93,7 +94,9 @@ class BusyPointer {
 public:
     explicit BusyPointer(Handle fig) : fig_(fig), previous_(gui::get(fig, "Pointer").text()) {
         gui::set(fig_, "Pointer", "watch");
-        QApplication::processEvents();
+        // The pointer shows before the work; a second click meanwhile waits its turn rather
+        // than running the action again inside this one.
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     ~BusyPointer() {
         if (gui::isValid(fig_)) gui::set(fig_, "Pointer", previous_);

@@ -3,6 +3,7 @@
 // a check-hardware button that pings the instrument.
 
 #include <QApplication>
+#include <QEventLoop>
 #include <algorithm>
 #include <cctype>
 #include <optional>
@@ -215,7 +216,8 @@ void checkHardware(Arguments a) {
     gui::set(fig, "Pointer", "watch");
     const Array record = updateConfig(state, state.field("record"));
     gui::set(control(state, "lblStatus"), "String", "... Checking ...");
-    QApplication::processEvents();
+    // Shown before the wait; a click meanwhile waits its turn rather than running inside this one.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     std::string shown;
     try {
         const std::vector<Array> r = host::callFunction("VerifyComm", 2, {record});

@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -311,6 +313,25 @@ void setControl(ControlObject& c, std::string_view p, const Array& v) {
 
 }  // namespace detail
 
+namespace {
+
+class EscapeToWindow : public QObject {
+public:
+    EscapeToWindow(QWidget* window, QObject* parent) : QObject(parent), window_(window) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(e)->key() != Qt::Key_Escape || !window_) return false;
+        QApplication::sendEvent(window_, e);
+        return true;
+    }
+
+private:
+    QPointer<QWidget> window_;
+};
+
+}  // namespace
+
 Handle openfig(std::string_view nameText) {
     ensureApplication();
     std::string base(nameText);
@@ -342,6 +363,9 @@ Handle openfig(std::string_view nameText) {
         for (QAction* a : main->findChildren<QAction*>(Qt::FindDirectChildrenOnly)) a->setParent(f.window);
         delete main;
     }
+    // A dialog layout would hide its own content on Escape and leave an empty window: the key
+    // goes to the window, which treats it as any window does.
+    if (qobject_cast<QDialog*>(content)) content->installEventFilter(new EscapeToWindow(f.window, content));
     auto* layout = new QVBoxLayout(canvas);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);
