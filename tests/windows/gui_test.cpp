@@ -325,6 +325,24 @@ TEST_F(Layouts, WaitingEndsWithResumeOrWithTheWindow) {
     EXPECT_FALSE(isValid(fig));
 }
 
+// A layout made as a dialog (the About box) is closed whole by Escape from any of its
+// controls, not left behind as an empty window.
+TEST_F(Layouts, EscapeInADialogLayoutClosesItsWindow) {
+    const Handle box = openfig("SX_About");
+    set(box, "WindowStyle", "modal");
+    set(box, "Visible", "on");
+    QTimer::singleShot(0, [box] {
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(widgetOf(findByTag(box, "pbOK")), &escape);
+    });
+    QTimer rescue;  // a wait Escape did not end is ended here, and fails the test
+    rescue.setSingleShot(true);
+    QObject::connect(&rescue, &QTimer::timeout, [box] { uiresume(box); });
+    rescue.start(3000);
+    uiwait(box);
+    EXPECT_FALSE(isValid(box));
+}
+
 namespace {
 
 // Acts on the modal box once it is up, as the user would; a box that never comes up is given
