@@ -4,10 +4,10 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <ctime>
-#include <array>
 #include <optional>
 #include <span>
 
