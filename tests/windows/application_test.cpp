@@ -246,6 +246,40 @@ double secondsUntilTheProgramEnds(std::function<void()> closing) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - closed).count();
 }
 
+// A scratch working folder, and the simulated generator behind every VISA address, for as
+// long as a test lives.
+struct SimulatedLab {
+    explicit SimulatedLab(const std::string& name)
+        : folder(std::filesystem::temp_directory_path() / ("brevia_application_" + name + "_" + std::to_string(::getpid()))),
+          simulator(options()) {
+        std::filesystem::create_directories(folder);
+        std::filesystem::current_path(folder);
+        setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
+        setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
+        setenv("BREVIA_CORRECTIONS_DIR", folder.c_str(), 1);
+        simulator.start();
+        setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
+    }
+    ~SimulatedLab() {
+        simulator.stop();
+        unsetenv("SIMVISA_TARGET");
+        unsetenv("VESK_VISA_LIBRARY");
+        unsetenv("BREVIA_CORRECTIONS_DIR");
+        std::filesystem::remove_all(folder);
+    }
+    SimulatedLab(const SimulatedLab&) = delete;
+    SimulatedLab& operator=(const SimulatedLab&) = delete;
+
+    static sim::Options options() {
+        sim::Options o;
+        o.idleTimeout = std::chrono::seconds(90);
+        return o;
+    }
+
+    std::filesystem::path folder;
+    sim::SimulatedGenerator simulator;
+};
+
 QWidget* startApplication() {
     EXPECT_TRUE(BreviaInitialize());
     gui::ensureApplication();
@@ -264,18 +298,9 @@ QWidget* startApplication() {
 // set (routed to the simulated generator), downloaded and played; the next start comes up
 // with that connection.
 TEST(Application, AWholeSession) {
-    const auto folder = std::filesystem::temp_directory_path() / ("brevia_application_session_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    std::filesystem::current_path(folder);
-    const std::string dir = folder.string() + "/";
-    setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
-    setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
-    setenv("BREVIA_CORRECTIONS_DIR", folder.c_str(), 1);
-    sim::Options o;
-    o.idleTimeout = std::chrono::seconds(90);
-    sim::SimulatedGenerator simulator(o);
-    simulator.start();
-    setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
+    SimulatedLab lab("session");
+    sim::SimulatedGenerator& simulator = lab.simulator;
+    const std::string dir = lab.folder.string() + "/";
 
     // The file a colleague made in Python: ours, changed there to oversampling 6 and title SCIPY.
     ASSERT_TRUE(BreviaInitialize());
@@ -372,11 +397,6 @@ TEST(Application, AWholeSession) {
     EXPECT_EQ(figureTagged("main"), 0);
     EXPECT_FALSE(missed) << "a dialog the session waited for never came";
     BreviaTerminate();
-    simulator.stop();
-    unsetenv("SIMVISA_TARGET");
-    unsetenv("VESK_VISA_LIBRARY");
-    unsetenv("BREVIA_CORRECTIONS_DIR");
-    std::filesystem::remove_all(folder);
 }
 
 namespace {
@@ -407,17 +427,8 @@ void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::N
 // box and stops; Slot setup pressed again while its dialog is up does nothing, Escape cancels
 // the dialog and the main window answers again; Exit ends the program's event loop at once.
 TEST(Application, TheFaultsOfAFirstSessionAreGone) {
-    const auto folder = std::filesystem::temp_directory_path() / ("brevia_application_first_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    std::filesystem::current_path(folder);  // no rfIOConfig.mat here: a first start
-    setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
-    setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
-    setenv("BREVIA_CORRECTIONS_DIR", folder.c_str(), 1);
-    sim::Options o;
-    o.idleTimeout = std::chrono::seconds(90);
-    sim::SimulatedGenerator simulator(o);
-    simulator.start();
-    setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
+    SimulatedLab lab("first");  // no rfIOConfig.mat there: a first start
+    sim::SimulatedGenerator& simulator = lab.simulator;
 
     QWidget* window = startApplication();
     ASSERT_NE(window, nullptr);
@@ -520,9 +531,4 @@ TEST(Application, TheFaultsOfAFirstSessionAreGone) {
     EXPECT_FALSE(missed) << "a box the session waited for never came";
     mexio::vesk(0, {Array::int32Scalar(999)});
     BreviaTerminate();
-    simulator.stop();
-    unsetenv("SIMVISA_TARGET");
-    unsetenv("VESK_VISA_LIBRARY");
-    unsetenv("BREVIA_CORRECTIONS_DIR");
-    std::filesystem::remove_all(folder);
 }
