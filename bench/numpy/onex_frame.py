@@ -72,20 +72,32 @@ def pn15_bits(length):
 PN_I_TAPS = [1, 0, 0, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0, 1, 0, 1]
 PN_Q_TAPS = [1, 0, 0, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 1]
 
+# The short codes' linear recursions, as the air interface states them: chip n is the
+# exclusive or of the chips these many places earlier (I: x^15+x^13+x^9+x^8+x^7+x^5+1,
+# Q: x^15+x^12+x^11+x^10+x^6+x^5+x^4+x^3+1).
+PN_I_LAGS = (15, 10, 8, 7, 6, 2)
+PN_Q_LAGS = (15, 12, 11, 10, 9, 5, 4, 3)
 
-def short_pn(taps):
-    """One 32768-chip period of a short PN code, zero run first."""
-    seed = np.zeros(15)
-    seed[-1] = 1
-    a = lfsr(15, taps, 2 ** 15 - 1, seed)
-    s = np.concatenate([[0], a])[::-1]
-    return np.roll(s, 15)
+
+def short_pn(lags):
+    """One 32768-chip period of a short PN code in time order: the recursion run from the
+    state whose output is fourteen 0s and a 1, with a 0 inserted before them (the period's
+    one run of fifteen 0s)."""
+    period = 2 ** 15
+    s = np.zeros(period, dtype=np.uint8)
+    s[15] = 1                     # s[0] is the inserted 0; s[1:16] = fourteen 0s, 1
+    for n in range(16, period):
+        bit = 0
+        for lag in lags:
+            bit ^= s[n - lag]
+        s[n] = bit
+    return s
 
 
 def quad_spread(chips, pilot_offset):
     d = 64 * int(pilot_offset)
-    pn_i = 1.0 - 2.0 * np.roll(short_pn(PN_I_TAPS), d)
-    pn_q = 1.0 - 2.0 * np.roll(short_pn(PN_Q_TAPS), d)
+    pn_i = 1.0 - 2.0 * np.roll(short_pn(PN_I_LAGS), d)
+    pn_q = 1.0 - 2.0 * np.roll(short_pn(PN_Q_LAGS), d)
     return chips * (pn_i + 1j * pn_q)
 
 

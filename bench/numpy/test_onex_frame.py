@@ -32,16 +32,23 @@ class ShiftRegisters(unittest.TestCase):
             np.testing.assert_array_equal(fast, slow)
 
     def test_short_pn_known_chips(self):
-        pn_i = ox.short_pn(ox.PN_I_TAPS)
-        pn_q = ox.short_pn(ox.PN_Q_TAPS)
+        pn_i = ox.short_pn(ox.PN_I_LAGS)
+        pn_q = ox.short_pn(ox.PN_Q_LAGS)
         np.testing.assert_array_equal(pn_i[:64], bits(
-            "0000000000000001 0000101111001101 1001010100101011 0011001001010010"))
-        np.testing.assert_array_equal(pn_i[-16:], bits("0101110010010101"))
+            "0000000000000001 0101001001110100 0110111100110010 0000111100001000"))
+        np.testing.assert_array_equal(pn_i[-16:], bits("0110011110100001"))
         np.testing.assert_array_equal(pn_q[:64], bits(
-            "0000000000000001 0011100111110001 1100001111100101 0111101010101100"))
-        np.testing.assert_array_equal(pn_q[-16:], bits("0101110101111001"))
+            "0000000000000001 0011110101110101 1010011100010100 1110011100011011"))
+        np.testing.assert_array_equal(pn_q[-16:], bits("0001111100111001"))
         self.assertEqual(pn_i.sum(), 16384)
         self.assertEqual(pn_q.sum(), 16384)
+
+    def test_short_pn_is_the_taps_register_output_after_a_zero(self):
+        seed = np.zeros(15, dtype=np.uint8)
+        seed[-1] = 1
+        for taps, lags in ((ox.PN_I_TAPS, ox.PN_I_LAGS), (ox.PN_Q_TAPS, ox.PN_Q_LAGS)):
+            a = ox.lfsr(15, taps, 2 ** 15 - 1, seed)
+            np.testing.assert_array_equal(ox.short_pn(lags), np.concatenate([[0], a]))
 
     def test_pilot_offset_delays_pn(self):
         ones = np.ones(ox.SLOTS * ox.SLOT_CHIPS)

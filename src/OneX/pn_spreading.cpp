@@ -18,25 +18,25 @@ constexpr std::array<double, 16> kTapsI = {1, 0, 0, 0, 0, 1, 0, 1, 1, 1, 0, 0, 0
 constexpr std::array<double, 16> kTapsQ = {1, 0, 0, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 0, 0, 1};
 
 
-// One period of a short PN sequence as bits: the register output with a 0 inserted in
-// front, reversed, then delayed by 15 chips. The register runs on bits, not through lfsr:
-// with taps and seed of 0s and 1s its sums modulo 2 are exactly these exclusive ors, and a
-// process that only makes a frame starts without building and copying period-long vectors
-// of doubles (fresh memory is what costs here).
+// One period of a short PN sequence as bits, in time order: a 0, then the register output,
+// which follows the recursion of the characteristic polynomial (I: i(n) = i(n-15) ^ i(n-10)
+// ^ i(n-8) ^ i(n-7) ^ i(n-6) ^ i(n-2)); the inserted 0 makes the run of fifteen 0s the period
+// starts with, and the 1 after it is the seed's. Read backwards, the same bits would follow
+// the reciprocal polynomial: another m-sequence, which no receiver of the standard acquires.
+// The register runs on bits, not through lfsr: with taps and seed of 0s and 1s its sums
+// modulo 2 are exactly these exclusive ors, and a process that only makes a frame starts
+// without building and copying period-long vectors of doubles (fresh memory is what costs).
 std::vector<std::uint8_t> shortPnBits(const std::array<double, 16>& taps) {
-    std::vector<std::uint8_t> a(kPnPeriod - 1, 0);
+    std::vector<std::uint8_t> s(kPnPeriod, 0);
+    std::uint8_t* a = s.data() + 1;  // s = [0, a]
     a[kPnRegisterLength - 1] = 1;
-    for (std::size_t i = kPnRegisterLength; i < a.size(); ++i) {
+    for (std::size_t i = kPnRegisterLength; i < kPnPeriod - 1; ++i) {
         std::uint8_t bit = 0;
         for (std::size_t k = 0; k < kPnRegisterLength; ++k)
             if (taps[k] != 0.0) bit ^= a[i - kPnRegisterLength + k];
         a[i] = bit;
     }
-    std::vector<std::uint8_t> s(kPnPeriod);
-    s[0] = 0;
-    std::copy(a.begin(), a.end(), s.begin() + 1);
-    std::reverse(s.begin(), s.end());
-    return CircularShiftRight(s, 15);
+    return s;
 }
 
 const std::vector<std::uint8_t>& pnBitsI() {
@@ -88,7 +88,6 @@ RealVector lfsr(int n, const RealVector& taps, std::size_t m, const RealVector& 
 }
 
 RealVector OneX_PNiSequence(std::size_t reps) {
-    // Reversing and delaying a whole number of identical periods acts on each period alike.
     if (reps == 0) throw host::Error("OneX_PNiSequence: reps must be at least 1.");
     return OneX_Repeat(pnPeriodI(), reps);
 }

@@ -21,7 +21,8 @@ inline constexpr int kPnRegisterLength = 15;
 // The result holds max(m, n) bits (the seed is always kept whole).
 RealVector lfsr(int n, const RealVector& taps, std::size_t m, const RealVector& seed);
 
-// `reps` periods of the I (Q) short PN sequence as bits: fifteen 0s, then a 1, ...
+// `reps` periods of the I (Q) short PN sequence as bits, in time order: [0, register output]
+// from the seed fourteen 0s and a 1, so fifteen 0s, then a 1, ...
 RealVector OneX_PNiSequence(std::size_t reps);
 RealVector OneX_PNqSequence(std::size_t reps);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 #include "host/error.h"
@@ -33,16 +34,14 @@ std::size_t longestCyclicZeroRun(const RealVector& v) {
     return best;
 }
 
-// The sequence built literally: register, a 0 in front, repeat, reverse, delay by 15.
+// The sequence built literally: the register output with a 0 in front, repeated.
 RealVector literalPn(const RealVector& taps, std::size_t reps) {
     RealVector seed(15, 0);
     seed.back() = 1;
     RealVector s{0};
     const RealVector a = lfsr(15, taps, 32767, seed);
     s.insert(s.end(), a.begin(), a.end());
-    s = OneX_Repeat(s, reps);
-    std::reverse(s.begin(), s.end());
-    return CircularShiftRight(s, 15);
+    return OneX_Repeat(s, reps);
 }
 
 const RealVector kTapsI = bitsOf("1000010111000101");
@@ -50,22 +49,31 @@ const RealVector kTapsQ = bitsOf("1001111000111001");
 
 }  // namespace
 
-TEST(ShortPn, KnownChipsOfTheInPhaseSequence) {
-    const RealVector pn = OneX_PNiSequence(1);
-    ASSERT_EQ(pn.size(), 32768u);
-    EXPECT_EQ(slice(pn, 1, 64), bitsOf("0000000000000001 0000101111001101 1001010100101011 0011001001010010"));
-    EXPECT_EQ(slice(pn, 32753, 32768), bitsOf("0101110010010101"));
+// Chips 1 to 64 and 32753 to 32768 of each sequence, as an independent generator of the
+// standard's short codes gives them.
+TEST(ShortPn, KnownChipsOfBothSequences) {
+    const RealVector i = OneX_PNiSequence(1), q = OneX_PNqSequence(1);
+    ASSERT_EQ(i.size(), 32768u);
+    ASSERT_EQ(q.size(), 32768u);
+    EXPECT_EQ(slice(i, 1, 64), bitsOf("0000000000000001 0101001001110100 0110111100110010 0000111100001000"));
+    EXPECT_EQ(slice(i, 32753, 32768), bitsOf("0110011110100001"));
+    EXPECT_EQ(slice(q, 1, 64), bitsOf("0000000000000001 0011110101110101 1010011100010100 1110011100011011"));
+    EXPECT_EQ(slice(q, 32753, 32768), bitsOf("0001111100111001"));
 }
 
-TEST(ShortPn, KnownChipsOfTheQuadratureSequence) {
-    const RealVector pn = OneX_PNqSequence(1);
-    ASSERT_EQ(pn.size(), 32768u);
-    EXPECT_EQ(slice(pn, 1, 64), bitsOf("0000000000000001 0011100111110001 1100001111100101 0111101010101100"));
-    EXPECT_EQ(slice(pn, 32753, 32768), bitsOf("0101110101111001"));
-}
-
-TEST(ShortPn, BalanceAndLongestZeroRun) {
-    for (const RealVector& pn : {OneX_PNiSequence(1), OneX_PNqSequence(1)}) {
+// In time order each sequence follows its polynomial's recursion over the whole period (past
+// the inserted 0), holds 16384 ones, and its longest run of 0s, cyclically, is 15.
+TEST(ShortPn, TimeOrderRecursionBalanceAndLongestZeroRun) {
+    const std::pair<RealVector, std::vector<std::size_t>> sequences[] = {
+        {OneX_PNiSequence(1), {15, 10, 8, 7, 6, 2}}, {OneX_PNqSequence(1), {15, 12, 11, 10, 9, 5, 4, 3}}};
+    for (const auto& [pn, lags] : sequences) {
+        std::size_t broken = 0;
+        for (std::size_t n = 40; n < pn.size(); ++n) {  // index n is chip n + 1
+            double x = 0;
+            for (std::size_t lag : lags) x += pn[n - lag];
+            broken += std::fmod(x, 2.0) != pn[n];
+        }
+        EXPECT_EQ(broken, 0u);
         EXPECT_EQ(std::count(pn.begin(), pn.end(), 1.0), 16384);
         EXPECT_EQ(longestCyclicZeroRun(pn), 15u);
     }
