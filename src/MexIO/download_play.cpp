@@ -72,9 +72,40 @@ std::string commandStep(const std::string& command) {
                                      : "the command \"" + command.substr(from, to - from + 1) + "\"";
 }
 
+// Over the raw socket a command the instrument refused is accepted as sent: only its error
+// queue tells. These sequences empty it first (*CLS) and read it to its end afterwards.
+bool rawSocket(const host::Array& config) {
+    const host::Array* type = config.isStruct() ? config.findField("type") : nullptr;
+    return type && type->isChar() && host::lowerCase(type->text()) == "lan";
+}
+
+constexpr const char* kErrorQueueStep = "the check of the instrument's error queue";
+
+// The error queue read to its end ("+0,..."), at most 32 entries: a failure naming every
+// error it held, or success.
+Reply instrumentErrors(const host::Array& config) {
+    std::vector<std::string> errors;
+    for (int i = 0; i < 32; ++i) {
+        Reply r = hwQuery(config, ":SYST:ERR?");
+        if (r.status != 0) return r;
+        std::string text = r.response.isChar() ? r.response.text() : std::string();
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+        const std::vector<double> code = host::parseNumbers(text.substr(0, text.find(',')));
+        if (code.size() == 1 && code[0] == 0) break;
+        errors.push_back(text);
+    }
+    if (errors.empty()) return {0, host::Array::string("No error")};
+    std::string message = "the instrument reported ";
+    for (std::size_t i = 0; i < errors.size(); ++i) message += (i ? "; " : "") + errors[i];
+    return {-1, host::Array::string(message)};
+}
+
 Reply sendAll(const host::Array& config, const std::vector<std::string>& commands) {
     StepResults results;
+    const bool socket = rawSocket(config);
+    if (socket) results.add(hwSend(config, "*CLS"), commandStep("*CLS"));
     for (const auto& c : commands) results.add(hwSend(config, c), commandStep(c));
+    if (socket) results.add(instrumentErrors(config), kErrorQueueStep);
     results.add(hwReturnLocal(config), "the return to local control");
     return results.result();
 }
@@ -132,6 +163,8 @@ Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, c
     StepResults results;
     // The first command of a session opens it: its failure is nearly always the connection's.
     results.add(timeout, "opening the connection with a 10 s time-out");
+    const bool socket = rawSocket(config);
+    if (socket) results.add(hwSend(config, "*CLS"), commandStep("*CLS"));
     const Reply state = hwQuery(config, ":SOUR:RAD:ARB:STATe?");
     results.add(state, "the query \":SOUR:RAD:ARB:STATe?\"");
     results.add(hwSend(config, ":SOUR:RAD:ARB:STATe OFF"), commandStep(":SOUR:RAD:ARB:STATe OFF"));
@@ -140,6 +173,7 @@ Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, c
     if (state.status == 0 && state.response.isChar() && host::parseNumbers(state.response.text()) == std::vector<double>{1})
         results.add(hwSend(config, ":SOUR:RAD:ARB:STATe ON"), commandStep(":SOUR:RAD:ARB:STATe ON"));
     results.add(hwSend(config, ":OUTPUT:MOD ON"), commandStep(":OUTPUT:MOD ON"));
+    if (socket) results.add(instrumentErrors(config), kErrorQueueStep);
     return results.result();
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <string>
+
+#include "host/text.h"
 
 namespace ui {
 
@@ -12,9 +14,7 @@ namespace {
 
 std::string fixed(double v, int decimals, const char* unit = "") {
     if (!std::isfinite(v)) return "-";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f%s", decimals, v, unit);
-    return text;
+    return host::fixedText(v, decimals) + unit;
 }
 
 QualityRow::Verdict atMost(double v, double limit) {

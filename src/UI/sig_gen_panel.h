@@ -5,6 +5,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "host/array.h"
 
 namespace ui::panel {
 
@@ -20,6 +23,18 @@ double amplitudeEntry(std::string_view text, double previous);
 
 // Upper case; only A-Z, 0-9 and _ $ & # + - [ ] kept; at most 20; "BLANK" when none remain.
 std::string cleanTitle(std::string_view text);
+
+// A whole settings record (SigGenSettings) brought within what the panel can hold, so that
+// nothing out of range reaches an instrument: Frequency 100 kHz ... 4 GHz, Amplitude -136 ...
+// +20 dBm, SamplingRate 1 Hz ... 40 MHz, ReconFilter one of the list's 1 ... 4 (what the
+// instrument would take as "through" becomes 4), the switches 0 or 1 as the instrument reads
+// them (RFblanking on only at 1; ArbRefSource and MarkerPolarity set at anything but 0), and
+// the title cleaned. `asTyped` rounds and cleans as the panel takes an entry (amplitude to
+// whole dBm, the title upper case); a record read from a file keeps its fractions and a
+// title's lower case, and has a title cleaned only when it holds other characters. Fields the record lacks are left out.
+// Returns one line per change ("Amplitude 50 dBm limited to 20 dBm"); throws host::Error
+// naming the field when one is not a number.
+std::vector<std::string> limitSettings(host::Array& settings, bool asTyped);
 
 // The unit list's index for a frequency and the number shown in that unit.
 struct Shown {

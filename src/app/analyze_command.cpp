@@ -1,5 +1,6 @@
 #include "app/analyze_command.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -29,9 +30,12 @@ std::string format(const char* pattern, auto... values) {
 
 std::string dbOrDash(double v) { return std::isfinite(v) ? format("%7.2f", v) : std::string("      -"); }
 
+// A JSON number: a decimal point whatever the process's locale.
 std::string number(double v) {
     if (!std::isfinite(v)) return "null";
-    return format("%.10g", v);
+    char text[64];
+    const auto written = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 10);
+    return std::string(text, written.ptr);
 }
 
 std::string fidelityJson(const q::Fidelity& f) {
@@ -127,7 +131,7 @@ int runAnalyze(const AnalyzeOptions& o, std::ostream& out, std::ostream& err) {
         const onex::ChipFrame chips = onex::buildChipFrame(in);
         q::Report report;
         if (o.waveform.empty()) {
-            if (!o.quiet) err << "Computing and measuring the frame...\n";
+            if (o.progress) err << "Computing and measuring the frame...\n";
             report = q::analyzeFrame(onex::finishFrame(chips, in).waveform, chips, in);
         } else {
             const host::Array contents = host::loadMatFile(o.waveform);

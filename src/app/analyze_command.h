@@ -18,7 +18,8 @@ struct AnalyzeOptions {
     std::string waveform;           // MAT file with 'waveform'; empty: the frame is computed
     std::optional<std::uint64_t> seed;
     std::string json;  // also write the report here as JSON
-    bool quiet = false;
+    bool quiet = false;     // only errors and the data asked for
+    bool progress = false;  // what it is doing, on a terminal
 };
 
 // The report as a person reads it, and as JSON (NaN and channels off as null).

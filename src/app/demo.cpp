@@ -55,7 +55,7 @@ int runDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
     try {
         const FrameSetup setup = prepareFrame("", o.sets, {});
         const Clock::time_point start = Clock::now();
-        if (!o.quiet) err << "Computing the frame...\n";
+        if (o.progress) err << "Computing the frame...\n";
         computeFrame(setup, o.seed);
         const Clock::duration computing = Clock::now() - start;
         const host::Array& waveform = host::record("waveform");
@@ -72,7 +72,7 @@ int runDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
         const host::Array config = parseConnectSpec("lan:127.0.0.1:" + std::to_string(generator.port()));
         out << "instrument: " << ask(config, "*IDN?") << " on " << describeConnection(config) << "\n";
 
-        if (!o.quiet) err << "Downloading and playing...\n";
+        if (o.progress) err << "Downloading and playing...\n";
         const Clock::time_point sent = Clock::now();
         const mexio::DownloadOutcome d = mexio::downloadWaveform(waveform, host::record("markers"), setup.sigGen, config, true);
         const Clock::duration transfer = Clock::now() - sent;

@@ -14,7 +14,8 @@ struct DemoOptions {
     std::vector<std::string> sets;  // --set NAME=VALUE of the parameter set (default frame otherwise)
     bool pellar = false;            // simulate the other instrument platform
     std::optional<std::uint64_t> seed = 1;
-    bool quiet = false;
+    bool quiet = false;     // only errors and the data asked for
+    bool progress = false;  // what it is doing, on a terminal
 };
 
 // Returns the exit status after printing the result on `out` or the failure on `err`.

@@ -8,6 +8,7 @@
 #include "OneX/frame_builder.h"
 #include "OneX/parameters.h"
 #include "UI/parameter_file.h"
+#include "UI/sig_gen_panel.h"
 #include "host/error.h"
 #include "host/mat_file.h"
 #include "host/random.h"
@@ -87,11 +88,21 @@ void applySetting(host::Array& parameters, std::string_view assignment) {
         *target = std::move(replacement);
 }
 
-void applySigGenSetting(host::Array& settings, std::string_view assignment) {
+std::vector<std::string> applySigGenSetting(host::Array& settings, std::string_view assignment) {
     const auto [name, value] = splitAssignment(assignment, "--settings", "Frequency=2.2e9");
     host::Array* target = settings.isStruct() ? settings.findField(name) : nullptr;
     if (!target) throw host::Error("--settings " + name + ": no such setting. Known: " + fieldList(settings, "") + ".");
-    *target = assignedValue(*target, name, value, "--settings");
+    // The panel's rounding and limits, on this setting alone, as if typed into its box.
+    host::Array one = host::Array::structure();
+    one.setField(name, assignedValue(*target, name, value, "--settings"));
+    std::vector<std::string> notes;
+    try {
+        notes = ui::panel::limitSettings(one, true);
+    } catch (const host::Error&) {
+        throw host::Error("--settings " + name + ": '" + value + "' is not a number.");
+    }
+    *target = one.field(name);
+    return notes;
 }
 
 FrameSetup prepareFrame(const std::string& paramsFile, const std::vector<std::string>& sets,
@@ -104,11 +115,13 @@ FrameSetup prepareFrame(const std::string& paramsFile, const std::vector<std::st
     }
     const double loadedOverSampling = overSamplingOf(f.parameters);
     if (!f.sigGen.isStruct()) f.sigGen = mexio::initialSigGenSettings(loadedOverSampling);
+    for (std::string& note : ui::panel::limitSettings(f.sigGen, false)) f.notes.push_back(paramsFile + ": " + note);
     for (const auto& s : sets) applySetting(f.parameters, s);
     // As in the window: a new oversampling sets the instrument's sample clock to match.
     if (const double os = overSamplingOf(f.parameters); os != loadedOverSampling)
         f.sigGen.setField("SamplingRate", host::Array::scalar(onex::kChipRate * os));
-    for (const auto& s : settings) applySigGenSetting(f.sigGen, s);
+    for (const auto& s : settings)
+        for (std::string& note : applySigGenSetting(f.sigGen, s)) f.notes.push_back(std::move(note));
     return f;
 }
 
@@ -125,7 +138,7 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
         if (extension != ".mat" && extension != ".bin")
             throw host::Error("--out " + o.out + ": the file name must end in .mat (MAT file) or .bin (binary I/Q export).");
         const FrameSetup setup = prepareFrame(o.params, o.sets, {});
-        if (!o.quiet) err << "Computing the frame...\n";
+        if (o.progress) err << "Computing the frame...\n";
         computeFrame(setup, o.seed);
         const host::Array& waveform = host::record("waveform");
         const std::size_t samples = waveform.numel();
@@ -144,7 +157,7 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
             if (!mexio::saveBrindleWaveform(iq, o.out, 1.0, &why))
                 throw host::Error("cannot write " + o.out + (why.empty() ? "." : ": " + why));
         }
-        out << "wrote " << o.out << ": " << samples << " samples at " << host::num2str(sampleRate) << " samples/s\n";
+        if (!o.quiet) out << "wrote " << o.out << ": " << samples << " samples at " << host::num2str(sampleRate) << " samples/s\n";
         return 0;
     } catch (const std::exception& e) {
         err << "onexfwd generate: " << e.what() << "\n";

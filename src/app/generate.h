@@ -18,7 +18,8 @@ struct GenerateOptions {
     std::vector<std::string> sets;  // NAME=VALUE, applied in order
     std::optional<std::uint64_t> seed;
     std::string out;  // .mat or .bin
-    bool quiet = false;
+    bool quiet = false;     // only errors and the data asked for
+    bool progress = false;  // what it is doing, on a terminal
 };
 
 // Changes one field of a parameter set: "OverSampling=8", "slot.DATAslotMod=3" (a single
@@ -28,15 +29,19 @@ struct GenerateOptions {
 void applySetting(host::Array& parameters, std::string_view assignment);
 
 // --settings NAME=VALUE: one field of the signal generator settings (Frequency=2.2e9,
-// Title=MyWave). Throws host::Error naming the setting when it does not fit.
-void applySigGenSetting(host::Array& settings, std::string_view assignment);
+// Title=MyWave), rounded and limited as the window's panel takes an entry; returns what that
+// changed, a line each. Throws host::Error naming the setting when it does not fit or is not
+// a number.
+std::vector<std::string> applySigGenSetting(host::Array& settings, std::string_view assignment);
 
 // The parameter set and signal generator settings a command works with: the defaults or a
 // parameter file's, then the --set and --settings changes in order. A new oversampling sets
-// the sample clock to match, as the window does.
+// the sample clock to match, as the window does. The settings are limited as the panel
+// limits them (a file's as read, --settings as typed); `notes` says what that changed.
 struct FrameSetup {
     host::Array parameters;
     host::Array sigGen;
+    std::vector<std::string> notes;  // settings limited, rounded or cleaned, a line each
 };
 FrameSetup prepareFrame(const std::string& paramsFile, const std::vector<std::string>& sets,
                         const std::vector<std::string>& settings);

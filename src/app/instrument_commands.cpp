@@ -195,18 +195,21 @@ std::string describeConnection(const host::Array& config) {
 int runDownload(const InstrumentOptions& o, std::ostream& out, std::ostream& err) {
     try {
         const FrameSetup setup = prepareFrame(o.params, o.sets, o.settings);
+        if (!o.quiet)
+            for (const std::string& note : setup.notes) err << "onexfwd download: " << note << "\n";
         const host::Array config = connectionFor(o.connect);
         const DialogScope answers(o.yes);
-        if (!o.quiet) err << "Computing the frame...\n";
+        if (o.progress) err << "Computing the frame...\n";
         computeFrame(setup, o.seed);
-        if (!o.quiet) err << "Downloading to " << describeConnection(config) << "...\n";
+        if (o.progress) err << "Downloading to " << describeConnection(config) << "...\n";
         const host::Array& waveform = host::record("waveform");
         const mexio::DownloadOutcome d = mexio::downloadWaveform(waveform, host::record("markers"), setup.sigGen, config, o.play);
-        reportCorrections(d, setup.sigGen, out);
+        if (!o.quiet) reportCorrections(d, setup.sigGen, out);
         if (!d.ok()) {
             err << "onexfwd download: " << withHint(d.failure()) << "\n";
             return 1;
         }
+        if (o.quiet) return 0;
         out << "downloaded \"" << title(setup.sigGen) << "\": " << waveform.numel() << " samples to "
             << describeConnection(config) << "\n";
         if (d.played)
@@ -223,12 +226,15 @@ int runDownload(const InstrumentOptions& o, std::ostream& out, std::ostream& err
 int runPlay(const InstrumentOptions& o, std::ostream& out, std::ostream& err) {
     try {
         const FrameSetup setup = prepareFrame(o.params, o.sets, o.settings);
+        if (!o.quiet)
+            for (const std::string& note : setup.notes) err << "onexfwd play: " << note << "\n";
         const host::Array config = connectionFor(o.connect);
         const mexio::Reply r = mexio::OrvexPlay(title(setup.sigGen), setup.sigGen, config);
         if (r.status != 0) {
             err << "onexfwd play: " << mexio::kSetupFailedTitle << ": " << withHint(responseText(r)) << "\n";
             return 1;
         }
+        if (o.quiet) return 0;
         out << "playing \"" << title(setup.sigGen) << "\" at " << settingText(setup.sigGen, "Frequency") << " Hz, "
             << settingText(setup.sigGen, "Amplitude") << " dBm, sample clock " << settingText(setup.sigGen, "SamplingRate")
             << " Hz on " << describeConnection(config) << "\n";
@@ -240,7 +246,7 @@ int runPlay(const InstrumentOptions& o, std::ostream& out, std::ostream& err) {
 }
 
 int runInstrumentCommand(InstrumentCommand command, const std::optional<std::string>& connect, const std::string& text,
-                         std::ostream& out, std::ostream& err) {
+                         bool quiet, std::ostream& out, std::ostream& err) {
     const char* name = command == InstrumentCommand::Ping ? "ping" : command == InstrumentCommand::Query ? "query" : "send";
     try {
         if (command != InstrumentCommand::Ping && text.empty())
@@ -255,8 +261,8 @@ int runInstrumentCommand(InstrumentCommand command, const std::optional<std::str
             return 1;
         }
         if (command == InstrumentCommand::Query)
-            out << responseText(r) << "\n";
-        else
+            out << responseText(r) << "\n";  // the data asked for, quiet or not
+        else if (!quiet)
             out << describeConnection(config) << ": " << responseText(r) << "\n";
         return 0;
     } catch (const std::exception& e) {

@@ -38,7 +38,8 @@ struct InstrumentOptions {
     std::optional<std::string> connect;
     bool play = false;  // download: play it afterwards
     bool yes = false;   // answer the long-transfer question with OK
-    bool quiet = false;
+    bool quiet = false;     // only errors and the data asked for
+    bool progress = false;  // what it is doing, on a terminal
 };
 
 // Each returns the exit status after printing the result on `out` or the failure on `err`.
@@ -46,7 +47,9 @@ int runDownload(const InstrumentOptions& options, std::ostream& out, std::ostrea
 int runPlay(const InstrumentOptions& options, std::ostream& out, std::ostream& err);
 
 enum class InstrumentCommand { Ping, Query, Send };
+// `quiet`: ping and send print nothing on success (the exit status says it); a query's
+// reply is printed either way.
 int runInstrumentCommand(InstrumentCommand command, const std::optional<std::string>& connect, const std::string& text,
-                         std::ostream& out, std::ostream& err);
+                         bool quiet, std::ostream& out, std::ostream& err);
 
 }  // namespace app

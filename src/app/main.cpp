@@ -17,6 +17,8 @@
 int main(int argc, char** argv) {
     CLI::App cli{"onexfwd: 1xEV forward-link (IS-856) test-signal generator"};
     cli.require_subcommand(0, 1);
+    cli.footer("Exit status: 0 success, 1 failure (the reason on standard error), 2 a usage error.\n"
+               "Every sub-command takes --quiet (-q): only errors and the data asked for.");
     cli.set_version_flag("--version", std::string(BREVIA_VERSION));
 
     app::DemoOptions demoOptions;
@@ -28,7 +30,7 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"corvane", "pellar"}, CLI::ignore_case))
         ->capture_default_str();
     demo->add_option("--seed", demoOptions.seed, "Seed of the random generator (idle-slot noise)")->capture_default_str();
-    demo->add_flag("--quiet,-q", demoOptions.quiet, "No progress messages");
+    demo->add_flag("--quiet,-q", demoOptions.quiet, "No progress messages (the report is the data asked for)");
 
     app::GenerateOptions gen;
     CLI::App* generate = cli.add_subcommand("generate", "Compute one frame and write it to a .mat or .bin file");
@@ -36,7 +38,7 @@ int main(int argc, char** argv) {
     generate->add_option("--set", gen.sets, "Change one parameter: NAME=VALUE (e.g. OverSampling=8, slot.DATAslotMod=3); repeatable");
     generate->add_option("--seed", gen.seed, "Seed of the random generator (idle-slot noise) for a repeatable frame");
     generate->add_option("--out", gen.out, "Output file: .mat (waveform, markers, sampleRate) or .bin (big-endian int16 I/Q)")->required();
-    generate->add_flag("--quiet,-q", gen.quiet, "No progress messages");
+    generate->add_flag("--quiet,-q", gen.quiet, "Only errors: no progress and no \"wrote\" line");
     generate->footer(
         "Examples:\n"
         "  onexfwd generate --out frame.mat\n"
@@ -63,21 +65,28 @@ int main(int argc, char** argv) {
     download->add_option("--seed", inst.seed, "Seed of the random generator (idle-slot noise)");
     download->add_flag("--play", inst.play, "Play it afterwards with the settings");
     download->add_flag("--yes,-y", inst.yes, "Answer OK to the question before a long RS-232 transfer");
-    download->add_flag("--quiet,-q", inst.quiet, "No progress messages");
+    download->add_flag("--quiet,-q", inst.quiet, "Only errors");
     download->footer(
         "Examples:\n"
         "  onexfwd download --connect gpib:0:19 --play\n"
         "  onexfwd download --params saved.mat --settings Frequency=1.9e9 --settings Amplitude=-10 --connect lan:127.0.0.1:5025 --play");
-    CLI::App* play = cli.add_subcommand("play", "Send the play settings (frequency, power, sample clock, markers) only");
+    CLI::App* play = cli.add_subcommand(
+        "play", "Send every play setting (frequency, power, sample clock, filter, markers, title); those not given are the defaults "
+                "or the --params file's, and --set OverSampling makes the sample clock follow");
     settingsOptions(play);
+    play->add_option("--set", inst.sets, "Change one parameter: NAME=VALUE (OverSampling sets the sample clock); repeatable");
+    play->add_flag("--quiet,-q", inst.quiet, "Only errors");
     std::string instrumentText;
     CLI::App* ping = cli.add_subcommand("ping", "Check that the signal generator answers");
     connectOption(ping);
+    ping->add_flag("--quiet,-q", inst.quiet, "Only errors: the exit status says whether it answered");
     CLI::App* query = cli.add_subcommand("query", "Send a query and print the reply");
     connectOption(query);
+    query->add_flag("--quiet,-q", inst.quiet, "Only errors and the reply");
     query->add_option("TEXT", instrumentText, "The query, e.g. *IDN?")->required();
     CLI::App* send = cli.add_subcommand("send", "Send one command");
     connectOption(send);
+    send->add_flag("--quiet,-q", inst.quiet, "Only errors");
     send->add_option("TEXT", instrumentText, "The command, e.g. \":OUTP ON\"")->required();
 
     app::PlotOptions plotOptions;
@@ -93,7 +102,7 @@ int main(int argc, char** argv) {
     plot->add_option("--out", plotOptions.out, "PNG file to write")->required();
     plot->add_option("--width", plotOptions.width, "Picture width in pixels")->check(CLI::Range(200, 4000))->capture_default_str();
     plot->add_option("--height", plotOptions.height, "Picture height in pixels")->check(CLI::Range(200, 4000))->capture_default_str();
-    plot->add_flag("--quiet,-q", plotOptions.quiet, "No progress messages");
+    plot->add_flag("--quiet,-q", plotOptions.quiet, "Only errors: no progress and no \"wrote\" line");
 
     app::AnalyzeOptions analyzeOptions;
     CLI::App* analyze = cli.add_subcommand("analyze", "Measure the frame: rho and EVM, adjacent-channel leakage, bandwidth, CCDF, code domain");
@@ -104,13 +113,15 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingFile);
     analyze->add_option("--seed", analyzeOptions.seed, "Seed of the random generator (idle-slot noise)");
     analyze->add_option("--json", analyzeOptions.json, "Also write the report to this file as JSON");
-    analyze->add_flag("--quiet,-q", analyzeOptions.quiet, "No progress messages");
+    analyze->add_flag("--quiet,-q", analyzeOptions.quiet, "Only errors and the report");
 
     sim::Options simOptions;
     std::string model = "corvane";
     double idleSeconds = 0;
     CLI::App* simulator = cli.add_subcommand("sim", "Run the simulated signal generator (raw-socket SCPI on 127.0.0.1)");
+    bool simQuiet = false;
     simulator->add_option("--port", simOptions.port, "TCP port; 0 picks a free one and prints it")->capture_default_str();
+    simulator->add_flag("--quiet,-q", simQuiet, "Only errors and the address it listens on");
     simulator->add_option("--model", model, "Instrument model to behave like")
         ->check(CLI::IsMember({"corvane", "pellar"}, CLI::ignore_case))
         ->capture_default_str();
@@ -129,7 +140,9 @@ int main(int argc, char** argv) {
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return cli.exit(e);
+        // --help and --version end here with 0; every other usage error is 2, whatever code
+        // the parser gives it.
+        return cli.exit(e) == 0 ? 0 : 2;
     }
 
     if (!BreviaInitialize()) {
@@ -137,36 +150,37 @@ int main(int argc, char** argv) {
         return 1;
     }
     int status = 0;
+    const bool terminal = isatty(STDERR_FILENO) != 0;
     try {
         if (simulator->parsed()) {
             simOptions.model = CLI::detail::to_lower(model) == "pellar" ? sim::Model::Pellar : sim::Model::Corvane;
             simOptions.idleTimeout = std::chrono::milliseconds(static_cast<long long>(idleSeconds * 1000));
-            status = sim::runSimulatorCommand(simOptions, std::cout);
+            status = sim::runSimulatorCommand(simOptions, std::cout, std::cerr, simQuiet);
         } else if (generate->parsed()) {
-            gen.quiet = gen.quiet || !isatty(STDERR_FILENO);
+            gen.progress = !gen.quiet && terminal;
             status = app::runGenerate(gen, std::cout, std::cerr);
         } else if (analyze->parsed()) {
-            analyzeOptions.quiet = analyzeOptions.quiet || !isatty(STDERR_FILENO);
+            analyzeOptions.progress = !analyzeOptions.quiet && terminal;
             status = app::runAnalyze(analyzeOptions, std::cout, std::cerr);
         } else if (plot->parsed()) {
-            plotOptions.quiet = plotOptions.quiet || !isatty(STDERR_FILENO);
+            plotOptions.progress = !plotOptions.quiet && terminal;
             status = app::runPlot(plotOptions, std::cout, std::cerr);
         } else if (download->parsed()) {
-            inst.quiet = inst.quiet || !isatty(STDERR_FILENO);
+            inst.progress = !inst.quiet && terminal;
             status = app::runDownload(inst, std::cout, std::cerr);
         } else if (play->parsed()) {
             status = app::runPlay(inst, std::cout, std::cerr);
         } else if (ping->parsed()) {
-            status = app::runInstrumentCommand(app::InstrumentCommand::Ping, inst.connect, {}, std::cout, std::cerr);
+            status = app::runInstrumentCommand(app::InstrumentCommand::Ping, inst.connect, {}, inst.quiet, std::cout, std::cerr);
         } else if (query->parsed()) {
-            status = app::runInstrumentCommand(app::InstrumentCommand::Query, inst.connect, instrumentText, std::cout, std::cerr);
+            status = app::runInstrumentCommand(app::InstrumentCommand::Query, inst.connect, instrumentText, inst.quiet, std::cout, std::cerr);
         } else if (send->parsed()) {
-            status = app::runInstrumentCommand(app::InstrumentCommand::Send, inst.connect, instrumentText, std::cout, std::cerr);
+            status = app::runInstrumentCommand(app::InstrumentCommand::Send, inst.connect, instrumentText, inst.quiet, std::cout, std::cerr);
         } else if (cli.get_subcommands().empty()) {
             status = app::runWindowProgram(std::cerr);
         } else if (demo->parsed()) {
             demoOptions.pellar = CLI::detail::to_lower(demoModel) == "pellar";
-            demoOptions.quiet = demoOptions.quiet || !isatty(STDERR_FILENO);
+            demoOptions.progress = !demoOptions.quiet && terminal;
             status = app::runDemo(demoOptions, std::cout, std::cerr);
         }
     } catch (const std::exception& e) {

@@ -56,7 +56,7 @@ int runPlot(const PlotOptions& o, std::ostream& out, std::ostream& err) {
         if (extension != ".png") throw host::Error("--out " + o.out + ": the picture is written as PNG; give a name ending in .png.");
         if (!o.params.empty() && !o.waveform.empty()) throw host::Error("give --params or --waveform, not both.");
 
-        if (!o.quiet) err << "Computing the frame...\n";
+        if (o.progress) err << "Computing the frame...\n";
         const Signal s = o.waveform.empty() ? computedSignal(o) : fileSignal(o.waveform);
         // What the windows show: the waveform on the 14-bit converter grid of the instrument.
         const host::ComplexVector quantised = mexio::applyDacRes(s.samples, 14);
@@ -84,7 +84,7 @@ int runPlot(const PlotOptions& o, std::ostream& out, std::ostream& err) {
         const host::window::Interface& windows = host::window::load();
         windows.savePng(fig.realAt(0), o.out, o.width, o.height);
         windows.deleteObject(fig.realAt(0));
-        out << "wrote " << o.out << ": " << o.kind << " of " << count << " samples\n";
+        if (!o.quiet) out << "wrote " << o.out << ": " << o.kind << " of " << count << " samples\n";
         return 0;
     } catch (const std::exception& e) {
         err << "onexfwd plot: " << e.what() << "\n";

@@ -18,7 +18,8 @@ struct PlotOptions {
     std::optional<std::uint64_t> seed;
     std::string out;  // .png
     int width = 800, height = 600;
-    bool quiet = false;
+    bool quiet = false;     // only errors and the data asked for
+    bool progress = false;  // what it is doing, on a terminal
 };
 
 inline const std::vector<std::string> kPlotKinds = {"spectrum", "waterfall", "iq", "iq-overlay", "eye", "scatter", "ccdf"};

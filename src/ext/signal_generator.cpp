@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -53,13 +54,17 @@ bool isOn(const double* markers, std::size_t rows, std::size_t sample, std::size
     return markers[sample * rows + row] > 0;
 }
 
-// The number that starts at `from`, or 0 when there is none.
+// The number that starts at `from` (after blanks and a plus sign), or 0 when there is none.
+// Read without the C library's locale: an instrument writes a decimal point whatever
+// locale the host process runs in.
 double numberAt(const std::string& text, std::size_t from, std::size_t to) {
     if (from >= text.size() || to <= from) return 0;
-    const std::string field = text.substr(from, to - from);
-    char* end = nullptr;
-    const double value = std::strtod(field.c_str(), &end);
-    return end == field.c_str() || std::isnan(value) ? 0 : value;
+    std::size_t first = from;
+    while (first < to && first < text.size() && (text[first] == ' ' || text[first] == '\t')) ++first;
+    if (first < to && text[first] == '+') ++first;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data() + first, text.data() + std::min(to, text.size()), value);
+    return ec != std::errc() || std::isnan(value) ? 0 : value;
 }
 
 }  // namespace

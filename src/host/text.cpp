@@ -1,6 +1,8 @@
 #include "host/text.h"
 
+#include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,19 +12,29 @@
 
 namespace host {
 
+// Numbers are written and read here without the C library's locale: a process whose locale
+// writes "2,2" must still send "2.2" to an instrument and read back what a box shows.
 std::string num2str(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
     char buf[512];
     if (value == std::floor(value) && std::fabs(value) < 1e300) {
-        std::snprintf(buf, sizeof buf, "%.0f", value == 0.0 ? 0.0 : value);  // no "-0"
-        return buf;
+        const auto written = std::to_chars(buf, buf + sizeof buf, value == 0.0 ? 0.0 : value, std::chars_format::fixed, 0);  // no "-0"
+        return std::string(buf, written.ptr);
     }
     int digits = static_cast<int>(std::floor(std::log10(std::fabs(value)))) + 5;
     if (digits < 5) digits = 5;
     if (digits > 16) digits = 16;
-    std::snprintf(buf, sizeof buf, "%.*g", digits, value);
-    return buf;
+    const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, digits);
+    return std::string(buf, written.ptr);
+}
+
+std::string fixedText(double value, int decimals) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "Inf" : "-Inf";
+    char buf[512];
+    const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, std::max(0, decimals));
+    return written.ec == std::errc() ? std::string(buf, written.ptr) : num2str(value);
 }
 
 namespace {
@@ -207,7 +219,16 @@ private:
         std::string literal(text_.substr(start, pos_ - start));
         for (char& ch : literal)
             if (ch == 'd' || ch == 'D') ch = 'e';
-        return std::strtod(literal.c_str(), nullptr);
+        if (literal.front() == '.') literal.insert(literal.begin(), '0');
+        double value = 0;
+        const auto [end, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), value);
+        if (ec == std::errc::result_out_of_range) {
+            // Beyond the doubles: as the host reads it, Inf, or 0 for a vanishing one.
+            const std::size_t e = literal.find_first_of("eE");
+            const bool tiny = e != std::string::npos && literal[e + 1] == '-';
+            return tiny ? 0.0 : std::numeric_limits<double>::infinity();
+        }
+        return value;
     }
 };
 
@@ -221,9 +242,26 @@ std::vector<double> parseNumbers(std::string_view text) {
     return values ? *values : std::vector<double>{};
 }
 
+std::string withDecimalCommas(std::string_view text) {
+    std::string out(text);
+    bool point = false;  // the number being read has its decimal point already
+    auto digit = [&](std::size_t i) { return i < out.size() && std::isdigit(static_cast<unsigned char>(out[i])) != 0; };
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '.') {
+            point = true;
+        } else if (out[i] == ',' && !point && i > 0 && digit(i - 1) && digit(i + 1)) {
+            out[i] = '.';
+            point = true;
+        } else if (!digit(i)) {
+            point = false;
+        }
+    }
+    return out;
+}
+
 std::optional<double> largestNumber(std::string_view text) {
     std::optional<double> largest;
-    for (double v : parseNumbers(text))
+    for (double v : parseNumbers(withDecimalCommas(text)))
         if (!std::isnan(v) && (!largest || v > *largest)) largest = v;
     return largest;
 }

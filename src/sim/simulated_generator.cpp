@@ -269,12 +269,12 @@ volatile std::sig_atomic_t stopSignal = 0;
 void onStopSignal(int) { stopSignal = 1; }
 }  // namespace
 
-int runSimulatorCommand(const Options& options, std::ostream& out) {
+int runSimulatorCommand(const Options& options, std::ostream& out, std::ostream& err, bool quiet) {
     SimulatedGenerator generator(options);
     try {
         generator.start();
     } catch (const std::exception& e) {
-        out << "sim: " << e.what() << std::endl;
+        err << "onexfwd sim: " << e.what() << std::endl;
         return 1;
     }
     out << "listening on 127.0.0.1:" << generator.port() << " (" << modelName(options.model) << ")" << std::endl;
@@ -293,7 +293,7 @@ int runSimulatorCommand(const Options& options, std::ostream& out) {
 
     const bool idle = !generator.running();
     generator.stop();
-    out << (idle ? "stopped after the idle time-out" : "stopped") << std::endl;
+    if (!quiet) out << (idle ? "stopped after the idle time-out" : "stopped") << std::endl;
     return 0;
 }
 

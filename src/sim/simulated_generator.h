@@ -117,7 +117,8 @@ private:
 };
 
 // Runs a server in the foreground until SIGINT/SIGTERM or its idle time-out; prints
-// "listening on 127.0.0.1:PORT (model)" first. Returns the exit status.
-int runSimulatorCommand(const Options& options, std::ostream& out);
+// "listening on 127.0.0.1:PORT (model)" first (the port is the data a caller needs, quiet or
+// not), and how it stopped unless `quiet`; errors go to `err`. Returns the exit status.
+int runSimulatorCommand(const Options& options, std::ostream& out, std::ostream& err, bool quiet = false);
 
 }  // namespace sim

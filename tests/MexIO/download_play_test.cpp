@@ -55,13 +55,18 @@ protected:
 
 }  // namespace
 
+// Over the raw socket the sequence empties the instrument's error queue first and reads it
+// to its end afterwards: playing a waveform the instrument does not hold fails, naming the
+// instrument's own error.
 TEST_F(DownloadAndPlay, PlayCommandsExactly) {
     const Array config = lanConfig(simulator->port());
     Array settings = mexio::initialSigGenSettings(5);
     settings.setField("ReconFilter", Array::scalar(7));
     const mexio::Reply r = mexio::OrvexPlay("OneX-Fwd", settings, config);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, -1);
+    EXPECT_EQ(r.response.text(), "the instrument reported -256,\"File name not found\" (at the check of the instrument's error queue)");
     const std::vector<std::string> expected = {
+        "*CLS",
         " :source:rad:arb:state off",
         " :source:rad:arb:wav \"arbi:OneX-Fwd\" ",
         " :source:freq:fix 2200000000Hz",
@@ -73,18 +78,28 @@ TEST_F(DownloadAndPlay, PlayCommandsExactly) {
         " :source:rad:arb:clock:ref int",
         " :source:rad:arb:state on",
         " :output:state on",
-        "*OPC?"};  // the socket's confirmation when control is handed back
+        ":SYST:ERR?",  // the missing file
+        ":SYST:ERR?",  // +0: the queue's end
+        "*OPC?"};      // the socket's confirmation when control is handed back
     EXPECT_EQ(commands(config), expected);
+    // Once the waveform is there, the same play succeeds.
+    Array w = Array::numeric(host::ClassId::Double, 1, 20, true);
+    for (std::size_t i = 0; i < 20; ++i) w.setComplex(i, {0.5, -0.5});
+    ASSERT_EQ(mexio::OrvexDownLoadWrap(w, Array::zeros(2, 20), "OneX-Fwd", config).status, 0);
+    EXPECT_EQ(mexio::OrvexPlay("OneX-Fwd", settings, config).status, 0);
 }
 
 TEST_F(DownloadAndPlay, PlayReportsTheFirstFailureThoughLaterCommandsGoThrough) {
     const Array config = lanConfig(simulator->port());
-    simulator->setFaults(make<sim::Faults>([](auto& f) { f.dropAfterCommands = 3; }));
+    Array w = Array::numeric(host::ClassId::Double, 1, 20, true);
+    for (std::size_t i = 0; i < 20; ++i) w.setComplex(i, {0.5, -0.5});
+    ASSERT_EQ(mexio::OrvexDownLoadWrap(w, Array::zeros(2, 20), "OneX-Fwd", config).status, 0);
+    simulator->setFaults(make<sim::Faults>([](auto& f) { f.dropAfterCommands = 4; }));  // *CLS and three more
     const mexio::Reply r = mexio::OrvexPlay("OneX-Fwd", mexio::initialSigGenSettings(5), config);
     EXPECT_EQ(r.status, -1);
     const std::string message = r.response.text();
     EXPECT_EQ(message.rfind("Instrument at 127.0.0.1:" + std::to_string(simulator->port()) + " ", 0), 0u) << message;
-    // Lost on the way: whichever step noticed it comes after the third command.
+    // Lost on the way: whichever step noticed it comes after the third setting command.
     for (const char* taken : {"state off", "arb:wav", "freq:fix"}) EXPECT_EQ(message.find(taken), std::string::npos) << message;
     EXPECT_NE(message.find(" (at "), std::string::npos) << message;
     EXPECT_EQ(simulator->settings().at("frequency"), "2200000000Hz");
@@ -100,9 +115,15 @@ TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
     settings.setField("RFblanking", Array::scalar(1));
     settings.setField("MarkerPolarity", Array::scalar(1));
     settings.setField("ArbRefSource", Array::scalar(1));
+    Array w = Array::numeric(host::ClassId::Double, 1, 20, true);
+    for (std::size_t i = 0; i < 20; ++i) w.setComplex(i, {0.5, -0.5});
+    ASSERT_EQ(mexio::OrvexDownLoadWrap(w, Array::zeros(2, 20), "W", config).status, 0);
+    commands(config);  // settled: only the play's commands below
+    const auto before = static_cast<std::ptrdiff_t>(simulator->commands().size());
     const mexio::Reply r = mexio::OrvexPlay_c("W", settings, config);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 0) << r.response.text();
     const std::vector<std::string> expected = {
+        "*CLS",
         " :source:rad:arb:state off",
         " :source:rad:arb:wav \"arbi:W\" ",
         " :source:freq:fix 2200000000Hz",
@@ -119,8 +140,10 @@ TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
         " :source:rad:arb:state on",
         " :output:state on",
         " :OUTPUT:MOD ON",
-        "*OPC?"};
-    EXPECT_EQ(commands(config), expected);
+        ":SYST:ERR?",
+        "*OPC?"};  // the socket's confirmation when control is handed back
+    const auto played = commands(config);
+    EXPECT_EQ(std::vector<std::string>(played.begin() + before, played.end()), expected);
     // Settings the application never sets, when a caller gives them.
     settings.setField("BBfilter", Array::scalar(1));
     settings.setField("Scaling", Array::scalar(70.5));
@@ -128,8 +151,8 @@ TEST_F(DownloadAndPlay, OtherPlatformSendsSixteenCommands) {
     settings.setField("ALC", Array::scalar(1));
     mexio::OrvexPlay_c("W", settings, config);
     const auto all = commands(config);
-    ASSERT_GE(all.size(), 17u);
-    const std::vector<std::string> sent(all.end() - 17, all.end() - 1);
+    ASSERT_GE(all.size(), 19u);
+    const std::vector<std::string> sent(all.end() - 18, all.end() - 2);
     EXPECT_EQ(sent[5], " :source:dm:bbfilter 2.1MHz");
     EXPECT_EQ(sent[6], " :source:rad:ARB:rscaling 70.5");
     EXPECT_EQ(sent[8], ":source:DM:IQAT 2");
@@ -156,8 +179,8 @@ TEST(DownloadSequence, ExactlyOnBothPlatforms) {
     // The wrap's own commands around the platform's transfer: the model is asked for, the
     // playing state checked, the files written as blocks followed by line ends, the socket's
     // receipt confirmed, then the wrap's lone LF.
-    const std::vector<std::string> head = {":SOUR:RAD:ARB:STATe?", ":SOUR:RAD:ARB:STATe OFF", "*IDN?"};
-    const std::vector<std::string> tail = {"", ":SOUR:RAD:ARB:STATe ON", ":OUTPUT:MOD ON"};
+    const std::vector<std::string> head = {"*CLS", ":SOUR:RAD:ARB:STATe?", ":SOUR:RAD:ARB:STATe OFF", "*IDN?"};
+    const std::vector<std::string> tail = {"", ":SOUR:RAD:ARB:STATe ON", ":OUTPUT:MOD ON", ":SYST:ERR?"};
     struct Platform {
         sim::Model model;
         std::vector<std::string> transfer;

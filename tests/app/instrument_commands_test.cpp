@@ -74,7 +74,6 @@ protected:
         o.connect = connect;
         o.sets = {"OverSampling=2"};
         o.seed = 3;
-        o.quiet = true;
         return o;
     }
     // A simulator of its own for a fault that must be there from the first command.
@@ -164,29 +163,40 @@ TEST_F(InstrumentCommands, DownloadAndPlayWithChangedSettings) {
     o.play = true;
     std::string out, err;
     ASSERT_EQ(download(o, out, err), 0) << err;
+    // As the panel takes them: the power to whole dBm, the title upper case; both said.
+    EXPECT_NE(err.find("Amplitude -12.5 dBm rounded to -13 dBm"), std::string::npos) << err;
+    EXPECT_NE(err.find("Title \"Mine\" cleaned to \"MINE\""), std::string::npos) << err;
     EXPECT_NE(out.find("corrections: none for 1900000000 Hz (File empty or not found. " + (dir / "US12345678 1.9 GHz.mat").string() + ")"), std::string::npos) << out;
-    EXPECT_NE(out.find("downloaded \"Mine\": 65536 samples to lan 127.0.0.1:"), std::string::npos) << out;
+    EXPECT_NE(out.find("downloaded \"MINE\": 65536 samples to lan 127.0.0.1:"), std::string::npos) << out;
     EXPECT_NE(out.find("Waveform has been successfully transferred to the instrument"), std::string::npos);
     settle();
     const auto files = simulator->files();
-    ASSERT_TRUE(files.count("WFM1:Mine"));
-    EXPECT_EQ(files.at("WFM1:Mine").size(), 4u * 65536);
+    ASSERT_TRUE(files.count("WFM1:MINE"));
+    EXPECT_EQ(files.at("WFM1:MINE").size(), 4u * 65536);
     const auto settings = simulator->settings();
     EXPECT_EQ(settings.at("frequency"), "1900000000Hz");
-    EXPECT_EQ(settings.at("power"), "-12.5dbm");
+    EXPECT_EQ(settings.at("power"), "-13dbm");
     EXPECT_EQ(settings.at("sampleClock"), "2457600Hz");  // follows --set OverSampling=2
-    EXPECT_EQ(settings.at("waveform"), "WFM1:Mine");
+    EXPECT_EQ(settings.at("waveform"), "WFM1:MINE");
     EXPECT_EQ(settings.at("arbState"), "1");
 
-    // Play alone sends only the settings.
+    // Play alone sends every setting, the defaults for those not given; --set makes the
+    // sample clock follow the oversampling as for a download.
     app::InstrumentOptions p;
     p.connect = connect;
-    p.settings = {"Frequency=2.1e9"};
+    p.sets = {"OverSampling=2"};
+    p.settings = {"Frequency=2.1e9", "Title=MINE"};
     std::ostringstream pout, perr;
     ASSERT_EQ(app::runPlay(p, pout, perr), 0) << perr.str();
     settle();
     EXPECT_EQ(simulator->settings().at("frequency"), "2100000000Hz");
-    EXPECT_EQ(simulator->settings().at("sampleClock"), "6144000Hz");  // the defaults' oversampling 5
+    EXPECT_EQ(simulator->settings().at("sampleClock"), "2457600Hz");
+    EXPECT_EQ(simulator->settings().at("power"), "-30dbm");
+    // A waveform the instrument does not hold: its error queue makes play a failure.
+    p.settings = {"Title=NONE"};
+    std::ostringstream nout, nerr;
+    EXPECT_EQ(app::runPlay(p, nout, nerr), 1);
+    EXPECT_NE(nerr.str().find("-256,\"File name not found\""), std::string::npos) << nerr.str();
 }
 
 TEST_F(InstrumentCommands, CorrectionsOfTheInstrumentAreAppliedToACopy) {
@@ -229,21 +239,28 @@ TEST_F(InstrumentCommands, FailuresSayWhatWentWrong) {
                        " cannot be reached: Connection refused (at opening the connection with a 10 s time-out)\n");
 
     std::ostringstream qout, qerr;
-    EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "", qout, qerr), 1);
+    EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "", false, qout, qerr), 1);
     EXPECT_EQ(qerr.str(), "onexfwd query: give the query to send, for example *IDN?.\n");
 }
 
 TEST_F(InstrumentCommands, PingQueryAndSend) {
     std::ostringstream out, err;
-    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, connect, "", out, err), 0) << err.str();
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, connect, "", false, out, err), 0) << err.str();
     EXPECT_NE(out.str().find(": Succeed"), std::string::npos) << out.str();
-    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Send, connect, ":OUTP:STAT ON", out, err), 0);
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Send, connect, ":OUTP:STAT ON", false, out, err), 0);
     std::ostringstream reply;
-    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, ":OUTP:STAT?", reply, err), 0);
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, ":OUTP:STAT?", false, reply, err), 0);
     EXPECT_EQ(reply.str(), "1\n");
     std::ostringstream idn;
-    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "*IDN?", idn, err), 0);
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "*IDN?", false, idn, err), 0);
     EXPECT_EQ(idn.str(), "Brevia Simulation,CV4438C,US12345678,C.01.00\n");
+    // Quiet: ping and send say nothing on success; a query still prints its reply.
+    std::ostringstream quiet, quietReply;
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, connect, "", true, quiet, err), 0);
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Send, connect, ":OUTP:STAT OFF", true, quiet, err), 0);
+    EXPECT_EQ(quiet.str(), "");
+    ASSERT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, ":OUTP:STAT?", true, quietReply, err), 0);
+    EXPECT_EQ(quietReply.str(), "0\n");
 }
 
 // The same failure through the three ways in: the command line, the library's C form of
@@ -390,7 +407,7 @@ TEST(InstrumentCommandLine, NoVisaLibrarySaysWhatToDo) {
         }
     setenv("VESK_VISA_LIBRARY", "/nonexistent/libvisa.so", 1);
     std::ostringstream out, err;
-    EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, std::string("gpib:0:19"), "", out, err), 1);
+    EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, std::string("gpib:0:19"), "", false, out, err), 1);
     EXPECT_NE(err.str().find("fail loading both visa32.dll and altvisa32.dll"), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("--connect lan:HOST:PORT"), std::string::npos) << err.str();
     unsetenv("VESK_VISA_LIBRARY");

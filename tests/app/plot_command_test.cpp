@@ -23,7 +23,6 @@ TEST(PlotCommand, DrawsAFrameFromAFileAndRefusesWhatItCannotDraw) {
     o.out = (dir / "spectrum.png").string();
     o.width = 400;
     o.height = 300;
-    o.quiet = true;
     std::ostringstream out, err;
     ASSERT_EQ(app::runPlot(o, out, err), 0) << err.str();
     EXPECT_EQ(out.str(), "wrote " + o.out + ": spectrum of 4096 samples\n");

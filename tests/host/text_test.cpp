@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <limits>
 #include <numbers>
 
@@ -72,4 +76,39 @@ TEST(ParseNumbers, SurvivesHostileInput) {
     EXPECT_TRUE(parseNumbers(std::string(3000, '-') + "1").empty());
     EXPECT_EQ(parseNumbers(std::string(60, '(') + "1" + std::string(60, ')')), (V{1}));
     EXPECT_TRUE(parseNumbers(std::string("1\0 2", 4)).empty());
+}
+
+// An entry box reads a comma between two digits as a decimal comma; other commas and spaces
+// still separate numbers, of which the box takes the largest.
+TEST(LargestNumber, DecimalCommasAndSeparators) {
+    const struct {
+        const char* text;
+        double largest;
+    } cases[] = {{"-12,5", -12.5}, {"6,144", 6.144}, {"1,2 , 3", 3}, {"1,2,3", 3}, {"3 700", 700}, {"3, 700", 700},
+                 {"1.5,2", 2},     {"2,2e3", 2200},  {"-1,5 -2", -1.5}};
+    for (const auto& c : cases) EXPECT_EQ(host::largestNumber(c.text), c.largest) << c.text;
+    EXPECT_EQ(host::withDecimalCommas("1,2,3"), "1.2,3");
+    EXPECT_FALSE(host::largestNumber("abc,").has_value());
+}
+
+// Numbers are written and read with a decimal point while the C library's locale writes a
+// decimal comma (a German one, made here from the system's locale sources).
+TEST(Num2str, ADecimalCommaLocaleChangesNoNumberText) {
+    const std::string folder = testing::TempDir() + "brevia_locales";
+    std::filesystem::create_directories(folder);
+    const std::string make = "localedef -i de_DE -f UTF-8 " + folder + "/de_DE.UTF-8 >/dev/null 2>&1";
+    (void)std::system(make.c_str());  // warnings give a non-zero status; the setlocale below decides
+    setenv("LOCPATH", folder.c_str(), 1);
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "no de_DE locale could be made in " << folder;
+    ASSERT_STREQ(std::localeconv()->decimal_point, ",");  // the locale is really in force
+    EXPECT_EQ(num2str(2.2), "2.2");
+    EXPECT_EQ(num2str(-12.5), "-12.5");
+    EXPECT_EQ(num2str(1234567890.5), "1234567890.5");
+    EXPECT_EQ(host::fixedText(0.97994, 3), "0.980");
+    EXPECT_EQ(parseNumbers("6.144"), (V{6.144}));
+    EXPECT_EQ(parseNumbers("2.5E-1 1e400"), (V{0.25, std::numeric_limits<double>::infinity()}));
+    EXPECT_EQ(host::largestNumber(num2str(6.144)), 6.144);  // a box reads back what it shows
+    std::setlocale(LC_ALL, before.c_str());
+    unsetenv("LOCPATH");
 }

@@ -328,17 +328,26 @@ TEST(SimulatedGenerator, WritesTheStoreAndStopsWhenIdle) {
 }
 
 TEST(SimulatedGenerator, CommandRunsInTheForegroundUntilIdle) {
-    std::ostringstream out;
+    std::ostringstream out, err;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(sim::runSimulatorCommand(make<Options>([](auto& o) {
                                            o.model = Model::Pellar;
                                            o.idleTimeout = 200ms;
                                        }),
-                                       out),
+                                       out, err),
               0);
+    EXPECT_EQ(err.str(), "");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     const std::string printed = out.str();
     EXPECT_EQ(printed.rfind("listening on 127.0.0.1:", 0), 0u) << printed;
     EXPECT_NE(printed.find(" (Pellar)\n"), std::string::npos) << printed;
     EXPECT_EQ(printed.find("listening on 127.0.0.1:0 "), std::string::npos) << "the chosen port is printed";
+    // A port that cannot be had: the error on the error stream, status 1.
+    std::ostringstream out2, err2;
+    sim::SimulatedGenerator holder(make<Options>([](auto& o) { o.idleTimeout = 5s; }));
+    holder.start();
+    EXPECT_EQ(sim::runSimulatorCommand(make<Options>([&](auto& o) { o.port = holder.port(); }), out2, err2), 1);
+    EXPECT_EQ(out2.str(), "");
+    EXPECT_NE(err2.str().find("onexfwd sim: "), std::string::npos);
+    holder.stop();
 }

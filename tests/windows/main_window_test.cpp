@@ -171,6 +171,8 @@ TEST_F(MainWindow, ThePanelEditsAndShowsTheGeneratorSettings) {
     enter("txtOversampling", "8");
     EXPECT_EQ(text("txtSamplingRate"), "9.8304");
     EXPECT_EQ(value("pdSamplingRateUnits"), 3);
+    enter("txtSamplingRate", text("txtSamplingRate"));  // a box reads back what it shows
+    EXPECT_EQ(s.field("SamplingRate").realAt(0), 9830400);
     enter("txtAmplitude", "-140.4");
     EXPECT_EQ(s.field("Amplitude").realAt(0), -136);
     EXPECT_EQ(text("txtAmplitude"), "-136");
@@ -614,6 +616,13 @@ TEST_F(MainWindow, DownloadAndRefreshTellHowTheyWent) {
     gui::invokeCallback(control("pbRefresh"));
     settle();
     EXPECT_EQ(simulator->settings().at("frequency"), "1900000000Hz");
+    // Settings as a parameter file may hold them go out with a decimal point, in any locale.
+    host::record("SigGenSettings").setField("Amplitude", Array::scalar(-12.5));
+    host::record("SigGenSettings").setField("Frequency", Array::scalar(1234567890.5));
+    gui::invokeCallback(control("pbRefresh"));
+    settle();
+    EXPECT_EQ(simulator->settings().at("power"), "-12.5dbm");
+    EXPECT_EQ(simulator->settings().at("frequency"), "1234567890.5Hz");
     EXPECT_EQ(dialogs->asked().size(), 3u);  // no box
 
     mexio::vesk(0, {Array::int32Scalar(999)});

@@ -26,6 +26,7 @@
 #include <QtDataVisualization/QSurfaceDataProxy>
 #include <QtDataVisualization/QValue3DAxis>
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -564,6 +565,9 @@ void ensureApplication() {
     static char name[] = "brevia";
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv);  // lives as long as the process, as the host's own does
+    // Qt has just set the C library's locale from the environment; numbers written and read
+    // by the C library (reports, instrument replies, other libraries) keep the decimal point.
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 bool offscreen() {
