@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include "host/mat_file.h"
 #include "sim/simulated_generator.h"
 #include "OneX/parameters.h"
+#include "UI/file_actions.h"
 #include "UI/parameter_file.h"
 #include "host/dialogs.h"
 #include "host/error.h"
@@ -687,5 +689,59 @@ TEST_F(MainWindow, EyeDiagramAnswersWithoutANumberAreTheirDefaults) {
     EXPECT_EQ(eyeLimits({"", ""}), defaults);
     EXPECT_NE(eyeLimits({"3", "0"}), defaults);
     EXPECT_EQ(host::record("appInfo").field("ClientWindows").numel(), 5u);
+    host::setDialogProvider(nullptr);
+}
+
+// Settings a parameter file holds reach the window, and so the instrument, only within the
+// panel's ranges: out-of-range values are limited (fractions kept), a switch or list value
+// taken as the instrument would read it, a title it could not store cleaned; a setting
+// that is no number refuses the file.
+TEST_F(MainWindow, OpeningAFileLimitsItsGeneratorSettings) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>();
+    host::setDialogProvider(dialogs);
+    const std::string folder = folder_.string() + "/";
+    Array settings = host::record("SigGenSettings");
+    settings.setField("Amplitude", Array::scalar(50));
+    settings.setField("Frequency", Array::scalar(1234567890.5));
+    settings.setField("ReconFilter", Array::scalar(7));
+    settings.setField("Title", Array::string("a\"b"));
+    ASSERT_TRUE(ui::saveParameters(folder + "hot.mat", onex::applicationParameters(), settings));
+    dialogs->queueFile(host::FileChoice{folder, "hot.mat"});
+    testing::internal::CaptureStderr();
+    gui::invokeCallback(gui::findByTag(fig_, "menuFileOpen"));
+    const std::string console = testing::internal::GetCapturedStderr();
+    const Array& s = host::record("SigGenSettings");
+    EXPECT_EQ(s.field("Amplitude").realAt(0), 20);
+    EXPECT_EQ(s.field("Frequency").realAt(0), 1234567890.5);
+    EXPECT_EQ(s.field("ReconFilter").realAt(0), 4);
+    EXPECT_EQ(s.field("Title").text(), "AB");
+    EXPECT_EQ(text("txtAmplitude"), "20");
+    EXPECT_EQ(value("pdReconFilter"), 4);
+    EXPECT_NE(console.find("Amplitude 50 dBm limited to 20 dBm"), std::string::npos) << console;
+
+    settings.setField("Frequency", Array::scalar(std::nan("")));
+    ASSERT_TRUE(ui::saveParameters(folder + "nan.mat", onex::applicationParameters(), settings));
+    dialogs->queueFile(host::FileChoice{folder, "nan.mat"});
+    gui::invokeCallback(gui::findByTag(fig_, "menuFileOpen"));
+    EXPECT_EQ(dialogs->asked().back().title, "Error Loading File");
+    EXPECT_EQ(s.field("Frequency").realAt(0), 1234567890.5);  // unchanged
+    host::setDialogProvider(nullptr);
+}
+
+// The Save As export prefix writes the waveform only once it matches the settings, asking as
+// Save Wave asks: Cancel writes nothing, Recalc & Save writes the new frame.
+TEST_F(MainWindow, TheExportPrefixAsksForAFreshWaveform) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Cancel", "Recalc & Save", "MAT"});
+    host::setDialogProvider(dialogs);
+    const std::string folder = folder_.string() + "/";
+    gui::invokeCallback(control("pbCalculate"));
+    enter("txtOversampling", "2");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        dialogs->queueFile(host::FileChoice{folder, "qorvath.fresh"});
+        gui::invokeCallback(gui::findByTag(fig_, "menuFileSaveAs"));
+        EXPECT_EQ(std::filesystem::exists(folder + "fresh"), attempt == 1);
+    }
+    EXPECT_EQ(dialogs->asked()[1].title, "Waveform Not Recalculated");  // after the file dialog
+    EXPECT_EQ(host::loadMatFile(folder + "fresh").field("samples").numel(), 65536u);
     host::setDialogProvider(nullptr);
 }

@@ -19,6 +19,7 @@
 #include "UI/app_records.h"
 #include "UI/file_actions.h"
 #include "UI/parameter_file.h"
+#include "UI/sig_gen_panel.h"
 #include "host/dialogs.h"
 #include "host/records.h"
 #include "host/text.h"
@@ -273,9 +274,19 @@ void callApplication(const char* action, std::vector<Array> rest = {}) {
 bool loadParameters(const std::string& name, const Array& handles) {
     std::optional<ParameterFile> file = ui::loadParameters(name, parameters().field("ParameterFileFormat_ID").text());
     if (!file) return false;
-    parameters() = std::move(file->parameters);
     // A file without generator settings keeps the current ones rather than emptying them.
-    if (file->sigGen.isStruct() && file->sigGen.fieldCount() > 0) host::record("SigGenSettings") = std::move(file->sigGen);
+    const bool withSettings = file->sigGen.isStruct() && file->sigGen.fieldCount() > 0;
+    if (withSettings) {
+        // Nothing out of the panel's ranges goes on to an instrument; the console says what moved.
+        try {
+            for (const std::string& note : panel::limitSettings(file->sigGen, false)) std::cerr << name << ": " << note << std::endl;
+        } catch (const host::Error& e) {
+            host::dialogs().message(name + "\n" + e.what(), kLoadErrorTitle, host::MessageIcon::Error);
+            return false;
+        }
+    }
+    parameters() = std::move(file->parameters);
+    if (withSettings) host::record("SigGenSettings") = std::move(file->sigGen);
     callApplication("redraw", {handles});
     return true;
 }
@@ -302,7 +313,8 @@ void fileSaveAs(const Array& handles, bool mayExport) {
     const std::optional<host::FileChoice> choice = host::dialogs().saveFile("*" + ext, "Save As");
     if (!choice) return;
     if (const std::optional<std::string> target = mayExport ? exportTarget(*choice) : std::nullopt) {
-        ui::saveWaveform(*target, host::record("waveform"));
+        // An export is a save of the waveform: stale or never calculated, it asks first.
+        if (checkWaveformReady(handles, "Save")) ui::saveWaveform(*target, host::record("waveform"));
         return;
     }
     const std::string name = addFileExtention(choice->path(), ext);
