@@ -421,6 +421,59 @@ TEST(MatSave, ReplacingAFileKeepsItsPermissions) {
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"config.mat"});
 }
 
+// What a save replaces is the file the user means: a read-only file is refused and stays;
+// a symbolic link stays a link and its target gets the new contents; a file with another
+// hard link is rewritten so that both names see them; nothing is left beside any of them.
+TEST(MatSave, ReadOnlyFilesAndLinks) {
+    ScratchDir dir;
+    const std::string locked = dir.file("locked.mat");
+    host::saveMatFile(locked, {{"a", Array::scalar(1)}});
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    const std::string message = saveError(locked, {{"a", Array::scalar(2)}});
+    EXPECT_TRUE(contains(message, "it is read-only")) << message;
+    EXPECT_EQ(host::loadMatFile(locked).field("a"), Array::scalar(1));
+
+    const std::string real = dir.file("real.mat"), link = dir.file("link.mat");
+    host::saveMatFile(real, {{"a", Array::scalar(1)}});
+    ASSERT_EQ(::symlink("real.mat", link.c_str()), 0);
+    host::saveMatFile(link, {{"a", Array::scalar(3)}});
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(host::loadMatFile(real).field("a"), Array::scalar(3));
+
+    const std::string second = dir.file("second.mat");
+    ASSERT_EQ(::link(real.c_str(), second.c_str()), 0);
+    host::saveMatFile(second, {{"a", Array::scalar(4)}});
+    EXPECT_EQ(host::loadMatFile(real).field("a"), Array::scalar(4));
+    EXPECT_EQ(host::loadMatFile(link).field("a"), Array::scalar(4));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"link.mat", "locked.mat", "real.mat", "second.mat"}));
+}
+
+// A save stopped by a signal takes its temporary file with it; one a process of ours left
+// behind when it ended is cleaned up by the next save of that file, a live one's never.
+TEST(TemporaryBeside, StoppedSavesLeaveNothingBehind) {
+    ScratchDir dir;
+    const std::string target = dir.file("frame.mat");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        host::TemporaryBeside temporary(target);
+        (void)::write(temporary.fd(), "half", 4);
+        ::raise(SIGTERM);
+        ::_exit(0);  // not reached
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_TRUE(dir.entries().empty());
+
+    const std::string ended = dir.file(host::temporaryPrefix("frame.mat", child) + "1.tmp");
+    const std::string live = dir.file(host::temporaryPrefix("frame.mat", ::getppid()) + "2.tmp");
+    writeBytes(ended, "left");
+    writeBytes(live, "busy");
+    host::saveMatFile(target, {{"a", Array::scalar(1)}});
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{host::temporaryPrefix("frame.mat", ::getppid()) + "2.tmp", "frame.mat"}));
+}
+
 // --- files that must be refused ----------------------------------------------------------
 
 // Level-5 elements put together by hand, for files that no writer produces.

@@ -544,6 +544,11 @@ TEST_F(MainWindow, FilesSaveOpenNewAndExportThroughTheMenus) {
     EXPECT_EQ(gui::get(fig_, "Name").text(), "Veltrac - 1xEV Forward Link : " + folder + "setup.mat");
     pick("menuFileSaveAs", host::FileChoice{folder, "qorvath."});
     EXPECT_TRUE(std::filesystem::exists(folder + "qorvath..mat"));
+    // A Save As that fails keeps the window's file: the title, and where the next Save goes.
+    const std::string title = gui::get(fig_, "Name").text();
+    pick("menuFileSaveAs", host::FileChoice{folder + "gone/", "setup"});
+    EXPECT_EQ(dialogs->asked().back().title, "Error Saving " + folder + "gone/setup.mat");
+    EXPECT_EQ(gui::get(fig_, "Name").text(), title);
 
     // Special > Save Wave after a change offers to recalculate first.
     enter("txtOversampling", "2");

@@ -318,8 +318,10 @@ void fileSaveAs(const Array& handles, bool mayExport) {
         return;
     }
     const std::string name = addFileExtention(choice->path(), ext);
+    // Only a file that was written becomes the window's: a failed Save As leaves the title,
+    // and the next Save, with the file it had.
+    if (!ui::saveParameters(name, parameters(), host::record("SigGenSettings"))) return;
     setLastParameterFilename(name);
-    ui::saveParameters(name, parameters(), host::record("SigGenSettings"));
     redrawAppTitle(handles);
 }
 
