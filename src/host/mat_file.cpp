@@ -158,6 +158,41 @@ std::uint64_t padded8(std::uint64_t n) { return (n + 7) & ~std::uint64_t{7}; }
 // A data element of n bytes with its tag: up to 4 bytes share the tag's 8 bytes.
 std::uint64_t elementBytes(std::uint64_t n) { return n <= 4 ? 8 : 8 + padded8(n); }
 
+// A text's UTF-16 code units as a MAT file stores characters. The application's text is
+// UTF-8 (what windows, file dialogs and the terminal give it): a row of valid UTF-8 is stored
+// as its characters, so that SciPy, Octave and MATLAB read "é" back, not "Ã©". Anything
+// else (older 8-bit text, matrices of characters) is stored a byte to a unit.
+bool utf8ToUnits(const unsigned char* s, std::size_t n, std::vector<std::uint32_t>& units);
+
+std::vector<std::uint16_t> textUnits(const Array& a) {
+    const std::string bytes = a.text();
+    std::vector<std::uint32_t> points;
+    const bool wide = std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    std::vector<std::uint16_t> units;
+    if (a.rows() <= 1 && wide && utf8ToUnits(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), points)) {
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const std::uint32_t cp = points[i];
+            if (cp <= 0xffff) {
+                units.push_back(static_cast<std::uint16_t>(cp));
+                continue;
+            }
+            units.push_back(static_cast<std::uint16_t>(0xd800 + ((cp - 0x10000) >> 10)));
+            units.push_back(static_cast<std::uint16_t>(0xdc00 + ((cp - 0x10000) & 0x3ff)));
+            ++i;  // the reader counted an astral character twice
+        }
+        return units;
+    }
+    units.reserve(bytes.size());
+    for (char c : bytes) units.push_back(static_cast<unsigned char>(c));
+    return units;
+}
+
+// Dimensions as stored: a row of text counts its code units, not its bytes.
+std::pair<std::size_t, std::size_t> storedDims(const Array& a) {
+    if (a.classId() != ClassId::Char || a.rows() > 1 || a.isEmpty()) return {a.rows(), a.cols()};
+    return {1, textUnits(a).size()};
+}
+
 // Writes the variables straight from the arrays' own storage: no copy of the samples is made
 // and every write is checked, so a file that is complete on return needs no reading back.
 // The sizes are worked out (and everything that can be refused, refused) before a byte is
@@ -190,7 +225,7 @@ public:
             for (std::size_t i = 0; i < a.numel(); ++i)
                 bytes += 8 + matrixBytes(a.cellAt(i), {}, depth + 1, where + "{" + std::to_string(i + 1) + "}");
             break;
-        case ClassId::Char: bytes += elementBytes(checkedData(a.numel(), 2, where)); break;
+        case ClassId::Char: bytes += elementBytes(checkedData(textUnits(a).size(), 2, where)); break;
         default: {
             const std::uint64_t part = elementBytes(checkedData(a.numel(), a.elementSize(), where));
             numericType(a, where);
@@ -218,7 +253,8 @@ public:
         tag(miMATRIX, bytes);
         const std::uint32_t flags[2] = {arrayFlags(a), 0};
         element(miUINT32, flags, sizeof flags);
-        const std::int32_t dims[2] = {static_cast<std::int32_t>(a.rows()), static_cast<std::int32_t>(a.cols())};
+        const auto [rows, cols] = storedDims(a);
+        const std::int32_t dims[2] = {static_cast<std::int32_t>(rows), static_cast<std::int32_t>(cols)};
         element(miINT32, dims, sizeof dims);
         element(miINT8, name.data(), name.size());
         switch (a.classId()) {
@@ -239,12 +275,9 @@ public:
             for (std::size_t i = 0; i < a.numel(); ++i) child(a.cellAt(i));
             break;
         case ClassId::Char: {
-            // Our text is 8-bit (Latin-1). As UTF-16 code units it keeps one unit per
-            // character, which every reader decodes; SciPy would take the same units stored
+            // As UTF-16 code units, which every reader decodes; SciPy would take units stored
             // as plain 16-bit numbers for UTF-8 bytes and garble anything beyond ASCII.
-            const std::string text = a.text();
-            std::vector<std::uint16_t> units(text.size());
-            for (std::size_t i = 0; i < text.size(); ++i) units[i] = static_cast<unsigned char>(text[i]);
+            const std::vector<std::uint16_t> units = textUnits(a);
             element(miUTF16, units.data(), units.size() * 2);
             break;
         }
@@ -524,7 +557,8 @@ private:
     }
 
     // Text arrives as UTF-8 (SciPy, matio), as 16-bit units (the host, GNU Octave) or as
-    // 8-bit bytes; our characters are 8-bit, so anything beyond Latin-1 becomes '?'.
+    // 8-bit bytes. A row of text becomes the application's UTF-8; in a matrix of characters
+    // each keeps its place, so anything beyond Latin-1 becomes '?' there.
     Array text(const matvar_t* v, std::size_t rows, std::size_t cols, const std::string& where) const {
         Array a = Array::numeric(ClassId::Char, rows, cols);
         const std::size_t n = a.numel();
@@ -550,8 +584,45 @@ private:
             break;
         default: fail(where + " holds text stored as data type " + std::to_string(v->data_type));
         }
+        if (rows <= 1) return Array::string(utf8Of(units, v->data_type == MAT_T_UTF8 && size == 1));
         for (std::size_t i = 0; i < n; ++i) a.setReal(i, units[i] <= 0xff ? units[i] : '?');
         return a;
+    }
+
+    // UTF-8 of code units: code points (from UTF-8, with each astral one counted twice) or
+    // UTF-16 (surrogate pairs joined; a lone one becomes U+FFFD).
+    static std::string utf8Of(const std::vector<std::uint32_t>& units, bool codePoints) {
+        std::string out;
+        auto put = [&](std::uint32_t cp) {
+            if (cp < 0x80) {
+                out += static_cast<char>(cp);
+            } else if (cp < 0x800) {
+                out += static_cast<char>(0xc0 | (cp >> 6));
+                out += static_cast<char>(0x80 | (cp & 0x3f));
+            } else if (cp < 0x10000) {
+                out += static_cast<char>(0xe0 | (cp >> 12));
+                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+                out += static_cast<char>(0x80 | (cp & 0x3f));
+            } else {
+                out += static_cast<char>(0xf0 | (cp >> 18));
+                out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+                out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+                out += static_cast<char>(0x80 | (cp & 0x3f));
+            }
+        };
+        for (std::size_t i = 0; i < units.size(); ++i) {
+            std::uint32_t cp = units[i];
+            if (codePoints) {
+                if (cp > 0xffff) ++i;  // its second count
+            } else if (cp >= 0xd800 && cp <= 0xdbff && i + 1 < units.size() && units[i + 1] >= 0xdc00 && units[i + 1] <= 0xdfff) {
+                cp = 0x10000 + ((cp - 0xd800) << 10) + (units[i + 1] - 0xdc00);
+                ++i;
+            } else if ((cp >= 0xd800 && cp <= 0xdfff) || cp > 0x10ffff) {
+                cp = 0xfffd;
+            }
+            put(cp);
+        }
+        return out;
     }
 
     Array structure(const matvar_t* v, std::size_t rows, std::size_t cols, int depth, const std::string& where) {
