@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 #include <numbers>
+#include <set>
 #include <qcustomplot.h>
 
 #include "windows/plots/plots.h"
@@ -215,4 +216,31 @@ TEST_F(PlotWindows, HostFormsCheckTheirArgumentCounts) {
     ASSERT_TRUE(units[0].isCell());
     EXPECT_EQ(units[0].cellAt(0).text(), "mS");
     EXPECT_EQ(units[0].cellAt(1).realAt(0), 1000);
+}
+
+// Zoom and pan stay where the data can be shown: many zooms in stop at a few samples, with
+// distinct tick labels; zooming or panning out stops at the whole trace and a margin. A plot
+// window cannot be made smaller than its axes and labels need.
+TEST_F(PlotWindows, ZoomStaysWhereTheDataCanBeShown) {
+    const Handle fig = ui::SX_PlotIQTime(0, "L", 2457600, false, tone(65536, 0.01));
+    const Handle i = findByTag(fig, "SX_Iwave");
+    QCustomPlot* plot = plotOf(i);
+    const double home = values(get(i, "XLim"))[1] - values(get(i, "XLim"))[0];
+    const double sample = home / 65535;
+    for (int zoom = 0; zoom < 40; ++zoom) plot->xAxis->scaleRange(0.5, 13.0);  // a drag-zoom each time
+    EXPECT_GE(plot->xAxis->range().size(), 3.99 * sample);
+    for (int zoom = 0; zoom < 40; ++zoom) plot->yAxis->scaleRange(0.5, 0.2);
+    EXPECT_GT(plot->yAxis->range().size(), 0);
+    plot->replot();
+    const QVector<QString> labels = plot->yAxis->tickVectorLabels();
+    EXPECT_EQ(std::set<QString>(labels.begin(), labels.end()).size(), static_cast<std::size_t>(labels.size()));
+    for (int out = 0; out < 200; ++out) plot->xAxis->scaleRange(3.0, plot->xAxis->range().center());  // the wheel, outwards
+    EXPECT_LE(plot->xAxis->range().size(), 1.2 * home + 1e-9);
+    plot->xAxis->moveRange(1e22);  // a pan far away
+    EXPECT_LE(plot->xAxis->range().upper, values(get(i, "XLim"))[1] + 0.1 * home + 1e-9);
+    EXPECT_GE(plot->xAxis->range().lower, values(get(i, "XLim"))[0] - 0.1 * home - 1e-9);
+
+    set(fig, "Position", {100, 100, 1, 1});
+    EXPECT_GE(windowOf(fig)->width(), 300);
+    EXPECT_GE(windowOf(fig)->height(), 240);
 }

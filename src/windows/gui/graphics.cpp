@@ -344,8 +344,14 @@ void setAxes(AxesObject& a, std::string_view p, const Array& v) {
         if (Object* f = lookup(a.parent); f && f->kind == Kind::Figure) layoutAxes(static_cast<FigureObject&>(*f));
     } else if (p == "XLim" || p == "YLim" || p == "ZLim") {
         const Limits l = limitsOf(v, p);
-        if (p == "XLim") a.x = l;
-        if (p == "YLim") a.y = l;
+        if (p == "XLim") {
+            a.x = l;
+            a.xSet = true;
+        }
+        if (p == "YLim") {
+            a.y = l;
+            a.ySet = true;
+        }
         if (p == "ZLim") {
             a.z = l;
             a.zSet = true;
@@ -637,6 +643,74 @@ Handle uimenu(Handle parent, const MenuOptions& options) {
 
 Handle axes(Handle figureHandle) { return axes(figureHandle, Position{0.13, 0.11, 0.775, 0.815}); }
 
+// Zoom and pan stay where the data can be shown: an axis spans at least a few samples (a
+// ten-thousandth of its home range, or four samples of a line's data where that is more) and
+// at most its home range with a tenth of it either side, and stays inside that. Home is
+// where the program put the axis (XLim, YLim), else the data's extent. Without this a few
+// zooms collapse an axis to one value and the wheel runs out to 1e22.
+void boundAxis(Handle axesHandle, bool isX) {
+    Object* o = lookup(axesHandle);
+    if (!o || o->kind != Kind::Axes) return;
+    auto& a = static_cast<AxesObject&>(*o);
+    if (!a.plot) return;
+    QCPAxis* axis = isX ? a.plot->xAxis : a.plot->yAxis;
+    const bool log = axis->scaleType() == QCPAxis::stLogarithmic;
+    Limits home = isX ? a.x : a.y;
+    if (!(isX ? a.xSet : a.ySet)) {
+        bool any = false;
+        QCPRange data;
+        for (int i = 0; i < a.plot->plottableCount(); ++i) {
+            bool found = false;
+            QCPAbstractPlottable* p = a.plot->plottable(i);
+            const QCPRange r = isX ? p->getKeyRange(found, log ? QCP::sdPositive : QCP::sdBoth)
+                                   : p->getValueRange(found, log ? QCP::sdPositive : QCP::sdBoth);
+            if (!found) continue;
+            data = any ? QCPRange(std::min(data.lower, r.lower), std::max(data.upper, r.upper)) : r;
+            any = true;
+        }
+        if (!any) return;
+        home = {data.lower, data.upper};
+    }
+    if (log && !(home.low > 0)) return;
+    auto in = [log](double v) { return log ? std::log10(v) : v; };
+    auto out = [log](double v) { return log ? std::pow(10.0, v) : v; };
+    const double low = in(home.low), high = in(home.high), span = high - low;
+    if (!(span > 0) || !std::isfinite(span)) return;
+    double minSpan = span * 1e-4;
+    if (isX && !log)
+        for (int i = 0; i < a.plot->graphCount(); ++i)
+            if (const auto data = a.plot->graph(i)->data(); data->size() >= 2) {
+                const double spacing = (data->at(data->size() - 1)->key - data->at(0)->key) / (data->size() - 1);
+                if (spacing > 0) minSpan = std::max(span * 1e-6, std::min(minSpan, 4 * spacing));
+            }
+    const double outerLow = low - 0.1 * span, outerHigh = high + 0.1 * span;
+    const QCPRange now = axis->range();
+    double l = in(now.lower), h = in(now.upper);
+    if (!std::isfinite(l) || !std::isfinite(h)) {
+        l = low;
+        h = high;
+    }
+    if (h - l < minSpan) {
+        const double centre = (l + h) / 2;
+        l = centre - minSpan / 2;
+        h = centre + minSpan / 2;
+    }
+    if (h - l > outerHigh - outerLow) {
+        l = outerLow;
+        h = outerHigh;
+    }
+    if (l < outerLow) {
+        h += outerLow - l;
+        l = outerLow;
+    }
+    if (h > outerHigh) {
+        l -= h - outerHigh;
+        h = outerHigh;
+    }
+    const QCPRange bounded(out(l), out(h));
+    if (bounded.lower != now.lower || bounded.upper != now.upper) axis->setRange(bounded);
+}
+
 Handle axes(Handle figureHandle, const Position& position) {
     auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");
     auto owned = std::make_unique<AxesObject>();
@@ -671,6 +745,9 @@ Handle axes(Handle figureHandle, const Position& position) {
                      qOverload<const QCPRange&>(&QCPAxis::setRange));
     QObject::connect(a.plot->yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), a.plot->yAxis2,
                      qOverload<const QCPRange&>(&QCPAxis::setRange));
+    const Handle h = a.handle;
+    QObject::connect(a.plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), a.plot, [h] { boundAxis(h, true); });
+    QObject::connect(a.plot->yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), a.plot, [h] { boundAxis(h, false); });
     a.plot->show();
     placeAxes(a, f.window->centralWidget()->size());
     return a.handle;
@@ -1008,7 +1085,10 @@ void zoomOut(Handle figureHandle) {
 
 void savePng(Handle figureHandle, const std::string& path, int width, int height) {
     auto& f = as<FigureObject>(figureHandle, Kind::Figure, "a figure");
-    if (width > 0 && height > 0) f.window->resize(width, height);
+    if (width > 0 && height > 0) {
+        f.window->setMinimumSize(0, 0);  // a picture of the size asked for, below a window's least
+        f.window->resize(width, height);
+    }
     f.window->show();
     layoutAxes(f);
     QCoreApplication::processEvents();

@@ -62,7 +62,7 @@ struct AxesObject : Object {
     QPointer<QCPItemText> title;  // centred above the plot box
     std::string titleText, xLabel, yLabel, zLabel;
     Limits x, y, z;           // as last set by the program: where "zoom out" returns
-    bool zSet = false;
+    bool xSet = false, ySet = false, zSet = false;
     // The three-dimensional view that replaces the plot for a waterfall.
     QPointer<QWidget> container;
     Q3DSurface* surface = nullptr;  // owned by the container

@@ -1,5 +1,7 @@
 #include "windows/plots/plot_window.h"
 
+#include <QWidget>
+
 #include "host/convert.h"
 #include "host/dialogs.h"
 #include "host/error.h"
@@ -8,6 +10,7 @@ namespace ui {
 
 namespace {
 constexpr plot::Rect kDefaultAxes{0.13, 0.11, 0.775, 0.815};
+const QSize kLeastPlotWindow(300, 240);
 }
 
 host::gui::Position toPosition(const plot::Rect& r) { return {r.left, r.bottom, r.width, r.height}; }
@@ -28,7 +31,10 @@ Handle newPlotWindow(const std::string& name, Handle parent, plot::Placement pla
     o.normalized = !from.pixels;
     o.position = toPosition(plot::plotWindowPosition(placement, from.position, from.pixels));
     o.standardMenuBar = standardMenuBar;
-    return host::gui::figure(o);
+    const Handle fig = host::gui::figure(o);
+    // Smaller than this, tick labels overlap and the plot box vanishes behind them.
+    host::gui::windowOf(fig)->setMinimumSize(kLeastPlotWindow);
+    return fig;
 }
 
 void addPlotMenus(Handle figure, bool rotateEnabled, bool separateZoomReset) {
