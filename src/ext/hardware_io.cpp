@@ -215,6 +215,13 @@ void RS232IO::beforeBinaryData() {
 // ---------------------------------------------------------------------------------------
 // TCPIPIO and the echo check
 
+bool isEchoReplyTo(const std::uint8_t* bytes, std::size_t size, std::uint16_t sequence) {
+    icmphdr reply{};
+    if (size < sizeof reply) return false;
+    std::memcpy(&reply, bytes, sizeof reply);
+    return reply.type == ICMP_ECHOREPLY && ntohs(reply.un.echo.sequence) == sequence;
+}
+
 EchoResult icmpEchoCheck(const std::string& address, int attempts, int timeoutMs) {
     // An unprivileged ICMP socket; where the system does not allow one, the check is
     // skipped and the open goes on.
@@ -238,10 +245,9 @@ EchoResult icmpEchoCheck(const std::string& address, int attempts, int timeoutMs
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         // Stray replies to earlier attempts are skipped until this attempt's time is up.
         while (pollUntil(icmp.get(), POLLIN, deadline) > 0) {
-            icmphdr reply{};
-            const ssize_t got = ::recv(icmp.get(), &reply, sizeof reply, MSG_DONTWAIT);
-            if (got >= static_cast<ssize_t>(sizeof reply) && reply.type == ICMP_ECHOREPLY &&
-                reply.un.echo.sequence == request.un.echo.sequence)
+            std::uint8_t reply[64];
+            const ssize_t got = ::recv(icmp.get(), reply, sizeof reply, MSG_DONTWAIT);
+            if (got > 0 && isEchoReplyTo(reply, static_cast<std::size_t>(got), static_cast<std::uint16_t>(attempt)))
                 return EchoResult::Reachable;
             if (got < 0 && errno != EAGAIN && errno != EINTR) break;
         }

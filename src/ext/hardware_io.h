@@ -125,6 +125,8 @@ enum class EchoResult { Reachable = 0, Skipped = 1, Unreachable = -1 };
 // reply. Without permission for an unprivileged ICMP socket the check is skipped; an
 // address that does not resolve or never answers is unreachable, with a message.
 EchoResult icmpEchoCheck(const std::string& address, int attempts = 3, int timeoutMs = 4000);
+// Whether `size` bytes received on a ping socket are the echo reply to request `sequence`.
+bool isEchoReplyTo(const std::uint8_t* bytes, std::size_t size, std::uint16_t sequence);
 
 class TCPIPIO : public HardwareIO, public VISAImpl {
 public:

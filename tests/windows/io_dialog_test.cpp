@@ -101,8 +101,7 @@ TEST(IoDialog, CheckHardwareWithNothingThereShowsTheFailureInTheStatusLine) {
         press(fig, "pbCancel");
     });
     unsetenv("VESK_VISA_LIBRARY");
-    EXPECT_FALSE(line.empty());
-    EXPECT_EQ(line.find("... Checking ..."), std::string::npos);
+    EXPECT_EQ(line, "fail loading both visa32.dll and altvisa32.dll");  // the extension's failure, not a success line
 }
 
 // The simulated generator on a GPIB address through our VISA library (platform "b" offers no
