@@ -1,3 +1,4 @@
+#include "simulated_instrument.h"
 #include "MexIO/download_play.h"
 
 #include <gtest/gtest.h>
@@ -25,24 +26,20 @@ namespace {
 
 class DownloadAndPlay : public ::testing::Test {
 protected:
-    std::unique_ptr<sim::SimulatedGenerator> simulator;
+    std::unique_ptr<SimulatedInstrument> instrument;
+    sim::SimulatedGenerator* simulator = nullptr;
     std::shared_ptr<host::ScriptedDialogs> dialogs = std::make_shared<host::ScriptedDialogs>();
 
     void SetUp() override {
-        setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
-        setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
-        sim::Options o;
-        o.idleTimeout = 60s;
-        simulator = std::make_unique<sim::SimulatedGenerator>(o);
-        simulator->start();
-        setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator->port())).c_str(), 1);
+        instrument = std::make_unique<SimulatedInstrument>();
+        simulator = &instrument->generator;
         host::setDialogProvider(dialogs);
         mexio::vesk(0, {Array::int32Scalar(999)});
     }
     void TearDown() override {
         mexio::vesk(0, {Array::int32Scalar(999)});
         host::setDialogProvider(nullptr);
-        simulator->stop();
+        instrument.reset();
     }
     // The text commands received, settled with a round trip first.
     std::vector<std::string> commands(const Array& config) {

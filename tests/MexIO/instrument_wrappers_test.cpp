@@ -1,3 +1,4 @@
+#include "simulated_instrument.h"
 #include "MexIO/instrument_wrappers.h"
 
 #include <gtest/gtest.h>
@@ -23,25 +24,21 @@ namespace {
 
 class InstrumentWrappers : public ::testing::Test {
 protected:
-    std::unique_ptr<sim::SimulatedGenerator> simulator;
+    std::unique_ptr<SimulatedInstrument> instrument;
+    sim::SimulatedGenerator* simulator = nullptr;
     std::string log;
 
     void SetUp() override {
-        setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
-        setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
         log = (std::filesystem::temp_directory_path() / ("wrappers_" + std::to_string(::getpid()) + ".log")).string();
         std::filesystem::remove(log);
         setenv("SIMVISA_LOG", log.c_str(), 1);
-        sim::Options o;
-        o.idleTimeout = 60s;
-        simulator = std::make_unique<sim::SimulatedGenerator>(o);
-        simulator->start();
-        setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator->port())).c_str(), 1);
+        instrument = std::make_unique<SimulatedInstrument>();
+        simulator = &instrument->generator;
         mexio::vesk(0, {Array::int32Scalar(999)});
     }
     void TearDown() override {
         mexio::vesk(0, {Array::int32Scalar(999)});
-        simulator->stop();
+        instrument.reset();
         std::filesystem::remove(log);
     }
 };

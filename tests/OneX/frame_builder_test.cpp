@@ -1,3 +1,4 @@
+#include "error_message.h"
 #include "OneX/frame_builder.h"
 
 #include <gtest/gtest.h>
@@ -241,12 +242,7 @@ TEST(Calculate, MalformedParameterSetsNameTheField) {
     auto messageFor = [](auto edit) {
         Array p = defaultParameters();
         edit(p);
-        try {
-            frameInputsFromParameters(p);
-        } catch (const host::Error& e) {
-            return std::string(e.what());
-        }
-        return std::string("(no error)");
+        return errorMessageOf([&] { frameInputsFromParameters(p); });
     };
     EXPECT_EQ(messageFor([](Array& p) { p.removeField("OverSampling"); }), "parameters has no field 'OverSampling'.");
     EXPECT_EQ(messageFor([](Array& p) { p.field("slot").setField("RPCslotGain", Array::zeros(16, 58)); }),

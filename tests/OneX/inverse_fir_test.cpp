@@ -1,3 +1,4 @@
+#include "error_message.h"
 #include "OneX/inverse_fir.h"
 
 #include <gtest/gtest.h>
@@ -29,12 +30,7 @@ ComplexVector responseOf(const ComplexVector& h0, const RealVector& f, double sr
 }
 
 std::string messageOf(const char* fn, std::vector<Array> args) {
-    try {
-        host::callFunction(fn, 1, args);
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return errorMessageOf([&] { host::callFunction(fn, 1, args); });
 }
 
 }  // namespace

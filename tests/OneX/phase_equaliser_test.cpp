@@ -1,3 +1,4 @@
+#include "error_message.h"
 #include "OneX/phase_equaliser.h"
 
 #include <gtest/gtest.h>
@@ -171,12 +172,7 @@ TEST(CircularShift, RotatesOneRowOrColumn) {
     EXPECT_EQ(call({m, Array::scalar(1), Array::scalar(3), Array::string("c")}),
               Array::matrix(2, 3, RealVector{1, 4, 2, 5, 6, 3}));  // column 3 down by 1
     auto message = [&](std::vector<Array> args) {
-        try {
-            call(args);
-        } catch (const host::Error& e) {
-            return std::string(e.what());
-        }
-        return std::string("(no error)");
+        return errorMessageOf([&] { call(args); });
     };
     EXPECT_EQ(message({}), "Usage: circularShift(matrix, [amount], [position], [ 'r' | 'c' ] ");
     EXPECT_EQ(message({m, Array::scalar(-2), Array::scalar(3)}), "Row does not exist");

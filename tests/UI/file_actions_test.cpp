@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "python_tools.h"
 #include "../host/scratch_dir.h"
 #include "OneX/parameters.h"
 #include "UI/app_records.h"
@@ -102,6 +103,7 @@ TEST(ParameterFiles, SaveLoadAndTheFourRefusals) {
 // SciPy reads what we write and writes what we read: the file a user edits in Python opens
 // with the change and nothing else different.
 TEST(ParameterFiles, SciPyReadsAndWritesThem) {
+    SKIP_WITHOUT_SCIPY();
     ScratchDir dir;
     Boxes boxes;
     const Array parameters = onex::defaultParameters();

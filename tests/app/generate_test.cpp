@@ -1,3 +1,4 @@
+#include "error_message.h"
 #include "app/generate.h"
 
 #include <gtest/gtest.h>
@@ -35,12 +36,7 @@ protected:
 };
 
 std::string settingError(Array& p, const char* assignment) {
-    try {
-        app::applySetting(p, assignment);
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return errorMessageOf([&] { app::applySetting(p, assignment); });
 }
 
 }  // namespace

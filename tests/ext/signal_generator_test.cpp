@@ -1,6 +1,7 @@
 // Waveform conversion, file layout and command order of both generator models, checked
 // against an in-memory session. Expected words are computed here from the file formats,
 // not taken from the classes under test.
+#include "instrument_words.h"
 #include "ext/signal_generator.h"
 
 #include <gtest/gtest.h>
@@ -25,35 +26,15 @@ protected:
 
 std::string status() { return IOManager::instance().statusText(); }
 
-// Independent reference: 16-bit two's complement, high byte first, I then Q.
+// The independent reference packing, as text for comparing with what a session was sent.
 std::string corvaneWords(const std::vector<double>& i, const std::vector<double>& q, double gain, bool normalize) {
-    double peak = 0;
-    if (normalize)
-        for (std::size_t j = 0; j < i.size(); ++j) peak = std::max({peak, std::fabs(i[j]), std::fabs(q[j])});
-    std::string out;
-    for (std::size_t j = 0; j < i.size(); ++j) {
-        for (double v : {i[j], q[j]}) {
-            if (peak > 0) v /= peak;
-            long word = std::lround(gain * 32767 * v);
-            word = std::clamp(word, -32768L, 32767L);
-            const auto u = static_cast<std::uint16_t>(static_cast<std::int16_t>(word));
-            out += static_cast<char>(u >> 8);
-            out += static_cast<char>(u & 0xFF);
-        }
-    }
-    return out;
+    const std::vector<std::uint8_t> bytes = reference::corvaneIq(i, q, gain, normalize);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::string pellarWords(const std::vector<double>& part, double gain, double peak, const std::vector<int>& high) {
-    std::string out;
-    for (std::size_t j = 0; j < part.size(); ++j) {
-        const double v = peak > 0 ? part[j] / peak : part[j];
-        unsigned word = static_cast<unsigned>(std::clamp(std::lround(v * gain * 8191), -8191L, 8191L) + 8191);
-        if (!high.empty()) word |= static_cast<unsigned>(high[j]) << 14;
-        out += static_cast<char>(word >> 8);
-        out += static_cast<char>(word & 0xFF);
-    }
-    return out;
+    const std::vector<std::uint8_t> bytes = reference::pellarPart(part, gain, peak, high);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::uint16_t wordAt(const std::string& bytes, std::size_t index) {

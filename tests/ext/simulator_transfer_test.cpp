@@ -3,6 +3,7 @@
 // library. Expected files are computed here from the instrument's file formats.
 #include <gtest/gtest.h>
 
+#include "instrument_words.h"
 #include "ext/simvisa_log.h"
 #include <arpa/inet.h>
 #include <dlfcn.h>
@@ -50,26 +51,7 @@ Waveform randomWaveform(std::size_t count, std::size_t rows, unsigned seed) {
     return w;
 }
 
-double peakOf(const Waveform& w) {
-    double peak = 0;
-    for (std::size_t j = 0; j < w.count(); ++j) peak = std::max({peak, std::fabs(w.i[j]), std::fabs(w.q[j])});
-    return peak;
-}
-
-void putWord(std::vector<std::uint8_t>& out, unsigned word) {
-    out.push_back(static_cast<std::uint8_t>((word >> 8) & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(word & 0xFF));
-}
-
-// Normalised, scaled by gain, 16-bit big-endian two's complement, I then Q per sample.
-std::vector<std::uint8_t> expectedCorvaneIQ(const Waveform& w, double gain) {
-    const double peak = peakOf(w);
-    std::vector<std::uint8_t> out;
-    for (std::size_t j = 0; j < w.count(); ++j)
-        for (const double v : {w.i[j], w.q[j]})
-            putWord(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(gain * 32767 * (v / peak)))));
-    return out;
-}
+std::vector<std::uint8_t> expectedCorvaneIQ(const Waveform& w, double gain) { return reference::corvaneIq(w.i, w.q, gain); }
 
 std::vector<std::uint8_t> expectedCorvaneMarkers(const Waveform& w) {
     std::vector<std::uint8_t> out(w.count(), 0);
@@ -80,16 +62,11 @@ std::vector<std::uint8_t> expectedCorvaneMarkers(const Waveform& w) {
 }
 
 std::vector<std::uint8_t> expectedPellar(const Waveform& w, bool iFile, double gain) {
-    const double peak = peakOf(w);
-    std::vector<std::uint8_t> out;
-    for (std::size_t j = 0; j < w.count(); ++j) {
-        const double v = (iFile ? w.i[j] : w.q[j]) / peak;
-        auto word = static_cast<unsigned>(std::lround(v * gain * 8191) + 8191);
-        if (iFile && w.rows >= 1 && w.markers[j * w.rows] > 0) word |= 1u << 14;
-        if (iFile && w.rows >= 2 && w.markers[j * w.rows + 1] > 0) word |= 1u << 15;
-        putWord(out, word);
-    }
-    return out;
+    std::vector<int> high;
+    if (iFile)
+        for (std::size_t j = 0; j < w.count(); ++j)
+            high.push_back((w.rows >= 1 && w.markers[j * w.rows] > 0 ? 1 : 0) | (w.rows >= 2 && w.markers[j * w.rows + 1] > 0 ? 2 : 0));
+    return reference::pellarPart(iFile ? w.i : w.q, gain, reference::peakOf(w.i, w.q), high);
 }
 
 class SimulatorTest : public ::testing::Test {

@@ -1,3 +1,4 @@
+#include "error_message.h"
 #include "host/function_table.h"
 
 #include <gtest/gtest.h>
@@ -11,12 +12,7 @@ using host::Array;
 namespace {
 
 std::string errorOf(std::string_view name, int nargout, const std::vector<Array>& args) {
-    try {
-        host::callFunction(name, nargout, args);
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return errorMessageOf([&] { host::callFunction(name, nargout, args); });
 }
 
 struct Declared {

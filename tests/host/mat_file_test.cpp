@@ -1,3 +1,4 @@
+#include "error_message.h"
 #include "host/mat_file.h"
 
 #include <gtest/gtest.h>
@@ -24,23 +25,13 @@ namespace {
 
 std::string dataFile(const char* name) { return std::string(BREVIA_TEST_DATA_DIR) + "/" + name; }
 
-// The message of the host::Error that loading `path` raises, or "" when it loads.
+// The message of the host::Error that loading or saving raises, or "(no error)".
 std::string loadError(const std::string& path) {
-    try {
-        host::loadMatFile(path);
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "";
+    return errorMessageOf([&] { host::loadMatFile(path); });
 }
 
 std::string saveError(const std::string& path, const host::MatVariables& variables) {
-    try {
-        host::saveMatFile(path, variables);
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "";
+    return errorMessageOf([&] { host::saveMatFile(path, variables); });
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "error_message.h"
 #include "brevia.h"
 #include "host/array.h"
 #include "host/error.h"
@@ -372,12 +373,7 @@ int counter(const char* variable) {
 }
 
 std::string errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const host::Error& e) {
-        return e.what();
-    }
-    return "(no error)";
+    return errorMessageOf(call);
 }
 
 class Extension : public ::testing::Test {

@@ -20,11 +20,13 @@
 #include <functional>
 #include <memory>
 
+#include "simulated_instrument.h"
+#include "python_tools.h"
 #include "MexIO/download_play.h"
 #include "MexIO/instrument_wrappers.h"
 #include "OneX/parameters.h"
 #include "UI/file_actions.h"
-#include "corvane_bytes.h"
+#include "instrument_words.h"
 #include "host/mat_file.h"
 #include "sim/simulated_generator.h"
 #include "brevia.h"
@@ -262,34 +264,21 @@ double secondsUntilTheProgramEnds(std::function<void()> closing) {
 // long as a test lives.
 struct SimulatedLab {
     explicit SimulatedLab(const std::string& name)
-        : folder(std::filesystem::temp_directory_path() / ("brevia_application_" + name + "_" + std::to_string(::getpid()))),
-          simulator(options()) {
+        : folder(std::filesystem::temp_directory_path() / ("brevia_application_" + name + "_" + std::to_string(::getpid()))) {
         std::filesystem::create_directories(folder);
         std::filesystem::current_path(folder);
-        setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
-        setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
         setenv("BREVIA_CORRECTIONS_DIR", folder.c_str(), 1);
-        simulator.start();
-        setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
     }
     ~SimulatedLab() {
-        simulator.stop();
-        unsetenv("SIMVISA_TARGET");
-        unsetenv("VESK_VISA_LIBRARY");
         unsetenv("BREVIA_CORRECTIONS_DIR");
         std::filesystem::remove_all(folder);
     }
     SimulatedLab(const SimulatedLab&) = delete;
     SimulatedLab& operator=(const SimulatedLab&) = delete;
 
-    static sim::Options options() {
-        sim::Options o;
-        o.idleTimeout = std::chrono::seconds(90);
-        return o;
-    }
-
     std::filesystem::path folder;
-    sim::SimulatedGenerator simulator;
+    SimulatedInstrument instrument;
+    sim::SimulatedGenerator& simulator = instrument.generator;
 };
 
 QWidget* startApplication() {
@@ -310,6 +299,7 @@ QWidget* startApplication() {
 // set (routed to the simulated generator), downloaded and played; the next start comes up
 // with that connection.
 TEST(Application, AWholeSession) {
+    SKIP_WITHOUT_SCIPY();
     SimulatedLab lab("session");
     sim::SimulatedGenerator& simulator = lab.simulator;
     const std::string dir = lab.folder.string() + "/";
@@ -386,7 +376,7 @@ TEST(Application, AWholeSession) {
     mexio::hwQuery(configuration, "*OPC?");
     const auto files = simulator.files();
     ASSERT_TRUE(files.count("WFM1:SCIPY"));
-    EXPECT_TRUE(files.at("WFM1:SCIPY") == expectedCorvaneIq(host::record("waveform")));
+    EXPECT_TRUE(files.at("WFM1:SCIPY") == reference::corvaneIq(host::record("waveform")));
     const auto settings = simulator.settings();
     EXPECT_EQ(settings.at("waveform"), "WFM1:SCIPY");
     EXPECT_EQ(settings.at("sampleClock"), "7372800Hz");

@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 
+#include "simulated_instrument.h"
 #include "MexIO/instrument_wrappers.h"
 #include "host/function_table.h"
 #include "sim/simulated_generator.h"
@@ -107,23 +108,14 @@ TEST(IoDialog, CheckHardwareWithNothingThereShowsTheFailureInTheStatusLine) {
 // The simulated generator on a GPIB address through our VISA library (platform "b" offers no
 // TCP/IP): the status line shows what it answered.
 TEST(IoDialog, CheckHardwareReportsTheSimulatorsIdentity) {
-    setenv("BREVIA_EXTENSION_PATH", VESK_MODULE_DIR, 1);
-    setenv("VESK_VISA_LIBRARY", SIMVISA_LIBRARY, 1);
-    sim::Options o;
-    o.idleTimeout = std::chrono::seconds(30);
-    sim::SimulatedGenerator simulator(o);
-    simulator.start();
-    setenv("SIMVISA_TARGET", ("127.0.0.1:" + std::to_string(simulator.port())).c_str(), 1);
     std::string line;
+    SimulatedInstrument instrument;
     run({Array::scalar(0), record("GPIB", 19, -1), Array::string("b")}, [&](gui::Handle fig) {
         press(fig, "pbCheckHardware");
         line = status(fig);
         press(fig, "pbCancel");
     });
     mexio::vesk(0, {Array::int32Scalar(999)});
-    simulator.stop();
-    unsetenv("VESK_VISA_LIBRARY");
-    unsetenv("SIMVISA_TARGET");
     EXPECT_EQ(line.rfind("Succeed\n", 0), 0u) << line;
     EXPECT_NE(line.find("Brevia Simulation"), std::string::npos) << line;
 }

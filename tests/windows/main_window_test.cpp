@@ -18,7 +18,7 @@
 #include "../MexIO/lan_config.h"
 #include "MexIO/instrument_wrappers.h"
 #include "OneX/frame_builder.h"
-#include "corvane_bytes.h"
+#include "instrument_words.h"
 #include "host/mat_file.h"
 #include "sim/simulated_generator.h"
 #include "OneX/parameters.h"
@@ -639,7 +639,7 @@ TEST_F(MainWindow, DownloadAndRefreshTellHowTheyWent) {
     settle();
     const auto files = simulator->files();
     ASSERT_TRUE(files.count("WFM1:OneX-Fwd"));
-    EXPECT_TRUE(files.at("WFM1:OneX-Fwd") == expectedCorvaneIq(host::record("waveform")));
+    EXPECT_TRUE(files.at("WFM1:OneX-Fwd") == reference::corvaneIq(host::record("waveform")));
     EXPECT_EQ(simulator->settings().at("power"), "-12dbm");
     EXPECT_EQ(simulator->settings().at("sampleClock"), "6144000Hz");
     EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
