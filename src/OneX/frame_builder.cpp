@@ -1,11 +1,15 @@
 #include "OneX/frame_builder.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <initializer_list>
 #include <string>
 #include <utility>
 
 #include "OneX/common_channels.h"
+#include "OneX/packets.h"
+#include "OneX/slot_layout.h"
 #include "OneX/parameters.h"
 #include "OneX/phase_equaliser.h"
 #include "OneX/pn_spreading.h"
@@ -22,31 +26,18 @@ namespace onex {
 
 namespace {
 
-constexpr std::size_t m = kRfBlankingMargin;
-
-// A 2048-chip pattern from runs of (value, length), left to right.
-std::vector<std::uint8_t> runs(std::initializer_list<std::pair<std::uint8_t, std::size_t>> parts) {
-    std::vector<std::uint8_t> mask;
-    for (const auto& [value, length] : parts) mask.insert(mask.end(), length, value);
-    if (mask.size() != kSlotChips) throw host::Error("internal: a blanking mask is not one slot long.");
-    return mask;
-}
-
-// Where the parts of a slot go: data 1-400, MAC 1-64, pilot, MAC 65-128, data 401-1200,
-// MAC 129-192, pilot, MAC 193-256, data 1201-1600.
+// Puts a slot's data, MAC and pilot chips where the slot layout has them.
 void assembleSlot(Complex* slot, const ComplexVector& data, const ComplexVector& mac, const RealVector& pilot) {
-    auto put = [&](std::size_t at, auto first, std::size_t count) {
-        for (std::size_t i = 0; i < count; ++i) slot[at + i] = Complex(first[i]);
-    };
-    put(0, data.begin(), 400);
-    put(400, mac.begin(), 64);
-    put(464, pilot.begin(), 96);
-    put(560, mac.begin() + 64, 64);
-    put(624, data.begin() + 400, 800);
-    put(1424, mac.begin() + 128, 64);
-    put(1488, pilot.begin(), 96);
-    put(1584, mac.begin() + 192, 64);
-    put(1648, data.begin() + 1200, 400);
+    for (const slot::Segment& seg : slot::kSegments) {
+        Complex* at = slot + seg.start;
+        switch (seg.part) {
+            case slot::Part::Data: std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(seg.partOffset), seg.length, at); break;
+            case slot::Part::Mac: std::copy_n(mac.begin() + static_cast<std::ptrdiff_t>(seg.partOffset), seg.length, at); break;
+            case slot::Part::Pilot:
+                for (std::size_t i = 0; i < seg.length; ++i) at[i] = Complex(pilot[i]);
+                break;
+        }
+    }
 }
 
 // A one-chip pulse at the start of each half slot.
@@ -55,42 +46,76 @@ void halfSlotPulses(std::uint8_t* marker) {
     marker[kSlotChips / 2] = 1;
 }
 
+// The data chips of the packets, slot by slot: each packet's chips are made when its first
+// slot comes (so the payload is taken in the order of first slots) and dropped after its last.
+class PacketSlots {
+public:
+    PacketSlots(const PacketSettings& settings, std::size_t frames, const RealVector& payload)
+        : settings_(settings), plan_(packetPlan(settings.drc, frames, settings.interlaces)), mp_(OneX_FwdTrfChnModParams(settings.drc)),
+          payload_(payload), owner_(frames * kFrameSlots, kNone) {
+        for (std::size_t p = 0; p < plan_.firstSlots.size(); ++p)
+            for (std::size_t t = 0; t < plan_.slotsPerPacket; ++t) owner_[plan_.firstSlots[p] + 4 * t] = p;
+        if (payload_.size() < plan_.payloadBits())
+            throw host::Error("OneX_FwdChnFrame: the packets need " + std::to_string(plan_.payloadBits()) + " payload bits; DATAbits holds " +
+                              std::to_string(payload_.size()) + ".");
+    }
+
+    // The 1600 data chips of slot s, or nothing for a slot of no packet.
+    const Complex* dataOf(std::size_t s) {
+        const std::size_t p = owner_[s];
+        if (p == kNone) return nullptr;
+        const std::size_t t = (s - plan_.firstSlots[p]) / 4;
+        if (t == 0) {
+            const std::size_t perPacket = plan_.payloadBitsPerPacket();
+            const RealVector payload(payload_.begin() + static_cast<std::ptrdiff_t>(taken_),
+                                     payload_.begin() + static_cast<std::ptrdiff_t>(taken_ + perPacket));
+            taken_ += perPacket;
+            chips_[p % kInterlaces] = packetDataChips(physicalLayerPacket(payload, plan_.packetBits), mp_, settings_.macIndex);
+        }
+        return chips_[p % kInterlaces].data() + t * kSlotDataChips;
+    }
+
+private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    PacketSettings settings_;
+    PacketPlan plan_;
+    ModParams mp_;
+    const RealVector& payload_;
+    std::vector<std::size_t> owner_;  // the packet of each slot
+    std::size_t taken_ = 0;
+    // At most one packet per interlace is under way at a time; packets in first-slot order
+    // take the interlaces in turn, so packet p's chips can live in slot p mod 4.
+    std::array<ComplexVector, kInterlaces> chips_;
+};
+
 }  // namespace
 
-const std::vector<std::uint8_t>& idleMacMask() {
-    static const auto mask = runs({{1, 400 + m}, {0, 64 - 2 * m}, {1, 96 + 2 * m}, {0, 64 - 2 * m}, {1, 800 + 2 * m},
-                                   {0, 64 - 2 * m}, {1, 96 + 2 * m}, {0, 64 - 2 * m}, {1, 400 + m}});
-    return mask;
-}
-
-const std::vector<std::uint8_t>& idleDataMask() {
-    static const auto mask = runs({{0, 400 - m}, {1, 224 + 2 * m}, {0, 800 - 2 * m}, {1, 224 + 2 * m}, {0, 400 - m}});
-    return mask;
-}
-
-const std::vector<std::uint8_t>& bothIdleMask() {
-    static const auto mask = runs({{0, 464 - m}, {1, 96 + 2 * m}, {0, 928 - 2 * m}, {1, 96 + 2 * m}, {0, 464 - m}});
-    return mask;
-}
-
 ChipFrame buildChipFrame(const FrameInputs& in) {
-    ChipFrame f{ComplexVector(kFrameChips), std::vector<std::uint8_t>(kFrameChips, 0), std::vector<std::uint8_t>(kFrameChips, 0)};
+    const std::size_t frames = in.frameCount;
+    if (frames < 1 || frames > kMaxFrames) throw host::Error("OneX_FwdChnFrame: the frame count must be 1 to 16, not " + std::to_string(frames) + ".");
+    const std::size_t slots = frames * kFrameSlots;
+    ChipFrame f{ComplexVector(slots * kSlotChips), std::vector<std::uint8_t>(slots * kSlotChips, 0),
+                std::vector<std::uint8_t>(slots * kSlotChips, 0)};
     if (in.mode != 1) {
         // The all-ones frame: only the spreading shapes it.
         std::fill(f.chips.begin(), f.chips.end(), Complex(1, 0));
         std::fill(f.marker2.begin(), f.marker2.end(), 1);
-        for (std::size_t k = 0; k < kFrameSlots; ++k) halfSlotPulses(&f.marker1[k * kSlotChips]);
+        for (std::size_t s = 0; s < slots; ++s) halfSlotPulses(&f.marker1[s * kSlotChips]);
         return f;
     }
     const RealVector pilot = OneX_FwdPilot();
     const bool idleNoise = in.idleSlotGainActive != 0;
+    std::optional<PacketSlots> packets;
+    if (in.packets) packets.emplace(*in.packets, frames, in.dataBits);
     std::size_t bitCounter = 0;
     ModParams mp = OneX_FwdTrfChnModParams(1);
     mp.modulationSymbolsRequired = static_cast<double>(kSlotDataChips);
     RealVector rpcGains(kRpcChannels), rpcBits(kRpcChannels);
-    for (std::size_t k = 0; k < kFrameSlots; ++k) {
-        Complex* slot = &f.chips[k * kSlotChips];
-        halfSlotPulses(&f.marker1[k * kSlotChips]);
+    ComplexVector data(kSlotDataChips);
+    for (std::size_t s = 0; s < slots; ++s) {
+        const std::size_t k = s % kFrameSlots;  // the row of the slot pattern
+        Complex* slot = &f.chips[s * kSlotChips];
+        halfSlotPulses(&f.marker1[s * kSlotChips]);
 
         // MAC: RA and RPC gains in linear amplitude, 0 for an inactive channel.
         ComplexVector mac;
@@ -106,36 +131,40 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
             mac = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kMacChips);
         }
 
-        // Data: the next bits of the payload, in slot order, only for active slots.
-        ComplexVector data;
-        const bool dataIdle = in.dataActive[k] != 1;
-        if (!dataIdle) {
+        // Data: a packet's chips, or the next bits of the payload in slot order, or idle.
+        bool dataIdle = true;
+        if (packets) {
+            if (const Complex* chips = packets->dataOf(s)) {
+                std::copy_n(chips, kSlotDataChips, data.begin());
+                dataIdle = false;
+            }
+        } else if (in.dataActive[k] == 1) {
             const double format = in.dataFormat[k];
             const std::size_t need = static_cast<std::size_t>(bitsPerSymbol(format, "OneX_FwdTrfModulator")) * kSlotDataChips;
             if (bitCounter + need > in.dataBits.size())
                 throw host::Error("OneX_FwdChnFrame: DATAbits holds " + std::to_string(in.dataBits.size()) + " bits; slot " +
-                                  std::to_string(k + 1) + " needs bits " + std::to_string(bitCounter + 1) + " to " +
+                                  std::to_string(s + 1) + " needs bits " + std::to_string(bitCounter + 1) + " to " +
                                   std::to_string(bitCounter + need) + ".");
             const RealVector bits(in.dataBits.begin() + static_cast<std::ptrdiff_t>(bitCounter),
                                   in.dataBits.begin() + static_cast<std::ptrdiff_t>(bitCounter + need));
             mp.modulationType = format;
             data = OneX_FwdTrfChn(bits, mp, 5, false, false, false);
             bitCounter += need;
-        } else {
-            data = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kSlotDataChips);
+            dataIdle = false;
         }
+        if (dataIdle) data = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kSlotDataChips);
 
         const std::vector<std::uint8_t>* mask = nullptr;
         if (dataIdle && macIdle)
-            mask = &bothIdleMask();
+            mask = &slot::bothIdleMask();
         else if (dataIdle)
-            mask = &idleDataMask();
+            mask = &slot::idleDataMask();
         else if (macIdle)
-            mask = &idleMacMask();
+            mask = &slot::idleMacMask();
         if (mask)
-            std::copy(mask->begin(), mask->end(), f.marker2.begin() + static_cast<std::ptrdiff_t>(k * kSlotChips));
+            std::copy(mask->begin(), mask->end(), f.marker2.begin() + static_cast<std::ptrdiff_t>(s * kSlotChips));
         else
-            std::fill_n(f.marker2.begin() + static_cast<std::ptrdiff_t>(k * kSlotChips), kSlotChips, 1);
+            std::fill_n(f.marker2.begin() + static_cast<std::ptrdiff_t>(s * kSlotChips), kSlotChips, 1);
 
         assembleSlot(slot, data, mac, pilot);
     }

@@ -5,9 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "OneX/baseband_filter.h"
+#include "OneX/packets.h"
+#include "OneX/slot_layout.h"
 #include "host/array.h"
 #include "host/matrix.h"
 
@@ -16,12 +19,21 @@ namespace onex {
 using host::RealMatrix;
 
 inline constexpr std::size_t kFrameSlots = 16;
-inline constexpr std::size_t kSlotChips = 2048;
+inline constexpr std::size_t kSlotChips = slot::kChips;
 inline constexpr std::size_t kFrameChips = kFrameSlots * kSlotChips;
-inline constexpr std::size_t kSlotDataChips = 1600;
-inline constexpr std::size_t kRfBlankingMargin = 4;
+inline constexpr std::size_t kSlotDataChips = slot::kDataChips;
+inline constexpr std::size_t kMaxFrames = 16;
 
-// The eighteen inputs of the frame builder, per-slot values one per slot.
+// The coded-packet traffic of a waveform: every packet at one DRC, addressed to one MAC
+// index, on the selected slot interlaces.
+struct PacketSettings {
+    int drc = 6;
+    int macIndex = 5;
+    Interlaces interlaces{true, true, true, true};
+};
+
+// The frame builder's inputs: the eighteen of a frame, per-slot values one per slot of the
+// 16-slot pattern that every frame repeats, and the waveform's frame count and packets.
 struct FrameInputs {
     double mode = 1;
     double pilotOffsetIndex = 0;
@@ -41,9 +53,16 @@ struct FrameInputs {
     BasebandFilterChoice filter = BasebandFilterChoice::Acp;
     double phaseEqActive = 1;
     double mirrorSpectrum = 0;
+    // Frames in the waveform (slot s uses the settings of pattern row s mod 16). Outside
+    // packet mode the traffic bits are one stream over all active slots of all frames.
+    std::size_t frameCount = 1;
+    // Coded packets instead of the per-slot traffic (frameCount already a whole number of
+    // packets per interlace); `dataBits` is then the packets' payload stream and the slot
+    // record's traffic switches and modulation do not apply. Off when the traffic channel is.
+    std::optional<PacketSettings> packets;
 };
 
-// One frame before spreading: 32768 chips and the two markers at chip rate.
+// One frame (or several) before spreading: 32768 chips a frame and the two markers at chip rate.
 struct ChipFrame {
     ComplexVector chips;
     std::vector<std::uint8_t> marker1, marker2;
@@ -54,11 +73,6 @@ struct Frame {
     ComplexVector waveform;
     std::vector<std::uint8_t> marker1, marker2;
 };
-
-// The RF-blanking patterns of a slot (1 where the frame transmits).
-const std::vector<std::uint8_t>& idleMacMask();
-const std::vector<std::uint8_t>& idleDataMask();
-const std::vector<std::uint8_t>& bothIdleMask();
 
 // Slot assembly and serialisation (the chips are not yet spread).
 ChipFrame buildChipFrame(const FrameInputs& in);

@@ -1,5 +1,7 @@
 #include "OneX/signal_quality.h"
 
+#include "OneX/slot_layout.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -8,6 +10,7 @@
 #include "OneX/parameters.h"
 #include "OneX/phase_equaliser.h"
 #include "OneX/pn_spreading.h"
+#include "OneX/slot_layout.h"
 #include "host/error.h"
 #include "host/fft.h"
 #include "host/sample_allocator.h"
@@ -24,22 +27,13 @@ using host::fft::FftBuffer;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kOff = -std::numeric_limits<double>::infinity();
 
-// Where a chip of a slot sits: data, MAC or pilot (0-based positions within the slot).
-enum class Region { Data, Mac, Pilot };
-constexpr std::size_t kMacBurstStart[4] = {400, 560, 1424, 1584};
-constexpr std::size_t kPilotBurstStart[2] = {464, 1488};
-constexpr std::size_t kMacBurst = 64, kPilotBurst = 96;
-
-Region regionOf(std::size_t chipInSlot) {
-    for (std::size_t start : kPilotBurstStart)
-        if (chipInSlot >= start && chipInSlot < start + kPilotBurst) return Region::Pilot;
-    for (std::size_t start : kMacBurstStart)
-        if (chipInSlot >= start && chipInSlot < start + kMacBurst) return Region::Mac;
-    return Region::Data;
-}
-
-// The data chips of a slot in their order: 400, 800 and 400 chips between the bursts.
-std::size_t dataChipPosition(std::size_t d) { return d < 400 ? d : d < 1200 ? d + 224 : d + 448; }
+// Where a chip of a slot sits, by the frame builder's own slot layout.
+using Region = slot::Part;
+constexpr Region regionOf(std::size_t chipInSlot) { return slot::partAt(chipInSlot); }
+using slot::dataChipPosition;
+using slot::kMacBurstStart;
+using slot::kPilotBurstStart;
+constexpr std::size_t kMacBurst = slot::kMacBurst, kPilotBurst = slot::kPilotChips;
 
 // Sylvester-order Walsh function `row` at `column`.
 double walsh(std::size_t row, std::size_t column) { return (std::popcount(row & column) & 1) ? -1.0 : 1.0; }

@@ -42,21 +42,16 @@ FrameInputs quietFrame() {
     return in;
 }
 
-// The data chips of slot k in slot order, and its MAC chips.
+// The data chips of slot k in their order, and its MAC chips, by the slot layout.
 ComplexVector dataChips(const ComplexVector& chips, std::size_t k) {
-    const Complex* s = &chips[k * kSlotChips];
-    ComplexVector d(s, s + 400);
-    d.insert(d.end(), s + 624, s + 1424);
-    d.insert(d.end(), s + 1648, s + 2048);
+    ComplexVector d(slot::kDataChips);
+    for (std::size_t i = 0; i < d.size(); ++i) d[i] = chips[k * kSlotChips + slot::dataChipPosition(i)];
     return d;
 }
 
 ComplexVector macChips(const ComplexVector& chips, std::size_t k) {
-    const Complex* s = &chips[k * kSlotChips];
-    ComplexVector m(s + 400, s + 464);
-    m.insert(m.end(), s + 560, s + 624);
-    m.insert(m.end(), s + 1424, s + 1488);
-    m.insert(m.end(), s + 1584, s + 1648);
+    ComplexVector m(slot::kMacChips);
+    for (std::size_t i = 0; i < m.size(); ++i) m[i] = chips[k * kSlotChips + slot::macChipPosition(i)];
     return m;
 }
 
@@ -71,6 +66,29 @@ ComplexVector trafficOf(const RealVector& bits, std::size_t from, std::size_t co
 
 }  // namespace
 
+// The slot layout: its segments tile the 2048 chips in order; data, MAC and pilot positions
+// are where the air interface puts them (data 1-400, 625-1424, 1649-2048; MAC bursts at 401,
+// 561, 1425, 1585; pilot bursts at 465 and 1489, 1-based).
+TEST(SlotLayout, SegmentsTileTheSlotAsTheAirInterfaceHasIt) {
+    std::size_t next = 0, data = 0, mac = 0, pilot = 0;
+    for (const slot::Segment& seg : slot::kSegments) {
+        EXPECT_EQ(seg.start, next);
+        next += seg.length;
+        (seg.part == slot::Part::Data ? data : seg.part == slot::Part::Mac ? mac : pilot) += seg.length;
+    }
+    EXPECT_EQ(next, 2048u);
+    EXPECT_EQ(data, 1600u);
+    EXPECT_EQ(mac, 256u);
+    EXPECT_EQ(pilot, 192u);
+    const std::pair<std::size_t, std::size_t> dataAt[] = {{0, 0}, {399, 399}, {400, 624}, {1199, 1423}, {1200, 1648}, {1599, 2047}};
+    for (const auto& [d, at] : dataAt) EXPECT_EQ(slot::dataChipPosition(d), at) << d;
+    const std::pair<std::size_t, std::size_t> macAt[] = {{0, 400}, {63, 463}, {64, 560}, {128, 1424}, {255, 1647}};
+    for (const auto& [m, at] : macAt) EXPECT_EQ(slot::macChipPosition(m), at) << m;
+    EXPECT_EQ(slot::partAt(464), slot::Part::Pilot);
+    EXPECT_EQ(slot::partAt(1583), slot::Part::Pilot);
+    EXPECT_EQ(slot::partAt(1584), slot::Part::Mac);
+}
+
 TEST(FrameBuilder, MarkersOfEveryIdleCombination) {
     FrameInputs in = quietFrame();
     // Slot 1 all idle, slot 2 data idle only, slot 3 MAC idle only, slot 4 both active.
@@ -81,7 +99,7 @@ TEST(FrameBuilder, MarkersOfEveryIdleCombination) {
     EXPECT_EQ(slotOf(f.marker2, 1), pattern({{397, 628}, {1421, 1652}}));
     EXPECT_EQ(slotOf(f.marker2, 2), pattern({{1, 404}, {461, 564}, {621, 1428}, {1485, 1588}, {1645, 2048}}));
     EXPECT_EQ(slotOf(f.marker2, 3), std::vector<std::uint8_t>(kSlotChips, 1));
-    EXPECT_EQ(slotOf(f.marker2, 0), bothIdleMask());
+    EXPECT_EQ(slotOf(f.marker2, 0), slot::bothIdleMask());
     // The timing marker: a pulse at the first chip of every half slot, 32 per frame.
     std::size_t ones = 0;
     for (std::size_t i = 0; i < kFrameChips; ++i) {
@@ -102,7 +120,7 @@ TEST(FrameBuilder, QuietFrameCarriesOnlyThePilot) {
     const ChipFrame f = buildChipFrame(quietFrame());
     for (std::size_t k = 0; k < kFrameSlots; ++k)
         for (std::size_t c = 0; c < kSlotChips; ++c) {
-            const bool pilot = (c >= 464 && c < 560) || (c >= 1488 && c < 1584);
+            const bool pilot = slot::partAt(c) == slot::Part::Pilot;
             ASSERT_EQ(f.chips[k * kSlotChips + c], Complex(pilot ? 1.0 : 0.0, 0.0)) << k << " " << c;
         }
 }
@@ -170,8 +188,8 @@ TEST(FrameBuilder, DespreadingRecoversEveryChannel) {
     std::size_t bit = 0;
     for (std::size_t k = 0; k < kFrameSlots; ++k) {
         // Pilot bursts.
-        for (std::size_t c : {464u, 1488u})
-            for (std::size_t i = 0; i < 96; ++i) EXPECT_NEAR(std::abs(chips[k * kSlotChips + c + i] - 1.0), 0, 1e-15);
+        for (std::size_t c : slot::kPilotBurstStart)
+            for (std::size_t i = 0; i < slot::kPilotChips; ++i) EXPECT_NEAR(std::abs(chips[k * kSlotChips + c + i] - 1.0), 0, 1e-15);
         // Traffic.
         if (in.dataActive[k] == 1) {
             const std::size_t need = static_cast<std::size_t>(in.dataFormat[k] + 1) * 1600;
