@@ -50,45 +50,67 @@ void halfSlotPulses(std::uint8_t* marker) {
 // slot comes (so the payload is taken in the order of first slots) and dropped after its last.
 class PacketSlots {
 public:
-    PacketSlots(const PacketSettings& settings, std::size_t frames, const RealVector& payload)
-        : settings_(settings), plan_(packetPlan(settings.drc, frames, settings.interlaces)), mp_(OneX_FwdTrfChnModParams(settings.drc)),
-          payload_(payload), owner_(frames * kFrameSlots, kNone) {
-        for (std::size_t p = 0; p < plan_.firstSlots.size(); ++p)
-            for (std::size_t t = 0; t < plan_.slotsPerPacket; ++t) owner_[plan_.firstSlots[p] + 4 * t] = p;
+    PacketSlots(const PacketSettings& settings, const PacketPlan& plan, const RealVector& payload)
+        : macIndex_(settings.macIndex), plan_(plan), mp_(OneX_FwdTrfChnModParams(settings.drc)), payload_(payload) {
         if (payload_.size() < plan_.payloadBits())
             throw host::Error("OneX_FwdChnFrame: the packets need " + std::to_string(plan_.payloadBits()) + " payload bits; DATAbits holds " +
                               std::to_string(payload_.size()) + ".");
     }
 
-    // The 1600 data chips of slot s, or nothing for a slot of no packet.
-    const Complex* dataOf(std::size_t s) {
-        const std::size_t p = owner_[s];
-        if (p == kNone) return nullptr;
-        const std::size_t t = (s - plan_.firstSlots[p]) / 4;
-        if (t == 0) {
+    // The 1600 data chips of a slot of packet p.
+    const Complex* dataOf(const SlotUse& use) {
+        const std::size_t p = use.packet;
+        if (use.packetSlot == 0) {
             const std::size_t perPacket = plan_.payloadBitsPerPacket();
-            const RealVector payload(payload_.begin() + static_cast<std::ptrdiff_t>(taken_),
-                                     payload_.begin() + static_cast<std::ptrdiff_t>(taken_ + perPacket));
-            taken_ += perPacket;
-            chips_[p % kInterlaces] = packetDataChips(physicalLayerPacket(payload, plan_.packetBits), mp_, settings_.macIndex);
+            const RealVector payload(payload_.begin() + static_cast<std::ptrdiff_t>(p * perPacket),
+                                     payload_.begin() + static_cast<std::ptrdiff_t>((p + 1) * perPacket));
+            chips_[p % kInterlaces] = packetDataChips(physicalLayerPacket(payload, plan_.packetBits), mp_, macIndex_);
         }
-        return chips_[p % kInterlaces].data() + t * kSlotDataChips;
+        return chips_[p % kInterlaces].data() + use.packetSlot * kSlotDataChips;
     }
 
 private:
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    PacketSettings settings_;
-    PacketPlan plan_;
+    int macIndex_;
+    const PacketPlan& plan_;
     ModParams mp_;
     const RealVector& payload_;
-    std::vector<std::size_t> owner_;  // the packet of each slot
-    std::size_t taken_ = 0;
     // At most one packet per interlace is under way at a time; packets in first-slot order
     // take the interlaces in turn, so packet p's chips can live in slot p mod 4.
     std::array<ComplexVector, kInterlaces> chips_;
 };
 
 }  // namespace
+
+std::optional<PacketPlan> packetPlanOf(const FrameInputs& in) {
+    if (!in.packets) return std::nullopt;
+    if (in.packets->macIndex < 5 || in.packets->macIndex > 63)
+        throw host::Error("OneX_FwdChnFrame: the packets' MAC index must be 5 to 63, not " + std::to_string(in.packets->macIndex) + ".");
+    PacketPlan plan = packetPlan(in.packets->drc, in.frameCount, in.packets->interlaces);
+    if (packetFrameCount(in.frameCount, plan.slotsPerPacket) != in.frameCount)
+        throw host::Error("OneX_FwdChnFrame: packets of " + std::to_string(plan.slotsPerPacket) + " slots (DRC " + std::to_string(in.packets->drc) +
+                          ") need a frame count that is a multiple of " + std::to_string(plan.slotsPerPacket / kInterlaces) + ", not " +
+                          std::to_string(in.frameCount) + ".");
+    return plan;
+}
+
+std::vector<SlotUse> slotUses(const FrameInputs& in, const std::optional<PacketPlan>& plan) {
+    std::vector<SlotUse> uses(in.frameCount * kFrameSlots);
+    if (in.mode != 1) return uses;  // the all-ones frame: nothing idle
+    for (std::size_t s = 0; s < uses.size(); ++s) {
+        const std::size_t k = s % kFrameSlots;
+        uses[s].macIdle = in.rpcChnActive[k] + in.raActive[k] < 1;
+        uses[s].dataIdle = plan ? true : in.dataActive[k] != 1;
+    }
+    if (plan)
+        for (std::size_t p = 0; p < plan->firstSlots.size(); ++p)
+            for (std::size_t t = 0; t < plan->slotsPerPacket; ++t) {
+                SlotUse& u = uses.at(plan->firstSlots[p] + kInterlaces * t);
+                u.dataIdle = false;
+                u.packet = p;
+                u.packetSlot = t;
+            }
+    return uses;
+}
 
 ChipFrame buildChipFrame(const FrameInputs& in) {
     const std::size_t frames = in.frameCount;
@@ -105,8 +127,10 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
     }
     const RealVector pilot = OneX_FwdPilot();
     const bool idleNoise = in.idleSlotGainActive != 0;
+    const std::optional<PacketPlan> plan = packetPlanOf(in);
+    const std::vector<SlotUse> uses = slotUses(in, plan);
     std::optional<PacketSlots> packets;
-    if (in.packets) packets.emplace(*in.packets, frames, in.dataBits);
+    if (plan) packets.emplace(*in.packets, *plan, in.dataBits);
     std::size_t bitCounter = 0;
     ModParams mp = OneX_FwdTrfChnModParams(1);
     mp.modulationSymbolsRequired = static_cast<double>(kSlotDataChips);
@@ -114,12 +138,12 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
     ComplexVector data(kSlotDataChips);
     for (std::size_t s = 0; s < slots; ++s) {
         const std::size_t k = s % kFrameSlots;  // the row of the slot pattern
+        const bool macIdle = uses[s].macIdle, dataIdle = uses[s].dataIdle;
         Complex* slot = &f.chips[s * kSlotChips];
         halfSlotPulses(&f.marker1[s * kSlotChips]);
 
         // MAC: RA and RPC gains in linear amplitude, 0 for an inactive channel.
         ComplexVector mac;
-        const bool macIdle = in.rpcChnActive[k] + in.raActive[k] < 1;
         if (!macIdle) {
             const double raGain = std::pow(10.0, in.raGain[k] / 20) * in.raActive[k];
             for (std::size_t c = 0; c < kRpcChannels; ++c) {
@@ -132,13 +156,11 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
         }
 
         // Data: a packet's chips, or the next bits of the payload in slot order, or idle.
-        bool dataIdle = true;
-        if (packets) {
-            if (const Complex* chips = packets->dataOf(s)) {
-                std::copy_n(chips, kSlotDataChips, data.begin());
-                dataIdle = false;
-            }
-        } else if (in.dataActive[k] == 1) {
+        if (dataIdle) {
+            data = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kSlotDataChips);
+        } else if (packets) {
+            std::copy_n(packets->dataOf(uses[s]), kSlotDataChips, data.begin());
+        } else {
             const double format = in.dataFormat[k];
             const std::size_t need = static_cast<std::size_t>(bitsPerSymbol(format, "OneX_FwdTrfModulator")) * kSlotDataChips;
             if (bitCounter + need > in.dataBits.size())
@@ -150,9 +172,7 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
             mp.modulationType = format;
             data = OneX_FwdTrfChn(bits, mp, 5, false, false, false);
             bitCounter += need;
-            dataIdle = false;
         }
-        if (dataIdle) data = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kSlotDataChips);
 
         const std::vector<std::uint8_t>* mask = nullptr;
         if (dataIdle && macIdle)
@@ -308,6 +328,20 @@ RealMatrix slotMatrix(const host::Array& slot, const char* name) {
     return host::realMatrix(f, {"Calculate", name});
 }
 
+Interlaces interlaceFlags(const host::Array& p) {
+    Interlaces flags{true, true, true, true};
+    if (!p.hasField("DATApacketInterlaces")) return flags;
+    const host::Array& f = fieldOf(p, "", "DATApacketInterlaces");
+    if (f.numel() != kInterlaces || !f.isVector())
+        throw host::Error("parameters.DATApacketInterlaces must be a row of 4 flags, not " + shapeOf(f) + ".");
+    for (std::size_t i = 0; i < kInterlaces; ++i) {
+        const double v = f.realAt(i);
+        if (v != 0 && v != 1) throw host::Error("parameters.DATApacketInterlaces must hold flags 0 or 1, not " + host::num2str(v) + ".");
+        flags[i] = v == 1;
+    }
+    return flags;
+}
+
 }  // namespace
 
 FrameInputs frameInputsFromParameters(const host::Array& p) {
@@ -353,10 +387,32 @@ FrameInputs frameInputsFromParameters(const host::Array& p) {
         in.raActive[k] *= macOn;
         in.rpcChnActive[k] *= macOn;
     }
-    // The payload for all 16 slots, active or not, from the chosen source.
+    // Fields a record of an older version may lack take their defaults.
+    const auto optionalWhole = [&](const char* name, double low, double high, double fallback) {
+        return p.hasField(name) ? wholeField(p, name, low, high) : fallback;
+    };
+    const double frames = optionalWhole("FrameCount", 1, static_cast<double>(kMaxFrames), 1);
+    const bool packetMode = optionalWhole("DATApacketMode", 0, 1, 0) == 1;
+    in.frameCount = static_cast<std::size_t>(frames);
+    const RealVector sourcePattern = host::realVector(pattern, {"Calculate", "dataSourceBitstream"});
+    if (packetMode) {
+        PacketSettings settings;
+        settings.drc = static_cast<int>(optionalWhole("DATApacketDRC", 1, 12, 6));
+        settings.macIndex = static_cast<int>(optionalWhole("DATApacketMAC", 5, 63, 5));
+        settings.interlaces = interlaceFlags(p);
+        const ModParams mp = OneX_FwdTrfChnModParams(settings.drc);
+        in.frameCount = packetFrameCount(in.frameCount, static_cast<std::size_t>(mp.slots));
+        if (dataOn == 1) {
+            const std::size_t payload = packetPlan(settings.drc, in.frameCount, settings.interlaces).payloadBits();
+            in.dataBits = payload ? GenerateBitStream(sourceType, payload, sourcePattern) : RealVector{};
+            in.packets = settings;
+        }
+        return in;
+    }
+    // The payload for all 16 slots of every frame, active or not, from the chosen source.
     std::size_t bitsReq = 0;
     for (double format : in.dataFormat) bitsReq += static_cast<std::size_t>(format + 1) * kSlotDataChips;
-    in.dataBits = GenerateBitStream(sourceType, bitsReq, host::realVector(pattern, {"Calculate", "dataSourceBitstream"}));
+    in.dataBits = GenerateBitStream(sourceType, bitsReq * in.frameCount, sourcePattern);
     return in;
 }
 
@@ -418,6 +474,29 @@ std::vector<Array> OneX_FwdChnFrame(int, Arguments args) {
     in.phaseEqActive = host::realScalar(*args[16], {fn, "phaseEqActive"});
     in.mirrorSpectrum = host::realScalar(*args[17], {fn, "mirrorSpectrum"});
     onex::FrameArrays f = onex::OneX_FwdChnFrameArrays(in);
+    return {std::move(f.waveform), std::move(f.markers)};
+}
+
+}  // namespace brevia::bind
+
+namespace brevia::bind {
+
+std::vector<host::Array> OneX_FwdChnFrames(int, host::Arguments args) {
+    constexpr const char* fn = "OneX_FwdChnFrames";
+    host::requireInputs(fn, args, 1);
+    const host::Array parameters = onex::completedParameters(*args[0], fn);  // the defaults for what it leaves out
+    // The phase equaliser follows the filter choice of the application's record: for these
+    // samples that is this record, put in its place while they are made.
+    struct Lend {
+        host::Array saved;
+        bool had;
+        explicit Lend(const host::Array& p) : had(host::hasRecord("parameters")) {
+            if (had) saved = host::record("parameters");
+            host::record("parameters") = p;
+        }
+        ~Lend() { host::record("parameters") = had ? std::move(saved) : host::Array(); }
+    } lend(parameters);
+    onex::FrameArrays f = onex::OneX_FwdChnFrameArrays(onex::frameInputsFromParameters(parameters));
     return {std::move(f.waveform), std::move(f.markers)};
 }
 

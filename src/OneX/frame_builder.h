@@ -74,6 +74,19 @@ struct Frame {
     std::vector<std::uint8_t> marker1, marker2;
 };
 
+// What a slot of the waveform carries, as the frame builder fills it: whether its MAC and
+// data parts are idle (idle-slot noise or zeros, RF blanking), and the packet it belongs to.
+inline constexpr std::size_t kNoPacket = static_cast<std::size_t>(-1);
+struct SlotUse {
+    bool macIdle = false, dataIdle = false;
+    std::size_t packet = kNoPacket;  // index into the plan's packets (first-slot order)
+    std::size_t packetSlot = 0;      // 0 for the packet's first slot, which opens with the preamble
+};
+// The packets of the inputs (nothing outside packet mode or with the traffic off) and the
+// use of each of the 16 x frameCount slots.
+std::optional<PacketPlan> packetPlanOf(const FrameInputs& in);
+std::vector<SlotUse> slotUses(const FrameInputs& in, const std::optional<PacketPlan>& plan);
+
 // Slot assembly and serialisation (the chips are not yet spread).
 ChipFrame buildChipFrame(const FrameInputs& in);
 // Spreading, oversampling, filtering, equalisation and conjugation of a chip frame.

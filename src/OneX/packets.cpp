@@ -5,7 +5,11 @@
 #include <string>
 
 #include "OneX/traffic_source.h"
+#include "OneX/scrambler_interleaver.h"
+#include "host/convert.h"
 #include "host/error.h"
+#include "host/function_table.h"
+#include "host/text.h"
 
 namespace onex {
 
@@ -21,10 +25,10 @@ std::uint16_t packetFcs(const double* bits, std::size_t count) {
 
 RealVector physicalLayerPacket(const RealVector& payload, std::size_t packetBits) {
     if (packetBits == 0 || packetBits % 1024 != 0 || packetBits > 4096)
-        throw host::Error("physicalLayerPacket: a packet holds 1024, 2048, 3072 or 4096 bits, not " + std::to_string(packetBits) + ".");
+        throw host::Error("OneX_FwdPhysicalLayerPacket: a packet holds 1024, 2048, 3072 or 4096 bits, not " + std::to_string(packetBits) + ".");
     const std::size_t macPackets = packetBits / 1024;
     if (payload.size() != macPackets * kMacPacketBits)
-        throw host::Error("physicalLayerPacket: a packet of " + std::to_string(packetBits) + " bits carries " +
+        throw host::Error("OneX_FwdPhysicalLayerPacket: a packet of " + std::to_string(packetBits) + " bits carries " +
                           std::to_string(macPackets * kMacPacketBits) + " payload bits, not " + std::to_string(payload.size()) + ".");
     RealVector packet(payload);
     packet.resize(payload.size() + (macPackets - 1) * kPacketPadBits, 0.0);
@@ -80,3 +84,23 @@ std::vector<std::size_t> packetFirstSlots(std::size_t frames, std::size_t slotsP
 }
 
 }  // namespace onex
+
+// ---- host forms ------------------------------------------------------------------------
+
+namespace brevia::bind {
+
+std::vector<host::Array> OneX_FwdPhysicalLayerPacket(int, host::Arguments args) {
+    constexpr const char* fn = "OneX_FwdPhysicalLayerPacket";
+    host::requireInputs(fn, args, 2);
+    const host::Array& rate = *args[1];
+    // The DRC as a number or as its row of the DRC table.
+    const double bits = rate.isStruct() ? onex::modParamsField(rate, "bits", {fn, "modParams"})
+                                        : onex::OneX_FwdTrfChnModParams(host::integerScalar(rate, {fn, "drcValue"}, 1, 12)).bits;
+    const onex::RealVector payload = host::realVector(*args[0], {fn, "payload"});
+    for (std::size_t i = 0; i < payload.size(); ++i)
+        if (payload[i] != 0 && payload[i] != 1)
+            throw host::Error(std::string(fn) + ": payload element " + std::to_string(i + 1) + " is " + host::num2str(payload[i]) + "; bits are 0 or 1.");
+    return {host::toRow(onex::physicalLayerPacket(payload, static_cast<std::size_t>(bits)))};
+}
+
+}  // namespace brevia::bind

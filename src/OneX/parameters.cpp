@@ -5,6 +5,9 @@
 #include <limits>
 
 #include "OneX/common_channels.h"
+#include "OneX/packets.h"
+#include "OneX/traffic_source.h"
+#include "host/error.h"
 #include "host/records.h"
 #include "host/text.h"
 
@@ -58,7 +61,79 @@ host::Array defaultParameters() {
     p.setField("MirrorSpectrum", Array::scalar(0));
     p.setField("ProjectedLength", Array::scalar(5.0 * kChipsPerFrame));
     p.setField("LastPath", Array::string(""));
+    addMissingFields(p);
     return p;
+}
+
+void addMissingFields(host::Array& p) {
+    using host::Array;
+    if (!p.isStruct()) return;
+    const std::pair<const char*, Array> later[] = {
+        {"FrameCount", Array::scalar(1)},
+        {"DATApacketMode", Array::scalar(0)},
+        {"DATApacketDRC", Array::scalar(6)},
+        {"DATApacketMAC", Array::scalar(5)},
+        {"DATApacketInterlaces", Array::row(std::vector<double>{1, 1, 1, 1})},
+    };
+    for (const auto& [name, value] : later)
+        if (!p.hasField(name)) p.setField(name, value);
+}
+
+host::Array completedParameters(const host::Array& given, std::string_view function) {
+    const std::string fn(function);
+    if (!given.isStruct() || given.numel() != 1)
+        throw host::Error(fn + ": parameters must be a parameter record (a struct), not " + std::string(given.className()) + ".");
+    host::Array p = defaultParameters();
+    auto merge = [&](host::Array& into, const host::Array& from, const std::string& path) {
+        for (const std::string& name : from.fieldNames()) {
+            if (!into.hasField(name)) {
+                std::string known;
+                for (const std::string& k : into.fieldNames()) known += (known.empty() ? "" : ", ") + k;
+                throw host::Error(fn + ": " + path + " has no field '" + name + "'. Known: " + known + ".");
+            }
+            into.setField(name, from.field(name));
+        }
+    };
+    const host::Array* slot = given.findField("slot");
+    host::Array top = given;
+    if (slot && slot->isStruct() && slot->numel() == 1) {
+        merge(p.field("slot"), *slot, "parameters.slot");
+        top.removeField("slot");
+    }
+    merge(p, top, "parameters");
+    return p;
+}
+
+namespace {
+
+// A scalar field's value, or `fallback` when the record lacks it or it is not one number.
+double numberOr(const host::Array& p, const char* name, double fallback) {
+    const host::Array* f = p.isStruct() ? p.findField(name) : nullptr;
+    return f && f->isNumeric() && f->numel() == 1 ? f->realAt(0) : fallback;
+}
+
+}  // namespace
+
+std::size_t waveformFrames(const host::Array& p) {
+    const double frames = numberOr(p, "FrameCount", 1);
+    const auto f = static_cast<std::size_t>(std::clamp(frames == frames ? frames : 1.0, 1.0, 16.0));
+    if (numberOr(p, "DATApacketMode", 0) != 1) return f;
+    const ModParams mp = OneX_FwdTrfChnModParams(numberOr(p, "DATApacketDRC", 6));
+    return mp.known ? packetFrameCount(f, static_cast<std::size_t>(mp.slots)) : f;
+}
+
+void updateProjectedLength(host::Array& p) {
+    p.setField("ProjectedLength",
+               host::Array::scalar(numberOr(p, "OverSampling", 5) * static_cast<double>(kChipsPerFrame * waveformFrames(p))));
+}
+
+std::optional<double> packetFieldEntry(std::string_view name, double value) {
+    const double r = std::round(value);  // halves away from zero
+    if (name == "FrameCount") return std::clamp(r, 1.0, 16.0);
+    if (name == "DATApacketMode" || name == "DATApacketInterlaces") return std::clamp(r, 0.0, 1.0);
+    if (name == "DATApacketDRC") return std::clamp(r, 1.0, 12.0);
+    if (name == "DATApacketMAC") return std::clamp(r, 5.0, 63.0);
+    return std::nullopt;
 }
 
 void InitializeParameters() { host::record("parameters") = defaultParameters(); }
@@ -82,7 +157,7 @@ double idleSlotGainEntry(std::string_view text, double previous) { return clampE
 
 void setOverSampling(host::Array& parameters, double overSampling) {
     parameters.setField("OverSampling", host::Array::scalar(overSampling));
-    parameters.setField("ProjectedLength", host::Array::scalar(overSampling * static_cast<double>(kChipsPerFrame)));
+    updateProjectedLength(parameters);
 }
 
 }  // namespace onex

@@ -3,6 +3,8 @@
 // struct array with the fields, shapes and defaults that parameter files store, and the
 // rules by which the main window's text boxes turn what the user typed into a value.
 
+#include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "host/array.h"
@@ -36,7 +38,26 @@ double pilotOffsetIndexEntry(std::string_view text, double previous);  // trunca
 double overSamplingEntry(std::string_view text, double previous);      // truncated, 2 ... 30
 double idleSlotGainEntry(std::string_view text, double previous);      // dB, -80 ... 0, not rounded
 
-// Stores a new oversampling ratio and keeps ProjectedLength = OverSampling x 32768.
+// Stores a new oversampling ratio and keeps ProjectedLength, the waveform's sample count.
 void setOverSampling(host::Array& parameters, double overSampling);
+
+// The fields for several frames and coded packets, added after LastPath with their defaults
+// where a record (of an older file) lacks them: FrameCount 1, DATApacketMode 0,
+// DATApacketDRC 6, DATApacketMAC 5, DATApacketInterlaces [1 1 1 1].
+void addMissingFields(host::Array& parameters);
+
+// The defaults with the fields of `given` put in (the slot record field by field), so a
+// caller names only what differs. A field the record does not know is an error naming it.
+host::Array completedParameters(const host::Array& given, std::string_view function);
+
+// The frames a record's waveform has: FrameCount, raised in packet mode to whole packets on
+// every interlace; and ProjectedLength set to OverSampling x 32768 x that.
+std::size_t waveformFrames(const host::Array& parameters);
+void updateProjectedLength(host::Array& parameters);
+
+// An entry for one of those fields as every entry is taken: rounded half away from zero, then
+// limited (FrameCount 1 ... 16, DATApacketMode 0 or 1, DATApacketDRC 1 ... 12, DATApacketMAC
+// 5 ... 63, each interlace flag 0 or 1). Nothing for another field.
+std::optional<double> packetFieldEntry(std::string_view name, double value);
 
 }  // namespace onex

@@ -1,15 +1,15 @@
 #include "OneX/signal_quality.h"
 
-#include "OneX/slot_layout.h"
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
 
+#include "OneX/packet_receiver.h"
 #include "OneX/parameters.h"
 #include "OneX/phase_equaliser.h"
 #include "OneX/pn_spreading.h"
+#include "OneX/traffic_source.h"
 #include "OneX/slot_layout.h"
 #include "host/error.h"
 #include "host/fft.h"
@@ -57,7 +57,6 @@ struct Sums {
     }
 };
 
-bool macActive(const FrameInputs& in, std::size_t slot) { return in.rpcChnActive[slot] + in.raActive[slot] >= 1; }
 
 // Power in the band [low, high] Hz of a periodogram whose bin M is at frequency(M).
 template <class Powers, class Frequency>
@@ -72,8 +71,12 @@ double bandPower(const Powers& power, Frequency frequency, double low, double hi
 
 }  // namespace
 
+std::size_t Report::goodPackets() const {
+    return static_cast<std::size_t>(std::count_if(packets.begin(), packets.end(), [](const PacketResult& p) { return p.fcsGood; }));
+}
+
 ComplexVector chipResponse(const FrameInputs& in) {
-    ComplexVector impulse(kFrameChips, Complex(0, 0));
+    ComplexVector impulse(in.frameCount * kFrameChips, Complex(0, 0));
     impulse[0] = 1;
     ComplexVector p = basebandFilterChips(impulse, in.oversampling, in.filter);
     if (in.phaseEqActive == 1) fwdPhaseEqInPlace(p, in.oversampling);
@@ -81,15 +84,14 @@ ComplexVector chipResponse(const FrameInputs& in) {
 }
 
 std::vector<std::uint8_t> deterministicChips(const FrameInputs& in) {
-    std::vector<std::uint8_t> known(kFrameChips, 1);
+    std::vector<std::uint8_t> known(in.frameCount * kFrameChips, 1);
     if (in.mode != 1 || in.idleSlotGainActive == 0) return known;
-    for (std::size_t slot = 0; slot < kFrameSlots; ++slot) {
-        const bool macIdle = !macActive(in, slot), dataIdle = in.dataActive[slot] != 1;
+    const std::vector<SlotUse> uses = slotUses(in, packetPlanOf(in));
+    for (std::size_t slot = 0; slot < uses.size(); ++slot)
         for (std::size_t c = 0; c < kSlotChips; ++c) {
             const Region r = regionOf(c);
-            if ((r == Region::Mac && macIdle) || (r == Region::Data && dataIdle)) known[slot * kSlotChips + c] = 0;
+            if ((r == Region::Mac && uses[slot].macIdle) || (r == Region::Data && uses[slot].dataIdle)) known[slot * kSlotChips + c] = 0;
         }
-    }
     return known;
 }
 
@@ -97,14 +99,16 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
                     const std::vector<std::uint8_t>& known) {
     if (in.oversampling < 1) throw host::Error("analyze: the oversampling must be at least 1.");
     const auto os = static_cast<std::size_t>(in.oversampling);
-    const std::size_t n = kFrameChips * os;
+    const std::size_t frames = in.frameCount, chips = frames * kFrameChips, n = chips * os;
     if (waveform.size() != n)
-        throw host::Error("analyze: the waveform holds " + std::to_string(waveform.size()) + " samples; a frame at oversampling " +
-                          std::to_string(os) + " holds " + std::to_string(n) + ".");
-    if (reference.chips.size() != kFrameChips) throw host::Error("analyze: the reference is not one frame of chips.");
-    if (!known.empty() && known.size() != kFrameChips) throw host::Error("analyze: the known-chip mask is not one frame long.");
+        throw host::Error("analyze: the waveform holds " + std::to_string(waveform.size()) + " samples; " +
+                          (frames == 1 ? std::string("a frame") : std::to_string(frames) + " frames") + " at oversampling " +
+                          std::to_string(os) + " hold" + (frames == 1 ? "s " : " ") + std::to_string(n) + ".");
+    if (reference.chips.size() != chips) throw host::Error("analyze: the reference chips are not as long as the waveform's frames.");
+    if (!known.empty() && known.size() != chips) throw host::Error("analyze: the known-chip mask is not as long as the waveform's frames.");
 
     Report report;
+    report.frames = frames;
     report.oversampling = in.oversampling;
     report.sampleRate = kChipRate * static_cast<double>(os);
     const bool conjugated = in.mirrorSpectrum == 0;
@@ -125,7 +129,7 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
     // folded matched-filter output by the folded |P|^2 makes the cascade free of ISI at the
     // chip instants (P never vanishes there: its folded power stays well above zero for
     // every filter choice). The chips then come out as they were sent.
-    FftBuffer zFolded(kFrameChips), cFolded(kFrameChips), z(kFrameChips), c(kFrameChips);
+    FftBuffer zFolded(chips), cFolded(chips), z(chips), c(chips);
     std::fill(zFolded.begin(), zFolded.end(), Complex(0, 0));
     std::fill(cFolded.begin(), cFolded.end(), Complex(0, 0));
     // Written whole below, then reused for the samples' powers: no clearing, no fresh pages.
@@ -136,30 +140,31 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
     }
     for (std::size_t m = 0; m < n; ++m) {
         const Complex pm = pSpectrum[m];
-        zFolded.data()[m % kFrameChips] += rSpectrum[m] * std::conj(pm);
-        cFolded.data()[m % kFrameChips] += std::norm(pm);
+        zFolded.data()[m % chips] += rSpectrum[m] * std::conj(pm);
+        cFolded.data()[m % chips] += std::norm(pm);
         power[m] = std::norm(rSpectrum[m]);
     }
-    for (std::size_t m = 0; m < kFrameChips; ++m) zFolded.data()[m] /= cFolded[m].real() > 0 ? cFolded[m].real() : 1.0;
-    const auto backward = host::fft::plan(kFrameChips, Direction::Backward);
+    for (std::size_t m = 0; m < chips; ++m) zFolded.data()[m] /= cFolded[m].real() > 0 ? cFolded[m].real() : 1.0;
+    const auto backward = host::fft::plan(chips, Direction::Backward);
     backward->run(zFolded.data(), z.data());
     backward->run(cFolded.data(), c.data());
-    for (Complex& v : z) v /= static_cast<double>(kFrameChips);
+    for (Complex& v : z) v /= static_cast<double>(chips);
 
     // The filter's own ISI: rho of a perfect frame of independent chips through a plain
     // matched filter.
     double isi = 0;
-    for (std::size_t j = 0; j < kFrameChips; ++j) isi += std::norm(c[j]);
+    for (std::size_t j = 0; j < chips; ++j) isi += std::norm(c[j]);
     report.filterIsiRho = isi > 0 ? std::norm(c[0]) / isi : 0;
 
     // The ideal chips: the reference spread with the same PN.
-    ComplexVector ones(kFrameChips, Complex(1, 0)), pn;
+    ComplexVector ones(chips, Complex(1, 0)), pn;
     quadSpread(ones.data(), ones.size(), in.pilotOffsetIndex, pn);
 
     // rho and EVM, overall, per slot and per burst kind.
     Sums overall, pilotAll;
-    report.perSlot.resize(kFrameSlots);
-    for (std::size_t slot = 0; slot < kFrameSlots; ++slot) {
+    const std::size_t slotCount = frames * kFrameSlots;
+    report.perSlot.resize(slotCount);
+    for (std::size_t slot = 0; slot < slotCount; ++slot) {
         Sums all, pilot, mac;
         for (std::size_t ch = 0; ch < kSlotChips; ++ch) {
             const std::size_t k = slot * kSlotChips + ch;
@@ -257,18 +262,22 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
     if (pilotGain.ss <= 0) return report;
     const Complex gain = pilotGain.sz / pilotGain.ss;
     auto despread = [&](std::size_t k) { return z[k] / gain * std::conj(pn[k]) / 2.0; };
-    for (std::size_t slot = 0; slot < kFrameSlots; ++slot) {
+    const std::optional<PacketPlan> plan = packetPlanOf(in);
+    const std::vector<SlotUse> uses = slotUses(in, plan);
+    const ModParams packetParams = OneX_FwdTrfChnModParams(plan ? plan->drc : 1);
+    for (std::size_t slot = 0; slot < slotCount; ++slot) {
         const std::size_t base = slot * kSlotChips;
+        const std::size_t k = slot % kFrameSlots;  // the row of the slot pattern
         const int slotNumber = static_cast<int>(slot) + 1;
         Complex pilotSum = 0;
         for (std::size_t start : kPilotBurstStart)
             for (std::size_t ch = 0; ch < kPilotBurst; ++ch) pilotSum += despread(base + start + ch);
         report.codeDomain.push_back({"pilot", slotNumber, 0, dB(std::norm(pilotSum / double(2 * kPilotBurst))), 0});
-        if (macActive(in, slot)) {
+        if (!uses[slot].macIdle) {
             for (int index = 4; index < 64; ++index) {
-                const double expected = index == 4 ? (in.raActive[slot] != 0 ? in.raGain[slot] : kOff)
-                                        : (in.rpcChnActive[slot] != 0 && in.rpcActive(slot, static_cast<std::size_t>(index - 5)) != 0)
-                                            ? in.rpcGains(slot, static_cast<std::size_t>(index - 5))
+                const double expected = index == 4 ? (in.raActive[k] != 0 ? in.raGain[k] : kOff)
+                                        : (in.rpcChnActive[k] != 0 && in.rpcActive(k, static_cast<std::size_t>(index - 5)) != 0)
+                                            ? in.rpcGains(k, static_cast<std::size_t>(index - 5))
                                             : kOff;
                 if (expected == kOff) continue;
                 const std::size_t code = 32 * static_cast<std::size_t>(index % 2) + static_cast<std::size_t>(index / 2);
@@ -284,17 +293,42 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
                 report.codeDomain.push_back({"MAC", slotNumber, index, dB(burstPower / 4), expected});
             }
         }
-        if (in.dataActive[slot] == 1) {
+        if (!uses[slot].dataIdle) {
+            // A packet's first slot opens with the preamble, which no traffic Walsh channel carries.
+            const std::size_t first =
+                uses[slot].packet != kNoPacket && uses[slot].packetSlot == 0 ? static_cast<std::size_t>(packetParams.preambleTDMChips) : 0;
             double channelPower[16] = {};
-            constexpr std::size_t kGroups = kSlotDataChips / 16;
-            for (std::size_t g = 0; g < kGroups; ++g)
+            const std::size_t groups = (kSlotDataChips - first) / 16;
+            for (std::size_t g = 0; g < groups; ++g)
                 for (std::size_t w = 0; w < 16; ++w) {
                     Complex s = 0;
-                    for (std::size_t ch = 0; ch < 16; ++ch) s += walsh(w, ch) * despread(base + dataChipPosition(16 * g + ch));
+                    for (std::size_t ch = 0; ch < 16; ++ch) s += walsh(w, ch) * despread(base + dataChipPosition(first + 16 * g + ch));
                     channelPower[w] += std::norm(s / 4.0) / 16;
                 }
             for (std::size_t w = 0; w < 16; ++w)
-                report.codeDomain.push_back({"traffic", slotNumber, static_cast<int>(w), dB(channelPower[w] / kGroups), dB(1.0 / 16)});
+                report.codeDomain.push_back({"traffic", slotNumber, static_cast<int>(w), dB(channelPower[w] / double(groups)), dB(1.0 / 16)});
+        }
+    }
+
+    // The packets, read back from their data chips as a terminal would.
+    if (plan) {
+        report.packetMode = true;
+        ComplexVector dataChips(plan->slotsPerPacket * kSlotDataChips);
+        for (std::size_t p = 0; p < plan->firstSlots.size(); ++p) {
+            PacketResult result;
+            result.drc = plan->drc;
+            result.macIndex = in.packets->macIndex;
+            for (std::size_t t = 0; t < plan->slotsPerPacket; ++t) {
+                const std::size_t slot = plan->firstSlots[p] + kInterlaces * t;
+                result.slotNumbers.push_back(static_cast<int>(slot) + 1);
+                for (std::size_t d = 0; d < kSlotDataChips; ++d)
+                    dataChips[t * kSlotDataChips + d] = despread(slot * kSlotChips + dataChipPosition(d));
+            }
+            const PacketCheck check = checkPacket(dataChips, packetParams, result.macIndex);
+            result.preambleFound = check.preambleFound;
+            result.repeatsMatch = check.repeatsMatch;
+            result.fcsGood = check.fcsGood;
+            report.packets.push_back(std::move(result));
         }
     }
     return report;

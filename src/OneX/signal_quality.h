@@ -46,27 +46,40 @@ struct AdjacentChannel {
 
 struct CodeChannel {
     std::string kind;  // "pilot", "MAC" (index 4 the RA channel, 5 to 63 RPC) or "traffic" (Walsh 0 to 15)
-    int slot = 0;      // 1 to 16
+    int slot = 0;      // 1 to 16 x frames
     int index = 0;
     double measuredDb = 0;  // power per chip relative to a pilot chip
     double expectedDb = 0;
 };
 
+// One coded packet as the receiver found it.
+struct PacketResult {
+    std::vector<int> slotNumbers;  // 1-based over the whole waveform
+    int drc = 0, macIndex = 0;
+    bool preambleFound = false;
+    bool repeatsMatch = false;  // every repeated modulation symbol decides as its first sending
+    bool fcsGood = false;
+};
+
 struct Report {
     int oversampling = 0;
     double sampleRate = 0;
+    std::size_t frames = 1;
     Fidelity overall;
     double filterIsiRho = 0;  // rho of a perfect frame through the matched filter alone
-    std::vector<SlotQuality> perSlot;  // slots 1 to 16 (not "slots": a Qt macro)
+    std::vector<SlotQuality> perSlot;  // slots 1 to 16 x frames (not "slots": a Qt macro)
     std::vector<AdjacentChannel> adjacent;
     double occupiedBandwidthHz = 0;  // 99 % of the power
     double peakToAverageDb = 0;
     double ccdf1 = 0, ccdf01 = 0, ccdf001 = 0;  // dB above the mean exceeded by 1 %, 0.1 %, 0.01 % of the samples
     std::vector<CodeChannel> codeDomain;
+    bool packetMode = false;
+    std::vector<PacketResult> packets;  // in the order of their first slots
+    std::size_t goodPackets() const;
 };
 
-// Measures `waveform` (32768 x OS samples, as the frame builder made it from `inputs`)
-// against `reference`, the chip frame it was made from. Chips where `known` is 0 (idle-slot
+// Measures `waveform` (32768 x OS samples a frame, as the frame builder made it from
+// `inputs`) against `reference`, the chip frames it was made from, and decodes its packets. Chips where `known` is 0 (idle-slot
 // noise not drawn for this waveform) are left out of rho and EVM; an empty `known` means all
 // are known. The phase equaliser follows the application's filter choice, as the frame did.
 Report analyzeFrame(const host::ComplexVector& waveform, const ChipFrame& reference, const FrameInputs& inputs,
@@ -77,7 +90,7 @@ Report analyzeFrame(const host::ComplexVector& waveform, const ChipFrame& refere
 std::vector<std::uint8_t> deterministicChips(const FrameInputs& inputs);
 
 // The transmit chain's response to one chip: the baseband filter and (when on) the phase
-// equaliser, circular over a frame of 32768 x OS samples, chip at sample 0.
+// equaliser, circular over the waveform's 32768 x OS samples a frame, chip at sample 0.
 host::ComplexVector chipResponse(const FrameInputs& inputs);
 
 }  // namespace onex::quality

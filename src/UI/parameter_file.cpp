@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "OneX/parameters.h"
 #include "host/error.h"
 #include "host/mat_file.h"
 
@@ -16,6 +17,7 @@ ParameterFile readParameterFile(const std::string& path, const std::string& expe
     if (!id) throw host::Error(path + "\nhas an Invalid File Structure.");
     if (!id->isChar() || id->text() != expectedFormatId) throw host::Error(path + "\nhas an Invalid File Parameter ID.");
     ParameterFile file{*parameters, {}};
+    onex::addMissingFields(file.parameters);  // a file of an older version loads with the defaults
     if (const host::Array* sigGen = contents.findField("sigGenParameters")) file.sigGen = *sigGen;
     return file;
 }

@@ -45,11 +45,45 @@ std::string fidelityJson(const q::Fidelity& f) {
 
 std::string fidelityCell(const q::Fidelity& f) { return f.chips == 0 ? std::string("       -") : format("%8.6f", f.rho); }
 
+std::string slotList(const std::vector<int>& slots, const char* separator) {
+    std::string list;
+    for (int s : slots) list += (list.empty() ? "" : separator) + std::to_string(s);
+    return list;
+}
+
+std::string packetsText(const q::Report& r) {
+    std::string text = format("packets: %zu sent, %zu decoded with a good FCS\n", r.packets.size(), r.goodPackets());
+    if (r.packets.empty()) return text;
+    text += "  packet  DRC  MAC  preamble   repeats    FCS   slots\n";
+    for (std::size_t i = 0; i < r.packets.size(); ++i) {
+        const q::PacketResult& p = r.packets[i];
+        text += format("  %6zu  %3d  %3d  %-9s  %-9s  %-4s  %s\n", i + 1, p.drc, p.macIndex, p.preambleFound ? "found" : "NOT FOUND",
+                       p.repeatsMatch ? "match" : "DIFFER", p.fcsGood ? "good" : "BAD", slotList(p.slotNumbers, " ").c_str());
+    }
+    return text;
+}
+
+std::string packetsJson(const q::Report& r) {
+    if (!r.packetMode) return "null";
+    std::string json = "{\"sent\": " + std::to_string(r.packets.size()) + ", \"goodFcs\": " + std::to_string(r.goodPackets()) + ", \"list\": [";
+    auto flag = [](bool b) { return b ? "true" : "false"; };
+    for (std::size_t i = 0; i < r.packets.size(); ++i) {
+        const q::PacketResult& p = r.packets[i];
+        json += std::string(i ? "," : "") + "\n    {\"packet\": " + std::to_string(i + 1) + ", \"slots\": [" + slotList(p.slotNumbers, ", ") +
+                "], \"drc\": " + std::to_string(p.drc) + ", \"macIndex\": " + std::to_string(p.macIndex) + ", \"preambleFound\": " +
+                flag(p.preambleFound) + ", \"repeatsMatch\": " + flag(p.repeatsMatch) + ", \"fcsGood\": " + flag(p.fcsGood) + "}";
+    }
+    return json + (r.packets.empty() ? "]}" : "\n  ]}");
+}
+
 }  // namespace
 
 std::string reportText(const q::Report& r) {
     std::ostringstream o;
-    o << format("Signal quality of the frame: oversampling %d, %.6g samples/s\n\n", r.oversampling, r.sampleRate);
+    if (r.frames == 1)
+        o << format("Signal quality of the frame: oversampling %d, %.6g samples/s\n\n", r.oversampling, r.sampleRate);
+    else
+        o << format("Signal quality of the waveform: %zu frames, oversampling %d, %.6g samples/s\n\n", r.frames, r.oversampling, r.sampleRate);
     o << format("Waveform quality  rho %.6f  EVM %.3f %%  (limit rho >= %.3f; the filter's own ISI alone would give rho %.5f)\n",
                 r.overall.rho, r.overall.evmPercent, q::kMinimumRho, r.filterIsiRho);
     o << "  slot      rho   EVM %  pilot rho  MAC rho\n";
@@ -92,12 +126,14 @@ std::string reportText(const q::Report& r) {
                            10 * std::log10(1.0 / 16));
         o << line << "\n";
     }
+    if (r.packetMode) o << "\n" << packetsText(r);
     return o.str();
 }
 
 std::string reportJson(const q::Report& r) {
     std::ostringstream o;
-    o << "{\n  \"oversampling\": " << r.oversampling << ",\n  \"sampleRate\": " << number(r.sampleRate) << ",\n";
+    o << "{\n  \"oversampling\": " << r.oversampling << ",\n  \"sampleRate\": " << number(r.sampleRate) << ",\n  \"frames\": " << r.frames
+      << ",\n";
     o << "  \"overall\": " << fidelityJson(r.overall) << ",\n  \"filterIsiRho\": " << number(r.filterIsiRho) << ",\n";
     o << "  \"rhoLimit\": " << number(q::kMinimumRho) << ",\n  \"slots\": [";
     for (std::size_t s = 0; s < r.perSlot.size(); ++s)
@@ -118,7 +154,7 @@ std::string reportJson(const q::Report& r) {
         o << (i ? "," : "") << "\n    {\"slot\": " << c.slot << ", \"kind\": \"" << c.kind << "\", \"index\": " << c.index
           << ", \"measuredDb\": " << number(c.measuredDb) << ", \"expectedDb\": " << number(c.expectedDb) << "}";
     }
-    o << "\n  ]\n}\n";
+    o << "\n  ],\n  \"packets\": " << packetsJson(r) << "\n}\n";
     return o.str();
 }
 

@@ -82,10 +82,26 @@ void applySetting(host::Array& parameters, std::string_view assignment) {
         throw host::Error("--set " + name + ": no such parameter. Known: " + fieldList(parameters, "") + ", " +
                           fieldList(*parameters.findField("slot"), "slot.") + ".");
     host::Array replacement = assignedValue(*target, name, value, "--set");
-    if (record == &parameters && field == "OverSampling")
+    if (record == &parameters && field == "OverSampling") {
         onex::setOverSampling(parameters, replacement.realAt(0));
-    else
+        return;
+    }
+    if (record == &parameters && onex::packetFieldEntry(field, 0)) {
+        // The packet fields are taken as the window's entries take a number: rounded, limited.
+        if (field == "DATApacketInterlaces" && host::parseNumbers(value).size() != 4)
+            throw host::Error("--set " + name + ": give the 4 interlace flags as a row, for example \"1 0 1 1\", not '" + value + "'.");
+        if (replacement.numel() != target->numel())
+            throw host::Error("--set " + name + ": give one number, not '" + value + "'.");
+        for (std::size_t i = 0; i < replacement.numel(); ++i) {
+            const double typed = replacement.realAt(i);
+            if (typed != typed) throw host::Error("--set " + name + ": '" + value + "' is not a number.");
+            replacement.setReal(i, *onex::packetFieldEntry(field, typed));
+        }
         *target = std::move(replacement);
+        onex::updateProjectedLength(parameters);
+        return;
+    }
+    *target = std::move(replacement);
 }
 
 std::vector<std::string> applySigGenSetting(host::Array& settings, std::string_view assignment) {

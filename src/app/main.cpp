@@ -33,9 +33,13 @@ int main(int argc, char** argv) {
     demo->add_flag("--quiet,-q", demoOptions.quiet, "No progress messages (the report is the data asked for)");
 
     app::GenerateOptions gen;
-    CLI::App* generate = cli.add_subcommand("generate", "Compute one frame and write it to a .mat or .bin file");
+    CLI::App* generate = cli.add_subcommand("generate", "Compute the waveform (one frame or several) and write it to a .mat or .bin file");
     generate->add_option("--params", gen.params, "Parameter file (MAT) to start from instead of the defaults")->check(CLI::ExistingFile);
-    generate->add_option("--set", gen.sets, "Change one parameter: NAME=VALUE (e.g. OverSampling=8, slot.DATAslotMod=3); repeatable");
+    generate->add_option("--set", gen.sets,
+                         "Change one parameter: NAME=VALUE (e.g. OverSampling=8, slot.DATAslotMod=3); repeatable. "
+                         "Several frames and coded packets: FrameCount (1-16 frames), DATApacketMode (0 per-slot bits, "
+                         "1 coded packets), DATApacketDRC (1-12), DATApacketMAC (5-63), DATApacketInterlaces "
+                         "(4 flags, e.g. \"1 0 1 1\" or 1,0,1,1)");
     generate->add_option("--seed", gen.seed, "Seed of the random generator (idle-slot noise) for a repeatable frame");
     generate->add_option("--out", gen.out, "Output file: .mat (waveform, markers, sampleRate) or .bin (big-endian int16 I/Q)")->required();
     generate->add_flag("--quiet,-q", gen.quiet, "Only errors: no progress and no \"wrote\" line");
@@ -43,7 +47,8 @@ int main(int argc, char** argv) {
         "Examples:\n"
         "  onexfwd generate --out frame.mat\n"
         "  onexfwd generate --set OverSampling=8 --set DATAchnActive=1 --set slot.DATAslotMod=3 --seed 1 --out frame.bin\n"
-        "  onexfwd generate --params saved.mat --out frame.mat");
+        "  onexfwd generate --params saved.mat --out frame.mat\n"
+        "  onexfwd generate --set DATAchnActive=1 --set DATApacketMode=1 --set DATApacketDRC=3 --set FrameCount=2 --out packets.mat");
 
     // The instrument commands share their options.
     app::InstrumentOptions inst;

@@ -308,3 +308,212 @@ TEST(FrameBuilder, HostFormWithEighteenArguments) {
     args[9] = Array::zeros(59, 16);
     EXPECT_THROW(host::callFunction("OneX_FwdChnFrame", 2, args), host::Error);
 }
+
+// Several frames: slot s follows pattern row s mod 16, the bits run on over frame starts,
+// and every frame's chips are spread with the same one-frame PN period.
+TEST(FrameBuilder, SeveralFramesRunOneBitStreamOverTheSlotPattern) {
+    FrameInputs in = quietFrame();
+    in.frameCount = 3;
+    in.dataActive[1] = 1;
+    in.dataFormat[1] = 2;
+    in.dataActive[14] = 1;
+    in.dataFormat[14] = 1;
+    in.rpcChnActive[14] = 1;
+    in.rpcActive(14, 3) = 1;
+    in.dataBits = GenerateBitStream(6, 3 * 16 * 6400);
+    const ChipFrame f = buildChipFrame(in);
+    ASSERT_EQ(f.chips.size(), 3 * kFrameChips);
+    std::size_t bit = 0;
+    for (std::size_t frame = 0; frame < 3; ++frame) {
+        EXPECT_EQ(dataChips(f.chips, 16 * frame + 1), trafficOf(in.dataBits, bit, 4800, 2)) << "frame " << frame;
+        EXPECT_EQ(dataChips(f.chips, 16 * frame + 14), trafficOf(in.dataBits, bit + 4800, 3200, 1)) << "frame " << frame;
+        bit += 8000;
+        EXPECT_EQ(macChips(f.chips, 16 * frame + 14), macChips(f.chips, 14));
+        EXPECT_EQ(slotOf(f.marker2, 16 * frame + 3), slot::bothIdleMask());
+    }
+    in.dataBits.resize(2 * 8000 + 4799);  // the third frame's slot 2 runs out
+    EXPECT_NE(errorMessageOf([&] { buildChipFrame(in); }).find("slot 34 needs bits 16001 to 20800"), std::string::npos);
+
+    in.oversampling = 2;
+    in.dataBits = GenerateBitStream(6, 3 * 16 * 6400);
+    const Frame w = OneX_FwdChnFrame(in);
+    const ComplexVector pn = complexPnSequence(0);
+    ASSERT_EQ(w.waveform.size(), 3 * 2 * kFrameChips);
+    ASSERT_EQ(w.marker2.size(), w.waveform.size());
+    for (std::size_t k = 0; k < 3 * kFrameChips; k += 97)
+        ASSERT_NEAR(std::abs(w.waveform[2 * k] - f.chips[k] * pn[k % kFrameChips]), 0, 1e-15) << k;
+}
+
+// The filters run round the whole waveform: frames that repeat give the one-frame waveform
+// repeated, and turning the chips by a frame turns the samples by a frame.
+TEST(FrameBuilder, FilteringIsCircularOverTheWholeWaveform) {
+    FrameInputs one = quietFrame();
+    one.filter = BasebandFilterChoice::Acp;
+    one.phaseEqActive = 1;
+    one.mirrorSpectrum = 0;
+    one.oversampling = 3;
+    one.rpcChnActive.assign(16, 1);
+    one.rpcActive(5, 9) = 1;
+    one.dataActive.assign(16, 1);
+    one.dataBits.resize(16 * 3200);  // QPSK in every slot: exactly one frame's bits
+    host::record("parameters") = defaultParameters();  // the equaliser's filter choice
+    const Frame single = OneX_FwdChnFrame(one);
+    FrameInputs twice = one;
+    twice.frameCount = 2;
+    twice.dataBits.insert(twice.dataBits.end(), one.dataBits.begin(), one.dataBits.end());
+    const Frame repeated = OneX_FwdChnFrame(twice);
+    const std::size_t n = single.waveform.size();
+    ASSERT_EQ(repeated.waveform.size(), 2 * n);
+    double worst = 0;
+    for (std::size_t i = 0; i < 2 * n; ++i) worst = std::max(worst, std::abs(repeated.waveform[i] - single.waveform[i % n]));
+    EXPECT_LT(worst, 1e-12);
+
+    // Different frames, no equaliser (exactly circular): the first frame's start carries the
+    // second frame's end, as the turned waveform shows.
+    twice.phaseEqActive = 0;
+    twice.dataBits = GenerateBitStream(6, 2 * 16 * 3200);
+    const Frame w = OneX_FwdChnFrame(twice);
+    FrameInputs turned = twice;
+    turned.dataBits.assign(twice.dataBits.begin() + 16 * 3200, twice.dataBits.end());
+    turned.dataBits.insert(turned.dataBits.end(), twice.dataBits.begin(), twice.dataBits.begin() + 16 * 3200);
+    const Frame t = OneX_FwdChnFrame(turned);
+    worst = 0;
+    for (std::size_t i = 0; i < 2 * n; ++i) worst = std::max(worst, std::abs(t.waveform[i] - w.waveform[(i + n) % (2 * n)]));
+    EXPECT_LT(worst, 1e-12);
+    EXPECT_GT(std::abs(w.waveform[0] - single.waveform[0]), 1e-3);  // not the one frame's wrap
+}
+
+// Packets: the preamble and the packet's traffic chips on its slots of the selected
+// interlaces, payload taken in the order of first slots; other interlaces idle.
+TEST(FrameBuilder, PacketsOnTheirInterlaces) {
+    const struct {
+        int drc, mac;
+        Interlaces interlaces;
+        std::size_t frames;
+    } cases[] = {{2, 8, {false, true, false, true}, 2}, {4, 33, {true, false, true, false}, 1}, {12, 63, {true, true, true, false}, 1}};
+    for (const auto& c : cases) {
+        FrameInputs in = quietFrame();
+        in.frameCount = c.frames;
+        in.packets = PacketSettings{c.drc, c.mac, c.interlaces};
+        const PacketPlan plan = packetPlan(c.drc, c.frames, c.interlaces);
+        in.dataBits = GenerateBitStream(6, plan.payloadBits());
+        const ChipFrame f = buildChipFrame(in);
+        const ModParams mp = OneX_FwdTrfChnModParams(c.drc);
+        std::vector<bool> carried(16 * c.frames, false);
+        for (std::size_t p = 0; p < plan.firstSlots.size(); ++p) {
+            const std::size_t per = plan.payloadBitsPerPacket();
+            const RealVector payload(in.dataBits.begin() + static_cast<std::ptrdiff_t>(p * per),
+                                     in.dataBits.begin() + static_cast<std::ptrdiff_t>((p + 1) * per));
+            const ComplexVector expected = packetDataChips(physicalLayerPacket(payload, plan.packetBits), mp, c.mac);
+            ASSERT_EQ(expected.size(), plan.slotsPerPacket * 1600);
+            for (std::size_t t = 0; t < plan.slotsPerPacket; ++t) {
+                const std::size_t s = plan.firstSlots[p] + 4 * t;
+                carried[s] = true;
+                EXPECT_EQ(dataChips(f.chips, s), ComplexVector(expected.begin() + static_cast<std::ptrdiff_t>(t * 1600),
+                                                               expected.begin() + static_cast<std::ptrdiff_t>((t + 1) * 1600)))
+                    << "DRC " << c.drc << " packet " << p << " slot " << s;
+            }
+            const RealVector preamble = packetPreamble(static_cast<std::size_t>(mp.preambleTDMChips), c.mac);
+            for (std::size_t i = 0; i < preamble.size(); ++i) ASSERT_EQ(expected[i], Complex(preamble[i], 0));
+        }
+        for (std::size_t s = 0; s < carried.size(); ++s) {
+            EXPECT_EQ(carried[s], c.interlaces[s % 4]) << "DRC " << c.drc << " slot " << s;
+            if (!carried[s]) {
+                EXPECT_EQ(dataChips(f.chips, s), ComplexVector(1600)) << "DRC " << c.drc << " slot " << s;
+            }
+            EXPECT_EQ(slotOf(f.marker2, s), carried[s] ? slot::idleMacMask() : slot::bothIdleMask()) << "DRC " << c.drc << " slot " << s;
+        }
+    }
+    FrameInputs in = quietFrame();
+    in.packets = PacketSettings{1, 5, {true, true, true, true}};
+    EXPECT_NE(errorMessageOf([&] { buildChipFrame(in); }).find("multiple of 4"), std::string::npos);
+    in.frameCount = 4;
+    in.dataBits.resize(4000);
+    EXPECT_NE(errorMessageOf([&] { buildChipFrame(in); }).find("need 4008 payload bits"), std::string::npos);
+}
+
+// The parameter set's new fields: defaults for a record without them, the frame count raised
+// for packets, the payload only for the packets there are, and each field checked.
+TEST(Calculate, FramesAndPacketsFromTheParameterSet) {
+    Array p = defaultParameters();
+    for (const char* name : {"FrameCount", "DATApacketMode", "DATApacketDRC", "DATApacketMAC", "DATApacketInterlaces"}) p.removeField(name);
+    EXPECT_EQ(frameInputsFromParameters(p).frameCount, 1u);
+    EXPECT_FALSE(frameInputsFromParameters(p).packets.has_value());
+
+    p = defaultParameters();
+    p.setField("FrameCount", Array::scalar(3));
+    EXPECT_EQ(frameInputsFromParameters(p).dataBits.size(), 3 * 51200u);
+    p.setField("DATApacketMode", Array::scalar(1));
+    p.setField("DATApacketDRC", Array::scalar(2));
+    EXPECT_FALSE(frameInputsFromParameters(p).packets.has_value());  // traffic off
+    EXPECT_EQ(frameInputsFromParameters(p).frameCount, 4u);
+    p.setField("DATAchnActive", Array::scalar(1));
+    p.setField("DATApacketInterlaces", Array::row(RealVector{0, 1, 0, 0}));
+    const FrameInputs in = frameInputsFromParameters(p);
+    ASSERT_TRUE(in.packets.has_value());
+    EXPECT_EQ(in.dataBits.size(), 2 * 1002u);
+    // No packet at all: no bits, so an empty user stream is no error.
+    p.setField("DATApacketInterlaces", Array::row(RealVector{0, 0, 0, 0}));
+    p.setField("DATAsourceType", Array::scalar(7));
+    EXPECT_TRUE(frameInputsFromParameters(p).dataBits.empty());
+
+    auto messageFor = [](const char* name, const Array& value) {
+        Array q = defaultParameters();
+        q.setField(name, value);
+        return errorMessageOf([&] { frameInputsFromParameters(q); });
+    };
+    EXPECT_EQ(messageFor("FrameCount", Array::scalar(17)), "parameters.FrameCount must be a whole number from 1 to 16, not 17.");
+    EXPECT_EQ(messageFor("DATApacketMode", Array::scalar(0.5)), "parameters.DATApacketMode must be a whole number from 0 to 1, not 0.5.");
+    Array packets = defaultParameters();
+    packets.setField("DATApacketMode", Array::scalar(1));
+    auto packetMessageFor = [&](const char* name, const Array& value) {
+        Array q = packets;
+        q.setField(name, value);
+        return errorMessageOf([&] { frameInputsFromParameters(q); });
+    };
+    EXPECT_EQ(packetMessageFor("DATApacketDRC", Array::scalar(13)), "parameters.DATApacketDRC must be a whole number from 1 to 12, not 13.");
+    EXPECT_EQ(packetMessageFor("DATApacketMAC", Array::scalar(4)), "parameters.DATApacketMAC must be a whole number from 5 to 63, not 4.");
+    EXPECT_EQ(packetMessageFor("DATApacketInterlaces", Array::row(RealVector{1, 1, 1})),
+              "parameters.DATApacketInterlaces must be a row of 4 flags, not 1 x 3.");
+    EXPECT_EQ(packetMessageFor("DATApacketInterlaces", Array::row(RealVector{1, 2, 1, 1})),
+              "parameters.DATApacketInterlaces must hold flags 0 or 1, not 2.");
+}
+
+// The host forms: the whole waveform from a parameter record that names only what differs,
+// and one physical-layer packet.
+TEST(FrameBuilder, HostFormsOfSeveralFramesAndOfAPacket) {
+    InitializeParameters();
+    host::seedRandom(11);
+    Calculate();
+    const Array calculated = host::record("waveform");
+    host::seedRandom(11);
+    auto out = host::callFunction("OneX_FwdChnFrames", 2, {Array::structure()});
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0], calculated);
+
+    Array partial = Array::structure();
+    partial.setField("FrameCount", Array::scalar(2));
+    partial.setField("OverSampling", Array::scalar(2));
+    Array slot = Array::structure();
+    slot.setField("DATAslotActive", Array::column(RealVector(16, 1.0)));
+    partial.setField("slot", slot);
+    out = host::callFunction("OneX_FwdChnFrames", 2, {partial});
+    EXPECT_EQ(out[0].cols(), 2 * 2 * kFrameChips);
+    EXPECT_EQ(out[1].rows(), 2u);
+    EXPECT_EQ(host::record("parameters"), defaultParameters());  // the application's record is left as it was
+    partial.setField("FrameCuont", Array::scalar(2));
+    EXPECT_NE(errorMessageOf([&] { host::callFunction("OneX_FwdChnFrames", 2, {partial}); }).find("has no field 'FrameCuont'"), std::string::npos);
+
+    const RealVector payload = GenerateBitStream(6, 2004);
+    const Array byNumber = host::callFunction("OneX_FwdPhysicalLayerPacket", 1, {host::toRow(payload), Array::scalar(5)})[0];
+    EXPECT_EQ(byNumber, host::toRow(physicalLayerPacket(payload, 2048)));
+    const Array byRecord =
+        host::callFunction("OneX_FwdPhysicalLayerPacket", 1, {host::toRow(payload), toArray(OneX_FwdTrfChnModParams(5))})[0];
+    EXPECT_EQ(byRecord, byNumber);
+    EXPECT_NE(errorMessageOf([&] { host::callFunction("OneX_FwdPhysicalLayerPacket", 1, {host::toRow(payload), Array::scalar(6)}); })
+                  .find("carries 1002 payload bits, not 2004"),
+              std::string::npos);
+    EXPECT_NE(errorMessageOf([&] { host::callFunction("OneX_FwdPhysicalLayerPacket", 1, {Array::row(RealVector(1002, 2.0)), Array::scalar(6)}); })
+                  .find("element 1 is 2"),
+              std::string::npos);
+}

@@ -12,7 +12,10 @@ TEST(Parameters, DefaultsInFileOrder) {
               (std::vector<std::string>{"ParameterFileFormat_ID", "Mode", "PilotOffsetIndex", "MACchnActive",
                                         "DATAchnActive", "DATAsourceType", "DATAsourceName", "dataSourceBitstream",
                                         "IdleSlotGainActive", "IdleSlotGain", "slot", "OverSampling", "FilterType",
-                                        "PhaseEq", "MirrorSpectrum", "ProjectedLength", "LastPath"}));
+                                        "PhaseEq", "MirrorSpectrum", "ProjectedLength", "LastPath", "FrameCount",
+                                        "DATApacketMode", "DATApacketDRC", "DATApacketMAC", "DATApacketInterlaces"}));
+    EXPECT_EQ(p.field("DATApacketInterlaces").rows(), 1u);
+    EXPECT_EQ(p.field("DATApacketInterlaces").cols(), 4u);
     EXPECT_EQ(p.field("ParameterFileFormat_ID").text(), "OneX-Fwd - Format 1.2");
     EXPECT_EQ(p.field("ProjectedLength").realAt(0), 163840);
     EXPECT_EQ(p.field("MACchnActive").realAt(0), 0);
@@ -84,4 +87,31 @@ TEST(Parameters, IdleGainEntriesAreClampedNotRounded) {
     EXPECT_EQ(onex::idleSlotGainEntry("-12.5", -10), -12.5);
     EXPECT_EQ(onex::idleSlotGainEntry("loud", -10), -10);
     EXPECT_EQ(onex::idleSlotGainEntry("", -10), -10);
+}
+
+// The packet fields are rounded half away from zero, then limited; the projected length
+// follows the frames the waveform will have (raised to whole packets on every interlace).
+TEST(Parameters, PacketEntriesAndTheWaveformLength) {
+    const struct {
+        const char* name;
+        double typed, stored;
+    } entries[] = {{"FrameCount", 0, 1},       {"FrameCount", 2.5, 3},    {"FrameCount", 40, 16},   {"DATApacketMode", 0.5, 1},
+                   {"DATApacketMode", -2, 0},  {"DATApacketDRC", 0, 1},   {"DATApacketDRC", 12.5, 12}, {"DATApacketDRC", -0.5, 1},
+                   {"DATApacketMAC", 4.4, 5},  {"DATApacketMAC", 64, 63}, {"DATApacketMAC", 62.5, 63}, {"DATApacketInterlaces", 0.49, 0},
+                   {"DATApacketInterlaces", 0.5, 1}};
+    for (const auto& e : entries) EXPECT_EQ(onex::packetFieldEntry(e.name, e.typed), e.stored) << e.name << " " << e.typed;
+    EXPECT_FALSE(onex::packetFieldEntry("OverSampling", 3).has_value());
+
+    const struct {
+        double frames, mode, drc, waveformFrames;
+    } lengths[] = {{1, 0, 1, 1}, {3, 0, 1, 3}, {1, 1, 1, 4}, {5, 1, 1, 8}, {3, 1, 2, 4}, {3, 1, 3, 3}, {16, 1, 1, 16}, {7, 1, 12, 7}};
+    for (const auto& l : lengths) {
+        Array p = onex::defaultParameters();
+        p.setField("FrameCount", Array::scalar(l.frames));
+        p.setField("DATApacketMode", Array::scalar(l.mode));
+        p.setField("DATApacketDRC", Array::scalar(l.drc));
+        EXPECT_EQ(onex::waveformFrames(p), l.waveformFrames) << l.frames << " frames, mode " << l.mode << ", DRC " << l.drc;
+        onex::setOverSampling(p, 8);
+        EXPECT_EQ(p.field("ProjectedLength").realAt(0), 8 * 32768 * l.waveformFrames);
+    }
 }

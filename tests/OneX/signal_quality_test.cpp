@@ -10,6 +10,7 @@
 #include "OneX/frame_builder.h"
 #include "OneX/parameters.h"
 #include "OneX/signal_quality.h"
+#include "OneX/traffic_source.h"
 #include "host/random.h"
 #include "host/records.h"
 
@@ -176,4 +177,40 @@ TEST(SignalQuality, SpectrumFiguresRankTheFilters) {
     const q::Report narrow = measure(pilotOnly(2, onex::BasebandFilterChoice::Acp)).report;
     EXPECT_TRUE(std::isnan(narrow.adjacent[1].upperDbc));
     EXPECT_FALSE(std::isnan(narrow.adjacent[0].upperDbc));
+}
+
+// The receiver reads back every packet of every DRC from the samples; one chip hit by a
+// large error spoils that packet's FCS alone.
+TEST(SignalQuality, EveryPacketOfEveryDrcDecodes) {
+    for (int drc = 1; drc <= 12; ++drc) {
+        onex::FrameInputs in = pilotOnly(2, onex::BasebandFilterChoice::Acp);
+        const int mac = 5 + (11 * drc) % 59;
+        const onex::Interlaces interlaces{true, drc % 2 == 0, true, drc % 3 != 0};
+        const onex::ModParams mp = onex::OneX_FwdTrfChnModParams(drc);
+        in.frameCount = onex::packetFrameCount(1, static_cast<std::size_t>(mp.slots));
+        in.packets = onex::PacketSettings{drc, mac, interlaces};
+        in.rpcChnActive.assign(16, 1);  // MAC busy beside the packets
+        const onex::PacketPlan plan = onex::packetPlan(drc, in.frameCount, interlaces);
+        in.dataBits = onex::GenerateBitStream(6, plan.payloadBits());
+        Measured m = measure(in);
+        ASSERT_EQ(m.report.packets.size(), plan.firstSlots.size()) << "DRC " << drc;
+        EXPECT_EQ(m.report.goodPackets(), plan.firstSlots.size()) << "DRC " << drc;
+        EXPECT_EQ(m.report.perSlot.size(), 16 * in.frameCount);
+        EXPECT_NEAR(m.report.overall.rho, 1, 1e-9) << "DRC " << drc;
+        for (const q::PacketResult& p : m.report.packets) {
+            EXPECT_TRUE(p.preambleFound && p.repeatsMatch) << "DRC " << drc;
+            EXPECT_EQ(p.macIndex, mac);
+            EXPECT_EQ(p.slotNumbers.size(), plan.slotsPerPacket);
+        }
+        EXPECT_EQ(m.report.packets[1].slotNumbers[0], static_cast<int>(plan.firstSlots[1]) + 1);
+
+        // The first traffic chip of the second packet.
+        const std::size_t slot = plan.firstSlots[1];
+        const std::size_t chip = slot * onex::kSlotChips + onex::slot::dataChipPosition(static_cast<std::size_t>(mp.preambleTDMChips));
+        m.chips.chips[chip] += Complex(4, 4);
+        const host::ComplexVector hit = onex::finishFrame(m.chips, in).waveform;
+        const q::Report report = q::analyzeFrame(hit, m.chips, in);
+        EXPECT_EQ(report.goodPackets(), plan.firstSlots.size() - 1) << "DRC " << drc;
+        EXPECT_FALSE(report.packets[1].fcsGood) << "DRC " << drc;
+    }
 }
