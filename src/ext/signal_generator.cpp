@@ -210,6 +210,32 @@ bool SignalGenerator::readBlockData(std::uint8_t* buffer, std::size_t count) {
     return ok;
 }
 
+bool SignalGenerator::checkMemory(const char* directory, const std::string& name, std::size_t listedFileBytes,
+                                  std::size_t neededBytes) {
+    std::string reply;
+    if (!session_.queryText(reply, ":mmem:cat? \"" + std::string(directory) + "\"", kReplyLimit)) return false;
+    // "used,free" then "NAME,ARB,size" per file; an empty instrument sends the two numbers
+    // alone. Without a comma the reply holds no memory figures to check against.
+    const std::size_t first = reply.find(',');
+    if (first == std::string::npos) return true;
+    const std::size_t second = reply.find(',', first + 1);
+    const double free = numberAt(reply, first + 1, second == std::string::npos ? reply.size() : second);
+    double existing = 0;
+    const std::string pattern = upperCase("\"" + name + ",ARB,");
+    if (const std::size_t at = second == std::string::npos ? std::string::npos : reply.find(pattern, second + 1);
+        at != std::string::npos) {
+        const std::size_t from = at + pattern.size();
+        const std::size_t to = reply.find('"', from);
+        existing = numberAt(reply, from, to == std::string::npos ? reply.size() : to);
+    }
+    const double replaced = listedFileBytes > 0 ? existing * static_cast<double>(neededBytes) / static_cast<double>(listedFileBytes) : 0;
+    if (free + replaced < static_cast<double>(neededBytes)) {
+        setStatus("Not enough memory in the instrument.");
+        return false;
+    }
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------
 // Corvane
 
@@ -247,6 +273,8 @@ void Corvane::buildFiles(std::size_t count, const double* i, const double* q, st
 bool Corvane::download(std::size_t count, const double* i, const double* q, std::size_t rows,
                        std::size_t columns, const double* markers, const std::string& name) {
     if (!checkSamples(count, columns)) return false;
+    // Checked before anything is sent: a waveform that does not fit must not arrive in part.
+    if (!checkMemory("WFM1:", name, 4 * count, 5 * count)) return false;
     std::vector<std::uint8_t> iq;
     std::vector<std::uint8_t> markerBytes;
     buildFiles(count, i, q, rows, markers, iq, markerBytes);
@@ -273,27 +301,7 @@ bool Corvane::download(std::size_t count, const double* i, const double* q, std:
 // Pellar
 
 bool Pellar::checkMemory(const std::string& name, std::size_t neededBytes) {
-    std::string reply;
-    if (!session_.queryText(reply, ":mmem:cat? \"ARBI:\"", kReplyLimit)) return false;
-    // "used,free" then "NAME,ARB,size" per file; an empty instrument sends the two numbers
-    // alone. Without a comma the reply holds no memory figures to check against.
-    const std::size_t first = reply.find(',');
-    if (first == std::string::npos) return true;
-    const std::size_t second = reply.find(',', first + 1);
-    const double free = numberAt(reply, first + 1, second == std::string::npos ? reply.size() : second);
-    double existing = 0;
-    const std::string pattern = upperCase("\"" + name + ",ARB,");
-    if (const std::size_t at = second == std::string::npos ? std::string::npos : reply.find(pattern, second + 1);
-        at != std::string::npos) {
-        const std::size_t from = at + pattern.size();
-        const std::size_t to = reply.find('"', from);
-        existing = numberAt(reply, from, to == std::string::npos ? reply.size() : to);
-    }
-    if (free + existing < static_cast<double>(neededBytes)) {
-        setStatus("Not enough memory in the instrument.");
-        return false;
-    }
-    return true;
+    return SignalGenerator::checkMemory("ARBI:", name, neededBytes, neededBytes);
 }
 
 void Pellar::buildFiles(std::size_t count, const double* i, const double* q, std::size_t rows, const double* markers,
@@ -321,7 +329,9 @@ void Pellar::buildFiles(std::size_t count, const double* i, const double* q, std
 bool Pellar::download(std::size_t count, const double* i, const double* q, std::size_t rows, std::size_t columns,
                       const double* markers, const std::string& name) {
     if (!checkSamples(count, columns)) return false;
-    if (!checkMemory(name, 2 * count)) return false;
+    // Both files must fit, not the I file alone: a Q file refused after the I file went in
+    // would leave the waveform half replaced.
+    if (!SignalGenerator::checkMemory("ARBI:", name, 2 * count, 4 * count)) return false;
     std::vector<std::uint8_t> iFile;
     std::vector<std::uint8_t> qFile;
     buildFiles(count, i, q, rows, markers, iFile, qFile);

@@ -57,6 +57,13 @@ public:
     bool readBlockHeader(const std::string& command, std::size_t& count);
     bool readBlockData(std::uint8_t* buffer, std::size_t count);
 
+    // Whether the instrument's memory (its catalogue of `directory`, "used,free" then
+    // "NAME,ARB,size" per file) holds `neededBytes` for the waveform's files, counting the
+    // free bytes and what the files of that name now take: the listed file's size, scaled
+    // by the waveform's files to that file (`neededBytes` / `listedFileBytes`). A reply with
+    // no figures passes; a failed query or too little memory fails with the status text set.
+    bool checkMemory(const char* directory, const std::string& name, std::size_t listedFileBytes, std::size_t neededBytes);
+
 protected:
     // Switches the ARB off when it plays the file about to be replaced (switchedOff says so).
     bool stopIfPlaying(const std::string& quotedName, bool& switchedOff);

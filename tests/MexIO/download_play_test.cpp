@@ -185,7 +185,7 @@ TEST(DownloadSequence, ExactlyOnBothPlatforms) {
     // 20 samples: 80 bytes of I/Q and 20 marker bytes on one platform, 40 + 40 bytes on the other.
     const Platform platforms[] = {
         {sim::Model::Corvane,
-         {"rad:arb?", ":MMEMory:DATA \"WFM1:SEQ\", <block 80 bytes>", ":MMEMory:DATA \"MKR1:SEQ\", <block 20 bytes>", "*OPC?", ""}},
+         {":mmem:cat? \"WFM1:\"", "rad:arb?", ":MMEMory:DATA \"WFM1:SEQ\", <block 80 bytes>", ":MMEMory:DATA \"MKR1:SEQ\", <block 20 bytes>", "*OPC?", ""}},
         {sim::Model::Pellar,
          {":mmem:cat? \"ARBI:\"", "rad:arb?", ":MMEMory:DATA \"ARBI:SEQ\", <block 40 bytes>", "", "",
           ":MMEMory:DATA \"ARBQ:SEQ\", <block 40 bytes>", "", "", "*OPC?", ""}}};

@@ -45,24 +45,26 @@ std::uint16_t wordAt(const std::string& bytes, std::size_t index) {
 TEST_F(SignalGeneratorTest, CorvaneUnitSamplesGiveFullScaleWordsAndTheStatedHeaders) {
     FakeSession session;
     session.replies["rad:arb?"] = "0";
+    session.replies[":mmem:cat? \"WFM1:\""] = "0,1000";
     vesk::Corvane gen(session);
     const std::vector<double> i(16, 1.0), q(16, 0.0), markers(16, 1.0);
     ASSERT_TRUE(gen.download(16, i.data(), q.data(), 1, 16, markers.data(), "name"));
 
-    ASSERT_EQ(session.writes.size(), 8u);
-    EXPECT_EQ(session.writes[0].bytes, "rad:arb?\n");
-    EXPECT_EQ(session.writes[1].bytes, ":MMEMory:DATA \"WFM1:name\", #264");
-    EXPECT_EQ(session.writes[2].bytes, "<before>");
-    const std::string& data = session.writes[3].bytes;
+    ASSERT_EQ(session.writes.size(), 9u);
+    EXPECT_EQ(session.writes[0].bytes, ":mmem:cat? \"WFM1:\"\n");
+    EXPECT_EQ(session.writes[1].bytes, "rad:arb?\n");
+    EXPECT_EQ(session.writes[2].bytes, ":MMEMory:DATA \"WFM1:name\", #264");
+    EXPECT_EQ(session.writes[3].bytes, "<before>");
+    const std::string& data = session.writes[4].bytes;
     ASSERT_EQ(data.size(), 64u);
     for (std::size_t j = 0; j < 16; ++j) {
         EXPECT_EQ(wordAt(data, 2 * j), 0x7FFF);
         EXPECT_EQ(wordAt(data, 2 * j + 1), 0x0000);
     }
-    EXPECT_EQ(session.writes[4].bytes, "\n");
-    EXPECT_EQ(session.writes[5].bytes, ":MMEMory:DATA \"MKR1:name\", #216");
-    EXPECT_EQ(session.writes[6].bytes, std::string(16, '\x01'));
-    EXPECT_EQ(session.writes[7].bytes, "\n");
+    EXPECT_EQ(session.writes[5].bytes, "\n");
+    EXPECT_EQ(session.writes[6].bytes, ":MMEMory:DATA \"MKR1:name\", #216");
+    EXPECT_EQ(session.writes[7].bytes, std::string(16, '\x01'));
+    EXPECT_EQ(session.writes[8].bytes, "\n");
 }
 
 TEST_F(SignalGeneratorTest, PellarUnitSamplesGiveOffsetBinaryWordsAndMarkerBits) {
@@ -97,12 +99,13 @@ TEST_F(SignalGeneratorTest, HalvesRoundAwayFromZero) {
 
     FakeSession session;
     session.replies["rad:arb?"] = "0";
+    session.replies[":mmem:cat? \"WFM1:\""] = "0,1000";
     vesk::Corvane gen(session);
     gen.setNormalize(false);
     std::vector<double> i(16), q(16);
     for (std::size_t j = 0; j < 16; ++j) i[j] = q[15 - j] = j % 2 ? 0.5 : -0.5;
     ASSERT_TRUE(gen.download(16, i.data(), q.data(), 0, 16, nullptr, "h"));
-    const std::string& data = session.writes[3].bytes;
+    const std::string& data = session.writes[4].bytes;
     EXPECT_EQ(static_cast<std::int16_t>(wordAt(data, 0)), -16384);
     EXPECT_EQ(static_cast<std::int16_t>(wordAt(data, 2)), 16384);
     EXPECT_EQ(data, corvaneWords(i, q, 1.0, false));
@@ -248,11 +251,12 @@ TEST_F(SignalGeneratorTest, PlayingWaveformIsStoppedAndRestartedAroundTheDownloa
         FakeSession session;
         session.replies["rad:arb?"] = "1";
         session.replies["rad:arb:wav?"] = "\"wfm1:Tone\"";  // the instrument's case differs
+        session.replies[":mmem:cat? \"WFM1:\""] = "0,1000";
         vesk::Corvane gen(session);
         ASSERT_TRUE(gen.download(16, i.data(), q.data(), 1, 16, markers.data(), "Tone"));
         const auto lines = session.commandLines();
-        ASSERT_GE(lines.size(), 4u);
-        EXPECT_EQ(lines[2], "rad:arb 0\n");
+        ASSERT_GE(lines.size(), 5u);
+        EXPECT_EQ(lines[3], "rad:arb 0\n");
         EXPECT_EQ(lines.back(), "rad:arb 1\n");
     }
     {
@@ -260,6 +264,7 @@ TEST_F(SignalGeneratorTest, PlayingWaveformIsStoppedAndRestartedAroundTheDownloa
         FakeSession session;
         session.replies["rad:arb?"] = "1";
         session.replies["rad:arb:wav?"] = "\"WFM1:Other\"";
+        session.replies[":mmem:cat? \"WFM1:\""] = "0,1000";
         vesk::Corvane gen(session);
         ASSERT_TRUE(gen.download(16, i.data(), q.data(), 1, 16, markers.data(), "Tone"));
         for (const std::string& line : session.commandLines()) EXPECT_EQ(line.find("rad:arb "), std::string::npos);
@@ -321,6 +326,40 @@ TEST_F(SignalGeneratorTest, PellarMemoryCheckCountsFreeSpaceAndTheReplacedFile) 
     const std::vector<double> i(16, 1.0), q(16, 0.0);
     EXPECT_FALSE(gen.download(16, i.data(), q.data(), 0, 16, nullptr, "wave"));
     EXPECT_EQ(status(), "Not enough memory in the instrument.");
+    EXPECT_EQ(session.writes.size(), 1u);
+}
+
+// A download counts all of the waveform's files against the free memory and what the files
+// of the same name now take (the listed file scaled to all of them).
+TEST_F(SignalGeneratorTest, DownloadMemoryCheckCountsAllTheWaveformsFiles) {
+    const struct {
+        const char* directory;
+        const char* catalogue;
+        std::size_t listed, needed;
+        bool passes;
+    } cases[] = {
+        {"WFM1:", "0,499", 400, 500, false},
+        {"WFM1:", "0,500", 400, 500, true},
+        {"WFM1:", "1000,100,\"WAVE,ARB,320\"", 400, 500, true},  // 100 + 320 x 1.25
+        {"WFM1:", "1000,100,\"WAVE,ARB,319\"", 400, 500, false},
+        {"ARBI:", "1000,100,\"WAVE,ARB,150\"", 200, 400, true},  // the Q file goes with the I file
+        {"ARBI:", "1000,250,\"WAVE,ARB,50\"", 200, 400, false},
+    };
+    for (const auto& c : cases) {
+        IOManager::instance().setStatusText("before");
+        FakeSession session;
+        session.replies[":mmem:cat? \"" + std::string(c.directory) + "\""] = c.catalogue;
+        vesk::Corvane gen(session);
+        EXPECT_EQ(gen.checkMemory(c.directory, "wave", c.listed, c.needed), c.passes) << c.catalogue;
+        EXPECT_EQ(status(), c.passes ? "before" : "Not enough memory in the instrument.") << c.catalogue;
+    }
+    // Unanswered: the download stops before any block.
+    FakeSession session;
+    session.replies["rad:arb?"] = "0";
+    vesk::Corvane gen(session);
+    const std::vector<double> i(16, 1.0), q(16, 0.0);
+    EXPECT_FALSE(gen.download(16, i.data(), q.data(), 0, 16, nullptr, "wave"));
+    EXPECT_EQ(status(), "fake: no reply");
     EXPECT_EQ(session.writes.size(), 1u);
 }
 

@@ -188,6 +188,25 @@ TEST_F(SimulatorTest, PellarWithTooLittleMemoryRefusesTheDownload) {
     EXPECT_EQ(simulator_->files().count("ARBI:Big"), 0u);
 }
 
+// A waveform larger than the memory is refused before any of it is sent, on both models,
+// also where the I file alone would fit.
+TEST_F(SimulatorTest, AWaveformLargerThanTheMemoryIsNotSentInPart) {
+    for (const sim::Model model : {sim::Model::Corvane, sim::Model::Pellar}) {
+        sim::Options options;
+        options.model = model;
+        options.maxStoredBytes = 3000;  // 1024 samples: Corvane 5120 bytes, Pellar 2048 + 2048
+        options.idleTimeout = 60s;
+        simulator_ = std::make_unique<sim::SimulatedGenerator>(options);
+        simulator_->start();
+        const std::string session = sim::modelName(model);  // a session of its own to each simulator
+        EXPECT_FALSE(downloadCommand(session, lanSession(simulator_->port()), randomWaveform(1024, 1, 6), "Big")) << sim::modelName(model);
+        EXPECT_EQ(IOManager::instance().statusText(), "Not enough memory in the instrument.") << sim::modelName(model);
+        EXPECT_TRUE(simulator_->files().empty()) << sim::modelName(model);
+        ASSERT_TRUE(downloadCommand(session, lanSession(simulator_->port()), randomWaveform(256, 1, 5), "Small")) << sim::modelName(model);
+        simulator_.reset();
+    }
+}
+
 TEST_F(SimulatorTest, ModelFieldEndingInAFailsNamingTheModelFound) {
     startSimulator(sim::Model::Corvane);
     sim::Faults faults;
