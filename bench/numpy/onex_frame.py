@@ -9,6 +9,13 @@ time), phase equaliser and conjugation. The result is written as a MAT file with
 the same variables as the compiled tool writes.
 
     /usr/bin/python3 onex_frame.py --oversampling 30 --out frame.mat
+
+With --frames or --packet-mode (onex_packets.py) it builds a waveform of several
+frames: the same traffic as one bit stream over all of them, or coded
+physical-layer packets of one DRC and MAC index on the chosen slot interlaces:
+
+    /usr/bin/python3 onex_frame.py --packet-mode --drc 3 --mac 17 --frames 2 \
+        --interlaces 1,0,1,1 --idle-off --out packets.mat
 """
 
 import argparse
@@ -524,12 +531,73 @@ def check_frame_arguments(ap, args):
         ap.error("--pilot-offset must be 0 to 511")
 
 
+def add_packet_arguments(ap):
+    g = ap.add_argument_group("several frames and coded packets")
+    g.add_argument("--frames", type=int, default=1,
+                   help="16-slot frames, 1 to 16 (default 1); in packet mode rounded up "
+                        "to whole packets on every interlace")
+    g.add_argument("--packet-mode", action="store_true",
+                   help="coded physical-layer packets instead of 16-QAM bits in every slot")
+    g.add_argument("--drc", type=int, default=6, help="DRC index of the packets, 1 to 12 (default 6)")
+    g.add_argument("--mac", type=int, default=5, help="MAC index the packets are addressed to, "
+                                                      "5 to 63 (default 5)")
+    g.add_argument("--interlaces", default="1,1,1,1",
+                   help='the four interlace flags, "1,0,1,1" or "1 0 1 1" (default all on)')
+    g.add_argument("--idle-off", action="store_true",
+                   help="idle chips are zeros (the default is noise at -10 dB)")
+
+
+def check_packet_arguments(ap, args):
+    if not 1 <= args.frames <= 16:
+        ap.error("--frames must be 1 to 16")
+    if not 1 <= args.drc <= 12:
+        ap.error("--drc must be 1 to 12")
+    if not 5 <= args.mac <= 63:
+        ap.error("--mac must be 5 to 63")
+    flags = args.interlaces.replace(",", " ").split()
+    if len(flags) != 4 or any(f not in ("0", "1") for f in flags):
+        ap.error("--interlaces must be four flags 0 or 1")
+    args.interlaces = [int(f) for f in flags]
+
+
+def write_waveform(args):
+    """Several frames or coded packets (onex_packets.py), written to args.out."""
+    import onex_packets    # it builds on this module, so it is loaded only here
+
+    packet = ({"drc": args.drc, "mac": args.mac, "interlaces": args.interlaces}
+              if args.packet_mode else None)
+    t0 = time.perf_counter()
+    wave, events, frames, split = onex_packets.compute_waveform(
+        args.oversampling, args.pilot_offset, args.frames, packet,
+        idle_active=not args.idle_off)
+    t1 = time.perf_counter()
+    onex_packets.write_mat(args.out, {
+        "waveform": wave[np.newaxis, :],
+        "markers": events,
+        "sampleRate": np.array([[CHIP_RATE * args.oversampling]]),
+    })
+    t2 = time.perf_counter()
+    what = ("DRC %d packets, MAC index %d, interlaces %s"
+            % (args.drc, args.mac, " ".join(map(str, args.interlaces)))
+            if args.packet_mode else "16-QAM in every slot")
+    print("waveform: %d frames, %s, %d samples, %d samples per chip "
+          "(computed in %.1f ms, written in %.1f ms)"
+          % (frames, what, wave.size, args.oversampling, (t1 - t0) * 1e3, (t2 - t1) * 1e3))
+    print("  " + ", ".join("%s %.1f ms" % (k, v * 1e3) for k, v in split.items()))
+    return 0
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     add_frame_arguments(ap, oversampling_required=False)
     ap.add_argument("--out", required=True, help="MAT file to write")
+    add_packet_arguments(ap)
     args = ap.parse_args(argv)
     check_frame_arguments(ap, args)
+    check_packet_arguments(ap, args)
+
+    if args.packet_mode or args.frames > 1:
+        return write_waveform(args)
 
     t0 = time.perf_counter()
     wave, events = compute_frame(args.oversampling, args.pilot_offset)

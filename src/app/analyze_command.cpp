@@ -161,6 +161,8 @@ std::string reportJson(const q::Report& r) {
 int runAnalyze(const AnalyzeOptions& o, std::ostream& out, std::ostream& err) {
     try {
         const FrameSetup setup = prepareFrame(o.params, o.sets, {});
+        if (!o.quiet)
+            for (const std::string& note : setup.notes) err << "onexfwd analyze: " << note << "\n";
         host::record("parameters") = setup.parameters;  // the equaliser reads the filter choice there
         if (o.seed) host::seedRandom(*o.seed);
         const onex::FrameInputs in = onex::frameInputsFromParameters(setup.parameters);

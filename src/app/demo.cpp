@@ -54,6 +54,8 @@ void line(std::ostream& out, const char* label, const std::string& value) {
 int runDemo(const DemoOptions& o, std::ostream& out, std::ostream& err) {
     try {
         const FrameSetup setup = prepareFrame("", o.sets, {});
+        if (!o.quiet)
+            for (const std::string& note : setup.notes) err << "onexfwd demo: " << note << "\n";
         const Clock::time_point start = Clock::now();
         if (o.progress) err << "Computing the frame...\n";
         computeFrame(setup, o.seed);

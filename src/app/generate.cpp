@@ -68,7 +68,7 @@ host::Array assignedValue(const host::Array& target, const std::string& name, co
 
 }  // namespace
 
-void applySetting(host::Array& parameters, std::string_view assignment) {
+std::vector<std::string> applySetting(host::Array& parameters, std::string_view assignment) {
     const auto [name, value] = splitAssignment(assignment, "--set", "OverSampling=8");
     host::Array* record = &parameters;
     std::string field = name;
@@ -84,7 +84,7 @@ void applySetting(host::Array& parameters, std::string_view assignment) {
     host::Array replacement = assignedValue(*target, name, value, "--set");
     if (record == &parameters && field == "OverSampling") {
         onex::setOverSampling(parameters, replacement.realAt(0));
-        return;
+        return {};
     }
     if (record == &parameters && onex::packetFieldEntry(field, 0)) {
         // The packet fields are taken as the window's entries take a number: rounded, limited.
@@ -92,16 +92,20 @@ void applySetting(host::Array& parameters, std::string_view assignment) {
             throw host::Error("--set " + name + ": give the 4 interlace flags as a row, for example \"1 0 1 1\", not '" + value + "'.");
         if (replacement.numel() != target->numel())
             throw host::Error("--set " + name + ": give one number, not '" + value + "'.");
+        std::vector<std::string> notes;
         for (std::size_t i = 0; i < replacement.numel(); ++i) {
             const double typed = replacement.realAt(i);
             if (typed != typed) throw host::Error("--set " + name + ": '" + value + "' is not a number.");
-            replacement.setReal(i, *onex::packetFieldEntry(field, typed));
+            const double stored = *onex::packetFieldEntry(field, typed);
+            if (stored != typed) notes.push_back(name + " " + host::num2str(typed) + " taken as " + host::num2str(stored) + ".");
+            replacement.setReal(i, stored);
         }
         *target = std::move(replacement);
         onex::updateProjectedLength(parameters);
-        return;
+        return notes;
     }
     *target = std::move(replacement);
+    return {};
 }
 
 std::vector<std::string> applySigGenSetting(host::Array& settings, std::string_view assignment) {
@@ -132,7 +136,8 @@ FrameSetup prepareFrame(const std::string& paramsFile, const std::vector<std::st
     const double loadedOverSampling = overSamplingOf(f.parameters);
     if (!f.sigGen.isStruct()) f.sigGen = mexio::initialSigGenSettings(loadedOverSampling);
     for (std::string& note : ui::panel::limitSettings(f.sigGen, false)) f.notes.push_back(paramsFile + ": " + note);
-    for (const auto& s : sets) applySetting(f.parameters, s);
+    for (const auto& s : sets)
+        for (std::string& note : applySetting(f.parameters, s)) f.notes.push_back(std::move(note));
     // As in the window: a new oversampling sets the instrument's sample clock to match.
     if (const double os = overSamplingOf(f.parameters); os != loadedOverSampling)
         f.sigGen.setField("SamplingRate", host::Array::scalar(onex::kChipRate * os));
@@ -154,6 +159,8 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
         if (extension != ".mat" && extension != ".bin")
             throw host::Error("--out " + o.out + ": the file name must end in .mat (MAT file) or .bin (binary I/Q export).");
         const FrameSetup setup = prepareFrame(o.params, o.sets, {});
+        if (!o.quiet)
+            for (const std::string& note : setup.notes) err << "onexfwd generate: " << note << "\n";
         if (o.progress) err << "Computing the frame...\n";
         computeFrame(setup, o.seed);
         const host::Array& waveform = host::record("waveform");

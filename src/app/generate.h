@@ -25,8 +25,10 @@ struct GenerateOptions {
 // Changes one field of a parameter set: "OverSampling=8", "slot.DATAslotMod=3" (a single
 // number fills every slot), "slot.RAslotGain=-3 -4 ..." (one number per element),
 // "LastPath=/tmp" for a text field. Numbers are read by the safe entry reader.
-// Throws host::Error naming the setting when the name or value does not fit.
-void applySetting(host::Array& parameters, std::string_view assignment);
+// The packet fields (FrameCount, DATApacket...) are rounded and limited as the window's
+// entries are; what that changed is returned, a line each. Throws host::Error naming the
+// setting when the name or value does not fit.
+std::vector<std::string> applySetting(host::Array& parameters, std::string_view assignment);
 
 // --settings NAME=VALUE: one field of the signal generator settings (Frequency=2.2e9,
 // Title=MyWave), rounded and limited as the window's panel takes an entry; returns what that

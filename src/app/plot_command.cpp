@@ -27,8 +27,10 @@ struct Signal {
     double overSampling = 0;
 };
 
-Signal computedSignal(const PlotOptions& o) {
+Signal computedSignal(const PlotOptions& o, std::ostream& err) {
     const FrameSetup setup = prepareFrame(o.params, o.sets, {});
+    if (!o.quiet)
+        for (const std::string& note : setup.notes) err << "onexfwd plot: " << note << "\n";
     computeFrame(setup, o.seed);
     const host::Array& w = host::record("waveform");
     return {host::complexVector(w, {"plot", "waveform"}), setup.sigGen.field("SamplingRate").realAt(0),
@@ -57,7 +59,7 @@ int runPlot(const PlotOptions& o, std::ostream& out, std::ostream& err) {
         if (!o.params.empty() && !o.waveform.empty()) throw host::Error("give --params or --waveform, not both.");
 
         if (o.progress) err << "Computing the frame...\n";
-        const Signal s = o.waveform.empty() ? computedSignal(o) : fileSignal(o.waveform);
+        const Signal s = o.waveform.empty() ? computedSignal(o, err) : fileSignal(o.waveform);
         // What the windows show: the waveform on the 14-bit converter grid of the instrument.
         const host::ComplexVector quantised = mexio::applyDacRes(s.samples, 14);
         const std::size_t count = quantised.size();

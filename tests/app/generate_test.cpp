@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -66,6 +67,43 @@ TEST(GenerateSettings, ChangeOneFieldAtATime) {
     EXPECT_EQ(settingError(p, "slot.RPCslotGain=1 2"),
               "--set slot.RPCslotGain: give one number or 944 numbers (16 x 59), not 2.");
     EXPECT_NE(settingError(p, "slot=1").find("no such parameter"), std::string::npos);
+}
+
+// The packet fields are rounded and limited as typed, the projected length follows the
+// frames the waveform will have, and a saved file holds the stored values after LastPath.
+TEST_F(GenerateCommand, PacketFieldsAreClampedAndSavedAsStored) {
+    Array p = onex::defaultParameters();
+    const struct {
+        const char* assignment;
+        const char* field;
+        std::vector<double> stored;
+    } sets[] = {{"DATApacketDRC=40", "DATApacketDRC", {12}},   {"DATApacketDRC=1.5", "DATApacketDRC", {2}},
+                {"DATApacketMAC=4.4", "DATApacketMAC", {5}},   {"DATApacketMAC=1e9", "DATApacketMAC", {63}},
+                {"FrameCount=2.5", "FrameCount", {3}},         {"DATApacketMode=0.7", "DATApacketMode", {1}},
+                {"DATApacketInterlaces=1,0,1,1", "DATApacketInterlaces", {1, 0, 1, 1}},
+                {"DATApacketInterlaces=0.4 0.5 -3 7", "DATApacketInterlaces", {0, 1, 0, 1}}};
+    for (const auto& c : sets) {
+        app::applySetting(p, c.assignment);
+        EXPECT_EQ(p.field(c.field), c.stored.size() == 1 ? Array::scalar(c.stored[0]) : Array::row(c.stored)) << c.assignment;
+    }
+    EXPECT_EQ(p.field("ProjectedLength").realAt(0), 5 * 32768 * 4);  // DRC 2, 8-slot packets: 3 frames become 4
+    EXPECT_EQ(settingError(p, "DATApacketInterlaces=1"),
+              "--set DATApacketInterlaces: give the 4 interlace flags as a row, for example \"1 0 1 1\", not '1'.");
+    EXPECT_NE(settingError(p, "DATApacketInterlaces=1 0 1 1 1").find("give the 4 interlace flags"), std::string::npos);
+    EXPECT_EQ(settingError(p, "FrameCount=1 2"), "--set FrameCount: give one number, not '1 2'.");
+
+    const std::string file = path("packets.mat");
+    ui::writeParameterFile(file, p, Array());
+    const Array saved = ui::readParameterFile(file, onex::kParameterFileFormatId).parameters;
+    const std::vector<std::string> names = saved.fieldNames();
+    const auto last = std::find(names.begin(), names.end(), "LastPath");
+    ASSERT_NE(last, names.end());
+    EXPECT_EQ(std::vector<std::string>(last + 1, names.end()),
+              (std::vector<std::string>{"FrameCount", "DATApacketMode", "DATApacketDRC", "DATApacketMAC", "DATApacketInterlaces"}));
+    for (const char* name : {"FrameCount", "DATApacketMode", "DATApacketDRC", "DATApacketMAC", "DATApacketInterlaces"}) {
+        EXPECT_TRUE(saved.field(name).isDouble()) << name;
+        EXPECT_EQ(saved.field(name), p.field(name)) << name;
+    }
 }
 
 TEST_F(GenerateCommand, WritesAMatFileOthersCanRead) {
