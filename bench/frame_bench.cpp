@@ -8,6 +8,11 @@
 #include "OneX/pn_spreading.h"
 #include "OneX/traffic_source.h"
 #include "host/random.h"
+#include "MexIO/waveform_export.h"
+
+#include <unistd.h>
+
+#include <string>
 
 namespace {
 
@@ -51,6 +56,32 @@ void BM_FrameArrays(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameArrays)->Arg(5)->Arg(30)->Unit(benchmark::kMillisecond);
 
+// Coded packets at DRC 1 (16-slot packets on all four interlaces: 4 frames, 3932160 samples
+// at OS 30) with every MAC channel on, straight into the host's arrays as the application
+// makes them; against BM_FrameArrays/30 of one frame.
+onex::FrameInputs packetFrames(int os) {
+    onex::FrameInputs in = busyFrame(os);
+    in.frameCount = 4;
+    in.packets = onex::PacketSettings{1, 5, {true, true, true, true}};
+    in.dataBits = onex::GenerateBitStream(6, onex::packetPlan(1, 4, in.packets->interlaces).payloadBits());
+    return in;
+}
+
+void BM_PacketFrameArrays(benchmark::State& state) {
+    const onex::FrameInputs in = packetFrames(static_cast<int>(state.range(0)));
+    onex::OneX_FwdChnFrameArrays(in);
+    for (auto _ : state) benchmark::DoNotOptimize(onex::OneX_FwdChnFrameArrays(in).waveform.pr());
+    state.SetItemsProcessed(state.iterations() * 4 * static_cast<int64_t>(onex::kFrameChips) * state.range(0));
+}
+BENCHMARK(BM_PacketFrameArrays)->Arg(30)->Unit(benchmark::kMillisecond);
+
+// The chips alone: four turbo-coded packets and the 64 slots around them.
+void BM_PacketChips(benchmark::State& state) {
+    const onex::FrameInputs in = packetFrames(30);
+    for (auto _ : state) benchmark::DoNotOptimize(onex::buildChipFrame(in).chips.data());
+}
+BENCHMARK(BM_PacketChips)->Unit(benchmark::kMillisecond);
+
 // The same frame with the filter and equaliser computed by the literal direct form.
 void BM_FullFrameLiteral(benchmark::State& state) {
     const int os = static_cast<int>(state.range(0));
@@ -68,5 +99,20 @@ void BM_FullFrameLiteral(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FullFrameLiteral)->Arg(5)->Arg(30)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+
+namespace {
+
+// The binary export of the packet waveform (3932160 samples, 15.7 MB) to a file in memory
+// (/dev/shm), so that the disk is not what is timed: scaling, rounding and packing.
+void BM_BinaryExport(benchmark::State& state) {
+    const onex::FrameArrays f = onex::OneX_FwdChnFrameArrays(packetFrames(30), false);
+    const std::string path = "/dev/shm/brevia_export_bench_" + std::to_string(::getpid()) + ".bin";
+    for (auto _ : state)
+        if (!mexio::saveBrindleWaveform(f.waveform, path, 1.0)) state.SkipWithError("cannot write /dev/shm");
+    ::unlink(path.c_str());
+}
+BENCHMARK(BM_BinaryExport)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -4,9 +4,14 @@
 
 #include <string>
 
+#include "host/array.h"
 #include "host/matrix.h"
 
 namespace mexio {
+
+// std::round (halves away from zero), equal for every double (a zero may lose its sign), without the library call
+// and without a branch on the value's fraction (a coin toss on samples).
+double roundHalfAway(double v);
 
 // The file name used when none is given.
 inline constexpr const char* kDefaultBrindleFile = "Orvex-C";
@@ -17,5 +22,7 @@ inline constexpr const char* kDefaultBrindleFile = "Orvex-C";
 // earlier file of that name as it was and, when `failure` is given, says why there.
 bool saveBrindleWaveform(const host::ComplexVector& waveform, const std::string& path, double scale,
                          std::string* failure = nullptr);
+// The same from a numeric host array of doubles (its samples in order), read where it is.
+bool saveBrindleWaveform(const host::Array& waveform, const std::string& path, double scale, std::string* failure = nullptr);
 
 }  // namespace mexio

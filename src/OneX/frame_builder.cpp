@@ -57,16 +57,17 @@ public:
                               std::to_string(payload_.size()) + ".");
     }
 
-    // The 1600 data chips of a slot of packet p.
-    const Complex* dataOf(const SlotUse& use) {
+    // The 1600 data chips of a slot of a packet into `data`.
+    void dataOf(const SlotUse& use, Complex* data) {
         const std::size_t p = use.packet;
+        std::optional<PacketChips>& chips = chips_[p % kInterlaces];
         if (use.packetSlot == 0) {
             const std::size_t perPacket = plan_.payloadBitsPerPacket();
             const RealVector payload(payload_.begin() + static_cast<std::ptrdiff_t>(p * perPacket),
                                      payload_.begin() + static_cast<std::ptrdiff_t>((p + 1) * perPacket));
-            chips_[p % kInterlaces] = packetDataChips(physicalLayerPacket(payload, plan_.packetBits), mp_, macIndex_);
+            chips.emplace(physicalLayerPacket(payload, plan_.packetBits), mp_, macIndex_);
         }
-        return chips_[p % kInterlaces].data() + use.packetSlot * kSlotDataChips;
+        chips->slotChips(use.packetSlot, data);
     }
 
 private:
@@ -75,8 +76,8 @@ private:
     ModParams mp_;
     const RealVector& payload_;
     // At most one packet per interlace is under way at a time; packets in first-slot order
-    // take the interlaces in turn, so packet p's chips can live in slot p mod 4.
-    std::array<ComplexVector, kInterlaces> chips_;
+    // take the interlaces in turn, so packet p can live in place p mod 4.
+    std::array<std::optional<PacketChips>, kInterlaces> chips_;
 };
 
 }  // namespace
@@ -159,7 +160,8 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
         if (dataIdle) {
             data = OneX_FwdIdleSlot(idleNoise, in.idleSlotGain, kSlotDataChips);
         } else if (packets) {
-            std::copy_n(packets->dataOf(uses[s]), kSlotDataChips, data.begin());
+            data.resize(kSlotDataChips);
+            packets->dataOf(uses[s], data.data());
         } else {
             const double format = in.dataFormat[k];
             const std::size_t need = static_cast<std::size_t>(bitsPerSymbol(format, "OneX_FwdTrfModulator")) * kSlotDataChips;
@@ -231,9 +233,9 @@ Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
 
 Frame OneX_FwdChnFrame(const FrameInputs& in) { return finishFrame(buildChipFrame(in), in); }
 
-FrameArrays OneX_FwdChnFrameArrays(const FrameInputs& in) { return finishFrameArrays(buildChipFrame(in), in); }
+FrameArrays OneX_FwdChnFrameArrays(const FrameInputs& in, bool withMarkers) { return finishFrameArrays(buildChipFrame(in), in, withMarkers); }
 
-FrameArrays finishFrameArrays(const ChipFrame& c, const FrameInputs& in) {
+FrameArrays finishFrameArrays(const ChipFrame& c, const FrameInputs& in, bool withMarkers) {
     if (in.oversampling < 1) throw host::Error("OneX_FwdChnFrame: oversamplingRate must be at least 1.");
     const auto os = static_cast<std::size_t>(in.oversampling);
     ComplexVector spread;
@@ -260,7 +262,9 @@ FrameArrays finishFrameArrays(const ChipFrame& c, const FrameInputs& in) {
         else if (conjugate)
             for (std::size_t k = 0; k < n; ++k) samples.im[k] = -samples.im[k];
     };
-    if (n >= kParallelFinishSamples)
+    if (!withMarkers)
+        finishSamples();
+    else if (n >= kParallelFinishSamples)
         host::inParallel(markers, finishSamples);
     else {
         markers();

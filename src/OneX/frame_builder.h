@@ -99,8 +99,9 @@ Frame OneX_FwdChnFrame(const FrameInputs& in);
 struct FrameArrays {
     host::Array waveform, markers;
 };
-FrameArrays finishFrameArrays(const ChipFrame& chips, const FrameInputs& in);
-FrameArrays OneX_FwdChnFrameArrays(const FrameInputs& in);
+// `withMarkers` false leaves the markers empty, for a caller that does not write them.
+FrameArrays finishFrameArrays(const ChipFrame& chips, const FrameInputs& in, bool withMarkers = true);
+FrameArrays OneX_FwdChnFrameArrays(const FrameInputs& in, bool withMarkers = true);
 
 // The frame builder's inputs from a parameter set, after checking every field it reads;
 // the payload bits are generated from the set's data source. A malformed set is an error

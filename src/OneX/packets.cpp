@@ -4,7 +4,10 @@
 #include <bit>
 #include <string>
 
+#include "OneX/slot_layout.h"
+#include "OneX/traffic_modulation.h"
 #include "OneX/traffic_source.h"
+#include "OneX/turbo_encoder.h"
 #include "OneX/scrambler_interleaver.h"
 #include "host/convert.h"
 #include "host/error.h"
@@ -55,6 +58,37 @@ ComplexVector packetDataChips(const RealVector& packetBits, const ModParams& mp,
     for (double c : packetPreamble(preamble, macIndex)) chips.emplace_back(c, 0.0);
     chips.insert(chips.end(), traffic.begin(), traffic.end());
     return chips;
+}
+
+PacketChips::PacketChips(const RealVector& packetBits, const ModParams& mp, int macIndex)
+    : preamble_(packetPreamble(static_cast<std::size_t>(mp.preambleTDMChips), macIndex)),
+      trafficChips_(static_cast<std::size_t>(mp.dataTDMChips)) {
+    const RealVector coded = OneX_FwdChannelInterleaver(OneX_FwdScrambler(OneX_FwdEncoder(packetBits, mp.codeRate), mp.drcValue, macIndex),
+                                                        mp.codeRate, mp.bits);
+    symbols_ = OneX_FwdTrfModulator(coded, mp.modulationType);
+    if (symbols_.empty() || trafficChips_ % kTrafficWalshChannels != 0 || preamble_.size() % kTrafficWalshChannels != 0)
+        throw host::Error("PacketChips: DRC " + host::num2str(mp.drcValue) + " has no whole groups of 16 traffic chips.");
+}
+
+void PacketChips::slotChips(std::size_t t, Complex* chips) const {
+    constexpr std::size_t n = kTrafficWalshChannels;
+    std::size_t d = 0;
+    // The preamble opens the first slot.
+    if (t == 0)
+        for (; d < preamble_.size() && d < slot::kDataChips; ++d) chips[d] = Complex(preamble_[d], 0.0);
+    const std::size_t provided = symbols_.size();
+    Complex group[n];
+    for (; d < slot::kDataChips; d += n) {
+        const std::size_t first = t * slot::kDataChips + d - preamble_.size();  // the group's first traffic chip
+        if (first >= trafficChips_) throw host::Error("PacketChips: slot " + std::to_string(t + 1) + " lies beyond the packet.");
+        // The symbols sent repeat the modulator's from the start until enough are sent.
+        const Complex* symbols = symbols_.data() + first % provided;
+        if (first % provided + n > provided) {
+            for (std::size_t i = 0; i < n; ++i) group[i] = symbols_[(first + i) % provided];
+            symbols = group;
+        }
+        coverAndSumGroup(symbols, chips + d);
+    }
 }
 
 std::size_t packetFrameCount(std::size_t frameCount, std::size_t slotsPerPacket) {

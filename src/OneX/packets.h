@@ -39,6 +39,23 @@ RealVector packetPreamble(std::size_t chips, int macIndex);
 // traffic chips of its bits through the whole traffic chain at this DRC and MAC index.
 ComplexVector packetDataChips(const RealVector& packetBits, const ModParams& mp, int macIndex);
 
+// A packet on the air, slot by slot, as the frame builder needs it: its modulation symbols
+// are made once (turbo encoder, scrambler, channel interleaver, modulation), and the data
+// chips of each slot are made from them when asked, the symbol repetition and the Walsh
+// covers done on the way, so no packet-long intermediate is built. The chips equal those
+// of packetDataChips to the last bit.
+class PacketChips {
+public:
+    PacketChips(const RealVector& packetBits, const ModParams& mp, int macIndex);
+    // The 1600 data chips of the packet's slot t (0-based) into `chips`.
+    void slotChips(std::size_t t, Complex* chips) const;
+
+private:
+    ComplexVector symbols_;  // as the modulator gives them, before repetition
+    RealVector preamble_;
+    std::size_t trafficChips_;
+};
+
 // Frames a packet-mode waveform has: `frameCount` rounded up to a multiple of max(1, n / 4),
 // so that every interlace holds whole packets of n slots.
 std::size_t packetFrameCount(std::size_t frameCount, std::size_t slotsPerPacket);

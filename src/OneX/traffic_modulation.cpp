@@ -1,5 +1,6 @@
 #include "OneX/traffic_modulation.h"
 
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -96,25 +97,37 @@ ComplexVector OneX_FwdTrfSummer(const ComplexMatrix& input) {
     return out;
 }
 
+void coverAndSumGroup(const Complex* symbols, Complex* chips) {
+    constexpr std::size_t n = kTrafficWalshChannels;
+    // Each output chip is the same products, quartered and added in the same order as
+    // through the three steps, so the result is the same to the last bit: a product with a
+    // Walsh chip of +-1 and the quartering are exact, so each term is +-(symbol / 4), and
+    // the terms of a chip are added for channels 0, 1, ..., 15 in turn.
+    static const auto sign = [] {
+        const RealMatrix w = OneX_WalshMatrix(16);
+        std::array<std::array<double, n>, n> table{};
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t c = 0; c < n; ++c) table[i][c] = w(i, c);
+        return table;
+    }();
+    double re[n] = {}, im[n] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const double qr = symbols[i].real() / 4.0, qi = symbols[i].imag() / 4.0;
+        for (std::size_t c = 0; c < n; ++c) {
+            re[c] += sign[i][c] * qr;
+            im[c] += sign[i][c] * qi;
+        }
+    }
+    for (std::size_t c = 0; c < n; ++c) chips[c] = Complex(re[c], im[c]);
+}
+
 ComplexVector OneX_FwdTrfCoverAndSum(const ComplexMatrix& input) {
     if (input.rows() != kTrafficWalshChannels)
         throw host::Error("OneX_FwdTrfWalshCover: input must have 16 rows (one per Walsh channel), got " +
                           std::to_string(input.rows()) + ".");
-    static const RealMatrix w = OneX_WalshMatrix(16);
-    const std::size_t n = kTrafficWalshChannels;
+    constexpr std::size_t n = kTrafficWalshChannels;
     ComplexVector out(n * input.cols());
-    // Each output chip is the same products, quartered and added in the same order as
-    // through the three steps, so the result is the same to the last bit.
-    for (std::size_t s = 0; s < input.cols(); ++s)
-        for (std::size_t c = 0; c < n; ++c) {
-            Complex sum = 0.0;
-            for (std::size_t i = 0; i < n; ++i) {
-                Complex chip = input(i, s) * w(i, c);
-                chip /= 4.0;
-                sum += chip;
-            }
-            out[s * n + c] = sum;
-        }
+    for (std::size_t s = 0; s < input.cols(); ++s) coverAndSumGroup(input.data().data() + s * n, out.data() + s * n);
     return out;
 }
 

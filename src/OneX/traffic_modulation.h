@@ -49,5 +49,7 @@ ComplexVector OneX_FwdTrfSummer(const ComplexMatrix& input);
 // Walsh cover, gain and summer in one pass, without the 16-row intermediates (two of
 // 400 kB per slot): OneX_FwdTrfSummer(OneX_FwdTrfChnGain(OneX_FwdTrfWalshCover(input))).
 ComplexVector OneX_FwdTrfCoverAndSum(const ComplexMatrix& input);
+// The same for one group: 16 symbols (channels 0 ... 15) to their 16 chips.
+void coverAndSumGroup(const Complex* symbols, Complex* chips);
 
 }  // namespace onex

@@ -153,6 +153,41 @@ void computeFrame(const FrameSetup& setup, std::optional<std::uint64_t> seed) {
     onex::Calculate();
 }
 
+namespace {
+
+// The samples into the `waveform` record, as computeFrame makes them, and the chip frame
+// they came from, whose markers a file writer holds out to the sample rate as it writes.
+onex::ChipFrame computeWaveform(const FrameSetup& setup, std::optional<std::uint64_t> seed) {
+    if (seed) host::seedRandom(*seed);
+    host::record("parameters") = setup.parameters;  // the equaliser follows its filter choice
+    host::record("SigGenSettings") = setup.sigGen;
+    const onex::FrameInputs in = onex::frameInputsFromParameters(setup.parameters);
+    onex::ChipFrame chips = onex::buildChipFrame(in);
+    host::record("waveform") = onex::finishFrameArrays(chips, in, false).waveform;
+    host::record("markers") = host::Array();
+    return chips;
+}
+
+// The 2 x N marker rows of a MAT file (row 1 the first marker), each chip's value held for
+// its `os` samples, made piece by piece as the file is written instead of held whole.
+host::MatGenerated markerRows(const onex::ChipFrame& chips, std::size_t os) {
+    return {2, chips.marker1.size() * os, [&chips, os](std::size_t first, std::size_t count, double* out) {
+                std::size_t row = first % 2, chip = first / 2 / os, phase = first / 2 % os;
+                for (std::size_t i = 0; i < count; ++i) {
+                    out[i] = (row == 0 ? chips.marker1 : chips.marker2)[chip];
+                    if (++row == 2) {
+                        row = 0;
+                        if (++phase == os) {
+                            phase = 0;
+                            ++chip;
+                        }
+                    }
+                }
+            }};
+}
+
+}  // namespace
+
 int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) {
     try {
         const std::string extension = host::lowerCase(std::filesystem::path(o.out).extension().string());
@@ -162,22 +197,21 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
         if (!o.quiet)
             for (const std::string& note : setup.notes) err << "onexfwd generate: " << note << "\n";
         if (o.progress) err << "Computing the frame...\n";
-        computeFrame(setup, o.seed);
+        const onex::ChipFrame chips = computeWaveform(setup, o.seed);
         const host::Array& waveform = host::record("waveform");
         const std::size_t samples = waveform.numel();
-        const double sampleRate = onex::kChipRate * host::record("parameters").field("OverSampling").realAt(0);
+        const double overSampling = host::record("parameters").field("OverSampling").realAt(0);
+        const double sampleRate = onex::kChipRate * overSampling;
         if (extension == ".mat") {
-            // The records are not needed after this: move them rather than copy two frames.
+            // The record is not needed after this: moved rather than copied.
             host::MatVariables variables;
             variables.emplace_back("waveform", std::move(host::record("waveform")));
-            variables.emplace_back("markers", std::move(host::record("markers")));
+            variables.emplace_back("markers", markerRows(chips, static_cast<std::size_t>(overSampling)));
             variables.emplace_back("sampleRate", host::Array::scalar(sampleRate));
             host::saveMatFile(o.out, variables);
         } else {
-            host::ComplexVector iq(samples);
-            for (std::size_t i = 0; i < samples; ++i) iq[i] = waveform.complexAt(i);
             std::string why;
-            if (!mexio::saveBrindleWaveform(iq, o.out, 1.0, &why))
+            if (!mexio::saveBrindleWaveform(waveform, o.out, 1.0, &why))
                 throw host::Error("cannot write " + o.out + (why.empty() ? "." : ": " + why));
         }
         if (!o.quiet) out << "wrote " << o.out << ": " << samples << " samples at " << host::num2str(sampleRate) << " samples/s\n";

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <type_traits>
+#include <variant>
 #include <set>
 #include <system_error>
 
@@ -287,6 +288,38 @@ public:
             element(type, a.realData(), n);
             if (a.isComplex()) element(type, a.imagData(), n);
         }
+        }
+    }
+
+    // The same for a generated matrix of doubles.
+    std::uint64_t matrixBytes(const MatGenerated& g, std::string_view name, const std::string& where) const {
+        if (g.rows > INT32_MAX || g.cols > INT32_MAX) writeFailure(path_, where + " has more rows or columns than a MAT file can hold");
+        if (g.cols != 0 && g.rows > kMaxDataBytes / 8 / g.cols) writeFailure(path_, where + " is too large for a MAT file");
+        const std::uint64_t bytes = 16 + 16 + elementBytes(name.size()) + elementBytes(checkedData(g.rows * g.cols, 8, where));
+        if (bytes > UINT32_MAX) writeFailure(path_, where + " is too large for a MAT file");
+        return bytes;
+    }
+
+    void matrix(const MatGenerated& g, std::string_view name, std::uint64_t bytes) {
+        tag(miMATRIX, bytes);
+        const std::uint32_t flags[2] = {mxDOUBLE, 0};
+        element(miUINT32, flags, sizeof flags);
+        const std::int32_t dims[2] = {static_cast<std::int32_t>(g.rows), static_cast<std::int32_t>(g.cols)};
+        element(miINT32, dims, sizeof dims);
+        element(miINT8, name.data(), name.size());
+        const std::size_t n = g.rows * g.cols;
+        if (n == 0) {
+            element(miDOUBLE, nullptr, 0);
+            return;
+        }
+        tag(miDOUBLE, n * 8);
+        // In pieces that stay in the cache on their way to the file.
+        constexpr std::size_t kPiece = kBufferBytes / 8;
+        std::vector<double> piece(std::min(n, kPiece));
+        for (std::size_t first = 0; first < n; first += kPiece) {
+            const std::size_t count = std::min(kPiece, n - first);
+            g.fill(first, count, piece.data());
+            put(piece.data(), count * 8);
         }
     }
 
@@ -671,8 +704,17 @@ void saveMatFile(const std::string& path, const MatVariables& variables) {
     // Everything that can be refused is refused before the file system is touched.
     MatWriter writer(path);
     std::vector<std::uint64_t> sizes;
-    for (const auto& [name, value] : variables)
-        sizes.push_back(writer.matrixBytes(value, name, 0, "the variable '" + name + "'"));
+    for (const auto& [name, value] : variables) {
+        const std::string where = "the variable '" + name + "'";
+        sizes.push_back(std::visit(
+            [&](const auto& v) {
+                if constexpr (std::is_same_v<std::decay_t<decltype(v)>, Array>)
+                    return writer.matrixBytes(v, name, 0, where);
+                else
+                    return writer.matrixBytes(v, name, where);
+            },
+            value));
+    }
 
     std::unique_ptr<TemporaryBeside> temporary;
     try {
@@ -682,7 +724,8 @@ void saveMatFile(const std::string& path, const MatVariables& variables) {
     }
     writer.fd() = temporary->fd();
     writer.header();
-    for (std::size_t i = 0; i < variables.size(); ++i) writer.matrix(variables[i].second, variables[i].first, sizes[i]);
+    for (std::size_t i = 0; i < variables.size(); ++i)
+        std::visit([&](const auto& v) { writer.matrix(v, variables[i].first, sizes[i]); }, variables[i].second);
     writer.finish();
     try {
         temporary->commit();

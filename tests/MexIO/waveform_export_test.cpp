@@ -72,6 +72,31 @@ TEST(BrindleExport, SamplesThatAreNotNumbersWriteZero) {
     EXPECT_EQ(exported({{inf, 1}, {-1, 0}}, 1), "00 00 00 00 00 00 00 00");
 }
 
+// The rounding without the library call equals std::round for every kind of value, and a
+// long waveform (converted in halves on two processors) straight from the host's split
+// array gives the bytes of the same samples in a vector.
+TEST(BrindleExport, FastRoundingAndTheSplitArrayAgreeWithTheReference) {
+    std::vector<double> values = {0.5, -0.5, 1.5, -2.5, 0.49999999999999994, -0.49999999999999994, 32765.5, -32765.5,
+                                  4503599627370495.5, 4503599627370497.0, 1e300, -1e-300, 0.0};
+    for (double v = -40000; v < 40000; v += 0.25) values.push_back(v);
+    for (int k = 0; k < 20000; ++k) values.push_back(std::nextafter(k + 0.5, k % 2 ? 0.0 : 1e9));
+    for (const double v : values) ASSERT_EQ(mexio::roundHalfAway(v), std::round(v)) << std::hexfloat << v;
+    EXPECT_TRUE(std::isnan(mexio::roundHalfAway(std::nan(""))));
+
+    const std::size_t n = 300000;
+    ComplexVector samples(n);
+    Array split = Array::numeric(host::ClassId::Double, 1, n, true);
+    for (std::size_t k = 0; k < n; ++k) {
+        samples[k] = {std::sin(0.001 * static_cast<double>(k)) * 3, k % 7777 == 0 ? std::nan("") : std::cos(0.37 * static_cast<double>(k))};
+        split.setComplex(k, samples[k]);
+    }
+    ScratchDir dir;
+    ASSERT_TRUE(mexio::saveBrindleWaveform(samples, dir.file("vector.bin"), 0.5));
+    ASSERT_TRUE(mexio::saveBrindleWaveform(split, dir.file("split.bin"), 0.5));
+    EXPECT_EQ(readBytes(dir.file("split.bin")), readBytes(dir.file("vector.bin")));
+    EXPECT_EQ(readBytes(dir.file("split.bin")).size(), 4 * n);
+}
+
 TEST(BrindleExport, FailuresReturnFalseAndSavesReplaceTheWholeFile) {
     ScratchDir dir;
     std::string why;
