@@ -90,6 +90,36 @@ int main(void) {
         mxDestroyArray(iq);
     }
 
+    /* the waveform from a record naming only what differs: packets at DRC 2 need two frames */
+    const char* fields[] = {"DATAchnActive", "DATApacketMode", "DATApacketDRC", "OverSampling"};
+    mxArray* p = mxCreateStructMatrix(1, 1, 4, fields);
+    mxSetField(p, 0, "DATAchnActive", mxCreateDoubleScalar(1));
+    mxSetField(p, 0, "DATApacketMode", mxCreateDoubleScalar(1));
+    mxSetField(p, 0, "DATApacketDRC", mxCreateDoubleScalar(2));
+    mxSetField(p, 0, "OverSampling", mxCreateDoubleScalar(2));
+    mxArray* frames[2] = {NULL, NULL};
+    mxArray* record[1] = {p};
+    mlxOneX_FwdChnFrames(2, frames, 1, record);
+    CHECK(frames[0] != NULL && mxGetN(frames[0]) == 2 * 2 * 32768 && mxIsComplex(frames[0]));
+    CHECK(frames[1] != NULL && mxGetM(frames[1]) == 2 && mxGetN(frames[1]) == 2 * 2 * 32768);
+    mxDestroyArray(frames[0]);
+    mxDestroyArray(frames[1]);
+    mxDestroyArray(p);
+
+    /* a physical-layer packet: 1002 zero bits, then the FCS 0xC9A3 and six tail zeros */
+    mxArray* zeros = mxCreateDoubleMatrix(1, 1002, mxREAL);
+    mxArray* drc = mxCreateDoubleScalar(1);
+    mxArray* packet = mlfOneX_FwdPhysicalLayerPacket(zeros, drc);
+    CHECK(packet != NULL && mxGetN(packet) == 1024);
+    if (packet) {
+        unsigned fcs = 0;
+        for (int bit = 0; bit < 16; ++bit) fcs = fcs << 1 | (mxGetPr(packet)[1002 + bit] != 0);
+        CHECK(fcs == 0xC9A3);
+        mxDestroyArray(packet);
+    }
+    mxDestroyArray(zeros);
+    mxDestroyArray(drc);
+
     /* the function table by name */
     int nin = 0, nout = 0;
     CHECK(BreviaFunctionInfo("lfsr", &nin, &nout) && nin == 4 && nout == 1);
