@@ -169,21 +169,18 @@ onex::ChipFrame computeWaveform(const FrameSetup& setup, std::optional<std::uint
 }
 
 // The 2 x N marker rows of a MAT file (row 1 the first marker), each chip's value held for
-// its `os` samples, made piece by piece as the file is written instead of held whole.
-host::MatGenerated markerRows(const onex::ChipFrame& chips, std::size_t os) {
-    return {2, chips.marker1.size() * os, [&chips, os](std::size_t first, std::size_t count, double* out) {
-                std::size_t row = first % 2, chip = first / 2 / os, phase = first / 2 % os;
-                for (std::size_t i = 0; i < count; ++i) {
-                    out[i] = (row == 0 ? chips.marker1 : chips.marker2)[chip];
-                    if (++row == 2) {
-                        row = 0;
-                        if (++phase == os) {
-                            phase = 0;
-                            ++chip;
-                        }
-                    }
-                }
-            }};
+// its `os` samples, as runs of equal columns: written compressed, they take a few hundred
+// kilobytes where the plain rows of a long waveform take tens of megabytes.
+host::MatColumnRuns markerRows(const onex::ChipFrame& chips, std::size_t os) {
+    host::MatColumnRuns rows{2, {}};
+    for (std::size_t c = 0; c < chips.marker1.size(); ++c) {
+        const std::vector<double> column{static_cast<double>(chips.marker1[c]), static_cast<double>(chips.marker2[c])};
+        if (!rows.runs.empty() && rows.runs.back().column == column)
+            rows.runs.back().count += os;
+        else
+            rows.runs.push_back({column, os});
+    }
+    return rows;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 
 #include "host/error.h"
 #include "host/mat_layout.h"
+#include "host/run_deflate.h"
 #include "host/temporary_file.h"
 
 namespace host {
@@ -147,7 +148,7 @@ bool validName(std::string_view name) {
 constexpr std::uint64_t kMaxDataBytes = (std::uint64_t{1} << 31) - 1;
 
 // Data types and array classes of the level-5 format that the writer uses.
-enum : std::uint32_t { miINT8 = 1, miUINT8 = 2, miINT32 = 5, miUINT32 = 6, miDOUBLE = 9, miMATRIX = 14, miUTF16 = 17 };
+enum : std::uint32_t { miINT8 = 1, miUINT8 = 2, miINT32 = 5, miUINT32 = 6, miDOUBLE = 9, miMATRIX = 14, miCOMPRESSED = 15, miUTF16 = 17 };
 enum : std::uint32_t { mxCELL = 1, mxSTRUCT = 2, mxCHAR = 4, mxDOUBLE = 6, mxINT8 = 8, mxUINT8 = 9, mxINT32 = 12 };
 constexpr std::uint32_t kLogicalFlag = 0x0200;
 constexpr std::uint32_t kComplexFlag = 0x0800;
@@ -291,36 +292,47 @@ public:
         }
     }
 
-    // The same for a generated matrix of doubles.
-    std::uint64_t matrixBytes(const MatGenerated& g, std::string_view name, const std::string& where) const {
-        if (g.rows > INT32_MAX || g.cols > INT32_MAX) writeFailure(path_, where + " has more rows or columns than a MAT file can hold");
-        if (g.cols != 0 && g.rows > kMaxDataBytes / 8 / g.cols) writeFailure(path_, where + " is too large for a MAT file");
-        const std::uint64_t bytes = 16 + 16 + elementBytes(name.size()) + elementBytes(checkedData(g.rows * g.cols, 8, where));
-        if (bytes > UINT32_MAX) writeFailure(path_, where + " is too large for a MAT file");
-        return bytes;
+    // The bytes of a run-length matrix, written compressed; checked before any is written.
+    std::uint64_t matrixBytes(const MatColumnRuns& r, std::string_view name, const std::string& where) const {
+        const std::size_t cols = r.cols();
+        if (r.rows > INT32_MAX || cols > INT32_MAX) writeFailure(path_, where + " has more rows or columns than a MAT file can hold");
+        if (r.rows == 0 || r.rows > 8) writeFailure(path_, where + " must have 1 to 8 rows to be written as runs");
+        for (const MatColumnRuns::Run& run : r.runs)
+            if (run.column.size() != r.rows) writeFailure(path_, where + " has a run whose column is not " + std::to_string(r.rows) + " long");
+        if (cols != 0 && r.rows > kMaxDataBytes / 8 / cols) writeFailure(path_, where + " is too large for a MAT file");
+        const std::uint64_t inflated = 16 + 16 + elementBytes(name.size()) + elementBytes(checkedData(r.rows * cols, 8, where));
+        if (inflated > UINT32_MAX) writeFailure(path_, where + " is too large for a MAT file");
+        return inflated;
     }
 
-    void matrix(const MatGenerated& g, std::string_view name, std::uint64_t bytes) {
-        tag(miMATRIX, bytes);
+    // A miCOMPRESSED element holding the matrix element; not padded, as such elements are not.
+    void matrix(const MatColumnRuns& r, std::string_view name, std::uint64_t inflatedBytes) {
+        MatWriter inner(path_);
+        inner.tag(miMATRIX, inflatedBytes);
         const std::uint32_t flags[2] = {mxDOUBLE, 0};
-        element(miUINT32, flags, sizeof flags);
-        const std::int32_t dims[2] = {static_cast<std::int32_t>(g.rows), static_cast<std::int32_t>(g.cols)};
-        element(miINT32, dims, sizeof dims);
-        element(miINT8, name.data(), name.size());
-        const std::size_t n = g.rows * g.cols;
-        if (n == 0) {
-            element(miDOUBLE, nullptr, 0);
-            return;
+        inner.element(miUINT32, flags, sizeof flags);
+        const std::int32_t dims[2] = {static_cast<std::int32_t>(r.rows), static_cast<std::int32_t>(r.cols())};
+        inner.element(miINT32, dims, sizeof dims);
+        inner.element(miINT8, name.data(), name.size());
+        const std::size_t dataBytes = r.rows * r.cols() * 8;
+        if (dataBytes == 0)
+            inner.element(miDOUBLE, nullptr, 0);
+        else
+            inner.tag(miDOUBLE, dataBytes);
+        RunDeflater deflater;
+        deflater.literals(inner.buffer_.data(), inner.buffer_.size());
+        std::vector<std::uint8_t> column(r.rows * 8);
+        for (const MatColumnRuns::Run& run : r.runs) {
+            if (run.count == 0) continue;
+            std::memcpy(column.data(), run.column.data(), column.size());
+            deflater.literals(column.data(), column.size());
+            deflater.repeat(column.size(), run.count - 1);
         }
-        tag(miDOUBLE, n * 8);
-        // In pieces that stay in the cache on their way to the file.
-        constexpr std::size_t kPiece = kBufferBytes / 8;
-        std::vector<double> piece(std::min(n, kPiece));
-        for (std::size_t first = 0; first < n; first += kPiece) {
-            const std::size_t count = std::min(kPiece, n - first);
-            g.fill(first, count, piece.data());
-            put(piece.data(), count * 8);
-        }
+        if (deflater.inflatedBytes() != 8 + inflatedBytes) writeFailure(path_, "the variable '" + std::string(name) + "' came out the wrong length");
+        const std::vector<std::uint8_t> compressed = deflater.finish();
+        if (compressed.size() > UINT32_MAX) writeFailure(path_, "the variable '" + std::string(name) + "' is too large for a MAT file");
+        tag(miCOMPRESSED, compressed.size());
+        put(compressed.data(), compressed.size());
     }
 
     void finish() { flush(); }
@@ -690,6 +702,12 @@ private:
 };
 
 }  // namespace
+
+std::size_t MatColumnRuns::cols() const {
+    std::size_t n = 0;
+    for (const Run& run : runs) n += run.count;
+    return n;
+}
 
 void saveMatFile(const std::string& path, const MatVariables& variables) {
     std::error_code ec;

@@ -3,7 +3,6 @@
 // that the other numerical tools of our users (and SciPy) read and write.
 
 #include <cstddef>
-#include <functional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -13,15 +12,20 @@
 
 namespace host {
 
-// A real matrix of doubles made piece by piece as it is written, for one too large to be
-// worth holding in memory: fill(first, count, out) writes elements first ... first + count
-// - 1 in column-major order.
-struct MatGenerated {
-    std::size_t rows = 0, cols = 0;
-    std::function<void(std::size_t first, std::size_t count, double* out)> fill;
+// A real matrix of doubles given as runs of equal columns, written as a compressed
+// variable: the marker rows of a long waveform are a few thousand runs for millions of
+// columns, and this way take a few hundred kilobytes instead of tens of megabytes.
+struct MatColumnRuns {
+    struct Run {
+        std::vector<double> column;  // `rows` values
+        std::size_t count = 0;       // columns in a row that are this one
+    };
+    std::size_t rows = 0;
+    std::vector<Run> runs;
+    std::size_t cols() const;
 };
 
-using MatValue = std::variant<Array, MatGenerated>;
+using MatValue = std::variant<Array, MatColumnRuns>;
 using MatVariables = std::vector<std::pair<std::string, MatValue>>;
 
 // Writes a level-5 MAT file holding these variables in order; replaces `path` only when

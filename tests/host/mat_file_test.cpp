@@ -2,6 +2,8 @@
 #include "host/mat_file.h"
 
 #include <gtest/gtest.h>
+#include <cstdlib>
+#include <zlib.h>
 
 #include <iterator>
 
@@ -303,24 +305,63 @@ TEST(MatRoundTrip, KeepsEveryWritableClassShapeAndOrder) {
     EXPECT_EQ(host::loadMatFile(dir.file("latin.mat")).field("t").text(), "caf\xc3\xa9");
 }
 
-// A generated matrix is written as the array of the same values would be, byte for byte
-// after the header, whatever its size against the pieces it is made in.
-TEST(MatSave, GeneratedMatricesAreTheArraysTheyStandFor) {
+// Runs of equal columns are written compressed and read back as the matrix they stand for,
+// by our reader, by zlib (the inflated element is the plain one byte for byte) and by SciPy;
+// long runs take little room.
+TEST(MatSave, ColumnRunsAreTheMatrixTheyStandFor) {
     ScratchDir dir;
-    for (const auto& [rows, cols] : {std::pair<std::size_t, std::size_t>{2, 70000}, {3, 1}, {0, 5}, {1, 8192}}) {
-        Array held = Array::zeros(rows, cols);
-        for (std::size_t i = 0; i < held.numel(); ++i) held.setReal(i, std::sin(static_cast<double>(i)) * 1e3);
-        const host::MatGenerated made{rows, cols, [&](std::size_t first, std::size_t count, double* out) {
-                                          for (std::size_t i = 0; i < count; ++i) out[i] = held.realAt(first + i);
-                                      }};
-        host::saveMatFile(dir.file("held.mat"), {{"a", Array::scalar(1)}, {"m", held}, {"z", Array::string("end")}});
-        host::saveMatFile(dir.file("made.mat"), {{"a", Array::scalar(1)}, {"m", made}, {"z", Array::string("end")}});
-        auto bytesOf = [](const std::string& path) {
-            std::ifstream in(path, std::ios::binary);
-            return std::string(std::istreambuf_iterator<char>(in), {}).substr(128);  // after the dated header
-        };
-        EXPECT_EQ(bytesOf(dir.file("made.mat")), bytesOf(dir.file("held.mat"))) << rows << " x " << cols;
-        EXPECT_EQ(host::loadMatFile(dir.file("made.mat")).field("m"), held) << rows << " x " << cols;
+    const struct {
+        std::size_t rows;
+        std::vector<std::pair<std::vector<double>, std::size_t>> runs;
+    } cases[] = {
+        {2, {{{1, 1}, 30}, {{0, 1}, 1}, {{0, 0}, 1000000}, {{1, 0}, 2}, {{0.5, -3}, 129}}},
+        {1, {{{7}, 1}, {{7}, 2}, {{-0.0}, 3}}},
+        {3, {}},
+        {8, {{{1, 2, 3, 4, 5, 6, 7, 8}, 40000}}},
+    };
+    for (const auto& c : cases) {
+        host::MatColumnRuns runs{c.rows, {}};
+        std::vector<double> values;
+        for (const auto& [column, count] : c.runs) {
+            runs.runs.push_back({column, count});
+            for (std::size_t k = 0; k < count; ++k) values.insert(values.end(), column.begin(), column.end());
+        }
+        Array plain = Array::zeros(c.rows, values.size() / c.rows);
+        for (std::size_t i = 0; i < values.size(); ++i) plain.setReal(i, values[i]);
+        host::saveMatFile(dir.file("runs.mat"), {{"a", Array::scalar(1)}, {"m", runs}, {"z", Array::string("end")}});
+        host::saveMatFile(dir.file("plain.mat"), {{"m", plain}});
+        const Array file = host::loadMatFile(dir.file("runs.mat"));
+        EXPECT_EQ(file.fieldNames(), (std::vector<std::string>{"a", "m", "z"}));
+        EXPECT_EQ(file.field("m"), plain) << c.rows << " rows";
+        EXPECT_EQ(file.field("z").text(), "end");
+
+        const std::string bytes = readBytes(dir.file("runs.mat")), reference = readBytes(dir.file("plain.mat"));
+        std::uint32_t type = 0, size = 0;
+        std::memcpy(&size, bytes.data() + 128 + 4, 4);
+        const std::size_t at = 128 + 8 + size;  // the header, then the scalar "a"
+        ASSERT_GT(bytes.size(), at + 8);
+        std::memcpy(&type, bytes.data() + at, 4);
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        EXPECT_EQ(type, 15u);  // compressed
+        std::vector<unsigned char> inflated(reference.size());
+        uLongf length = static_cast<uLongf>(inflated.size());
+        ASSERT_EQ(uncompress(inflated.data(), &length, reinterpret_cast<const Bytef*>(bytes.data() + at + 8), size), Z_OK) << c.rows;
+        EXPECT_EQ(std::string(inflated.begin(), inflated.begin() + static_cast<std::ptrdiff_t>(length)), reference.substr(128)) << c.rows;
+        if (values.size() > 1000000) {
+            EXPECT_LT(bytes.size(), values.size() * 8 / 100);
+        }
+    }
+    if (::access("/usr/bin/python3", X_OK) == 0) {
+        host::MatColumnRuns runs{2, {{{1, 0}, 5}, {{0, 1}, 70000}}};
+        host::saveMatFile(dir.file("scipy.mat"), {{"markers", runs}, {"sampleRate", Array::scalar(2)}});
+        const std::string check = "/usr/bin/python3 -c \"import sys, numpy as np; from scipy.io import loadmat; m = loadmat(sys.argv[1]); "
+                                  "x = m['markers']; sys.exit(0 if x.dtype == np.float64 and x.shape == (2, 70005) and x[0, :5].sum() == 5 "
+                                  "and x[1, 5:].sum() == 70000 and x[0, 5:].sum() == 0 and m['sampleRate'][0, 0] == 2 else 1)\" " +
+                                  dir.file("scipy.mat") + " 2>/dev/null";
+        const int status = std::system(check.c_str());
+        if (WIFEXITED(status) && WEXITSTATUS(status) != 2) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "SciPy read the runs wrongly";
+        }
     }
 }
 
