@@ -501,6 +501,12 @@ TEST(FrameBuilder, HostFormsOfSeveralFramesAndOfAPacket) {
     EXPECT_EQ(out[0].cols(), 2 * 2 * kFrameChips);
     EXPECT_EQ(out[1].rows(), 2u);
     EXPECT_EQ(host::record("parameters"), defaultParameters());  // the application's record is left as it was
+    // Idle-slot noise over every frame: the same seed, the same waveform.
+    host::seedRandom(21);
+    const Array seeded = host::callFunction("OneX_FwdChnFrames", 2, {partial})[0];
+    host::seedRandom(21);
+    EXPECT_EQ(host::callFunction("OneX_FwdChnFrames", 2, {partial})[0], seeded);
+    EXPECT_NE(host::callFunction("OneX_FwdChnFrames", 2, {partial})[0], seeded);
     partial.setField("FrameCuont", Array::scalar(2));
     EXPECT_NE(errorMessageOf([&] { host::callFunction("OneX_FwdChnFrames", 2, {partial}); }).find("has no field 'FrameCuont'"), std::string::npos);
 
