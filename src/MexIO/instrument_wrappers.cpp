@@ -99,6 +99,7 @@ host::Array formatconfig(const host::Array& configIn) {
     convertFields(out, "GPIB", {"board", "primary", "secondary"});
     convertFields(out, "RS232", {"port", "baudrate"});
     convertFields(out, "TCPIP", {"board"});
+    convertFields(out, "LAN", {"port"});  // the extension takes the socket's port as int32
     return out;
 }
 

@@ -4,11 +4,15 @@
 
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <string>
 
 #include "simulated_instrument.h"
 #include "MexIO/instrument_wrappers.h"
 #include "host/function_table.h"
+#include "host/text.h"
 #include "sim/simulated_generator.h"
 #include "windows/gui/graphics.h"
 
@@ -71,7 +75,7 @@ TEST(IoDialog, ShowsTheClampedRecordAndReturnsItOnOkThePassedOneOtherwise) {
     EXPECT_EQ(openDialog(), 0);
 }
 
-TEST(IoDialog, PlatformBOffersRs232AndGpibAndRefusesOthers) {
+TEST(IoDialog, PlatformBOffersRs232GpibAndLanAndRefusesOthers) {
     std::vector<std::string> offered;
     double selected = 0;
     std::string title;
@@ -82,7 +86,7 @@ TEST(IoDialog, PlatformBOffersRs232AndGpibAndRefusesOthers) {
         title = gui::get(fig, "Name").text();
         press(fig, "pbOK");
     });
-    EXPECT_EQ(offered, (std::vector<std::string>{"RS232", "GPIB"}));
+    EXPECT_EQ(offered, (std::vector<std::string>{"RS232", "GPIB", "LAN"}));
     EXPECT_EQ(selected, 2);
     EXPECT_EQ(got[1].field("type").text(), "GPIB");
 
@@ -139,4 +143,58 @@ TEST(IoDialog, AnInitialFormHandShakeIsTheListsEntry) {
         EXPECT_EQ(mexio::structuredConfiguration(initial).field("RS232").field("handshake").text(), name);
         EXPECT_FALSE(mexio::structuredConfiguration(initial).hasField("HandShake"));
     }
+}
+
+// LAN, the instrument's raw SCPI socket: after the platform's entries, with its own group;
+// a record of an older file (no LAN fields) opens with the defaults; Check Hardware reaches
+// the simulated generator with no VISA library at all; OK returns the address and the port
+// (an int32, as the extension takes it), typed entries rounded and limited, no number kept.
+TEST(IoDialog, LanReachesTheInstrumentsSocketWithoutVisa) {
+    sim::Options options;
+    options.idleTimeout = std::chrono::seconds(60);
+    sim::SimulatedGenerator generator(options);
+    generator.start();
+    setenv("VESK_VISA_LIBRARY", "/nonexistent/libvisa.so", 1);
+    Array older = record("GPIB", 19, -1);
+    older.removeField("LAN");
+    const struct {
+        const char* typed;
+        double port;
+    } ports[] = {{"abc", 0}, {"70000", 65535}, {"5025.5", 5026}, {"-3", 1}, {"", 0}};  // 0: none typed
+    for (const auto& p : ports) {
+        std::string line, defaults, shownBack;
+        bool lanShown = false, gpibShown = true;
+        const std::vector<Array> got = run({Array::scalar(0), older, Array::string("b")}, [&](gui::Handle fig) {
+            defaults = gui::get(gui::findByTag(fig, "editLANAddress"), "String").text() + ":" +
+                       gui::get(gui::findByTag(fig, "editLANPort"), "String").text();
+            gui::set(gui::findByTag(fig, "pmConnection"), "Value", Array::scalar(3));
+            press(fig, "pmConnection");
+            lanShown = gui::get(gui::findByTag(fig, "configLAN"), "Visible").text() == "on";
+            gui::set(gui::findByTag(fig, "editLANAddress"), "String", " 127.0.0.1 ");
+            gui::set(gui::findByTag(fig, "editLANPort"), "String", std::to_string(generator.port()));
+            press(fig, "editLANPort");
+            gpibShown = gui::get(gui::findByTag(fig, "configGPIB"), "Visible").text() == "on";
+            press(fig, "pbCheckHardware");
+            line = status(fig);
+            gui::set(gui::findByTag(fig, "editLANPort"), "String", p.typed);
+            press(fig, "editLANPort");
+            shownBack = gui::get(gui::findByTag(fig, "editLANPort"), "String").text();
+            press(fig, "pbOK");
+        });
+        EXPECT_EQ(defaults, "127.0.0.1:5025");
+        EXPECT_TRUE(lanShown);
+        EXPECT_FALSE(gpibShown);
+        EXPECT_EQ(line.rfind("Succeed\n", 0), 0u) << line;
+        EXPECT_NE(line.find("Brevia Simulation"), std::string::npos) << line;
+        ASSERT_EQ(got[0].text(), "OK");
+        EXPECT_EQ(got[1].field("type").text(), "LAN");
+        EXPECT_EQ(got[1].field("LAN").field("address").text(), "127.0.0.1");
+        EXPECT_EQ(got[1].field("LAN").field("port").classId(), host::ClassId::Int32);
+        // No number keeps what the box held before: the simulator's port.
+        const double expected = p.port == 0 ? generator.port() : p.port;
+        EXPECT_EQ(got[1].field("LAN").field("port").realAt(0), expected) << p.typed;
+        EXPECT_EQ(shownBack, host::num2str(expected)) << p.typed;
+    }
+    mexio::vesk(0, {Array::int32Scalar(999)});
+    unsetenv("VESK_VISA_LIBRARY");
 }

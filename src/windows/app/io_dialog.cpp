@@ -1,11 +1,14 @@
 // The instrument I/O configuration dialog SX_SigGen: how the application reaches the signal
-// generator (GPIB, RS-232 or TCP/IP), edited on the connection record's structure form, with
-// a check-hardware button that pings the instrument.
+// generator (GPIB, RS-232, TCP/IP, or LAN: the instrument's raw SCPI socket, which needs no
+// VISA library), edited on the connection record's structure form, with a check-hardware
+// button that pings the instrument.
 
 #include <QApplication>
 #include <QEventLoop>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdint>
 #include <optional>
 #include <iostream>
 #include <string>
@@ -32,11 +35,14 @@ std::string upper(std::string s) {
     return s;
 }
 
+// The platform's connections, then the raw socket, which every platform can use.
 std::vector<std::string> connectionList(int model) {
-    if (model == 1) return {"RS232", "GPIB"};
-    if (model == 2) return {"GPIB", "TCP/IP"};
-    return {"RS232", "GPIB", "TCPIP"};
+    if (model == 1) return {"RS232", "GPIB", "LAN"};
+    if (model == 2) return {"GPIB", "TCP/IP", "LAN"};
+    return {"RS232", "GPIB", "TCPIP", "LAN"};
 }
+
+constexpr double kDefaultLanPort = 5025;
 
 std::vector<std::string> entries(Handle list) {
     const Array items = gui::get(list, "String");
@@ -89,10 +95,21 @@ Array initConfig() {
     Array tcpip = Array::structure();
     tcpip.setField("address", Array::string("0.0.0.0"));
     tcpip.setField("board", Array::scalar(0));
+    Array lan = Array::structure();
+    lan.setField("address", Array::string("127.0.0.1"));
+    lan.setField("port", Array::int32Scalar(static_cast<std::int32_t>(kDefaultLanPort)));
     c.setField("GPIB", gpib);
     c.setField("RS232", rs232);
     c.setField("TCPIP", tcpip);
+    c.setField("LAN", lan);
     return c;
+}
+
+// A socket port as typed or stored: rounded half away from zero and limited to 1 ... 65535;
+// what is not one number keeps `previous`.
+double lanPort(const Array& given, double previous) {
+    if (!given.isNumeric() || given.numel() != 1 || std::isnan(given.realAt(0))) return previous;
+    return std::clamp(std::round(given.realAt(0)), 1.0, 65535.0);
 }
 
 // Step 7: every number into the range its list can show.
@@ -112,6 +129,10 @@ void clampRecord(Array& c, Handle baudList) {
     const double third = bauds.size() < 3 ? lowest : host::parseNumbers(bauds[2]).at(0);
     clamp("RS232", "baudrate", lowest, third);
     c.field("TCPIP").setField("board", Array::scalar(0));
+    const Array* address = c.field("LAN").findField("address");
+    if (!address || !address->isChar()) c.field("LAN").setField("address", Array::string("127.0.0.1"));
+    const Array* port = c.field("LAN").findField("port");
+    c.field("LAN").setField("port", Array::int32Scalar(static_cast<std::int32_t>(lanPort(port ? *port : Array(), kDefaultLanPort))));
 }
 
 // Fills in whatever the record lacks from the defaults, so a partial record still opens.
@@ -119,7 +140,7 @@ Array completeRecord(const Array& given) {
     Array c = initConfig();
     if (!given.isStruct()) return c;
     if (const Array* t = given.findField("type"); t && t->isChar()) c.setField("type", *t);
-    for (const char* sub : {"GPIB", "RS232", "TCPIP"})
+    for (const char* sub : {"GPIB", "RS232", "TCPIP", "LAN"})
         if (const Array* s = given.findField(sub); s && s->isStruct())
             for (const std::string& f : s->fieldNames()) c.field(sub).setField(f, s->field(f));
     if (const Array* last = given.findField("LastParameterFilename")) c.setField("LastParameterFilename", *last);
@@ -128,7 +149,8 @@ Array completeRecord(const Array& given) {
 
 void showControls(const Array& state) {
     const std::string chosen = upper(textAt(control(state, "pmConnection"), value(state, "pmConnection")));
-    for (const auto& [group, type] : {std::pair{"configGPIB", "GPIB"}, {"configRS232", "RS232"}, {"configTCPIP", "TCPIP"}})
+    for (const auto& [group, type] :
+         {std::pair{"configGPIB", "GPIB"}, {"configRS232", "RS232"}, {"configTCPIP", "TCPIP"}, {"configLAN", "LAN"}})
         gui::set(control(state, group), "Visible", chosen == type ? "on" : "off");
 }
 
@@ -163,6 +185,15 @@ void updateGuiObjects(const Array& state, Array& c) {
     setValue(state, "pmBaudRate", indexOfText(control(state, "pmBaudRate"), host::num2str(number(c, "RS232", "baudrate"))));
     setValue(state, "pmHandShake", indexOfText(control(state, "pmHandShake"), text(c, "RS232", "handshake")));
     gui::set(control(state, "editTCPIPAddress"), "String", text(c, "TCPIP", "address"));
+    gui::set(control(state, "editLANAddress"), "String", text(c, "LAN", "address"));
+    gui::set(control(state, "editLANPort"), "String", host::num2str(number(c, "LAN", "port")));
+}
+
+// The port the box holds (its last number), or `previous` when it holds none.
+double portEntry(const Array& state, double previous) {
+    const double shownBefore = state.hasField("lanPort") ? state.field("lanPort").realAt(0) : previous;
+    const std::vector<double> typed = host::parseNumbers(gui::get(control(state, "editLANPort"), "String").text());
+    return lanPort(typed.empty() ? Array() : Array::scalar(typed.back()), shownBefore);
 }
 
 // The record as the controls show it.
@@ -177,12 +208,30 @@ Array updateConfig(const Array& state, Array c) {
     c.field("RS232").setField("handshake", Array::string(textAt(control(state, "pmHandShake"), value(state, "pmHandShake"))));
     c.field("TCPIP").setField("address", Array::string(gui::get(control(state, "editTCPIPAddress"), "String").text()));
     c.field("TCPIP").setField("board", Array::scalar(0));
+    std::string address = gui::get(control(state, "editLANAddress"), "String").text();
+    while (!address.empty() && std::isspace(static_cast<unsigned char>(address.back()))) address.pop_back();
+    while (!address.empty() && std::isspace(static_cast<unsigned char>(address.front()))) address.erase(address.begin());
+    if (!address.empty()) c.field("LAN").setField("address", Array::string(address));
+    c.field("LAN").setField("port", Array::int32Scalar(static_cast<std::int32_t>(portEntry(state, number(c, "LAN", "port")))));
     return c;
 }
+
 
 Handle dialogOf(Arguments a) {
     const Handle h = a.empty() ? 0 : host::realScalar(*a[0], {"SX_SigGen", "h"});
     return gui::figureOf(h);
+}
+
+// The port box after an entry: the number typed, rounded and limited, or without a number the
+// port it showed before; shown back either way.
+void lanPortEntered(Arguments a) {
+    const Handle fig = dialogOf(a);
+    Array state = gui::guidata(fig);
+    const double previous = state.hasField("lanPort") ? state.field("lanPort").realAt(0) : number(state.field("record"), "LAN", "port");
+    const double port = portEntry(state, previous);
+    state.setField("lanPort", Array::scalar(port));
+    gui::set(control(state, "editLANPort"), "String", host::num2str(port));
+    gui::guidata(fig, state);
 }
 
 void finish(Arguments a, const char* answer) {
@@ -311,10 +360,11 @@ std::vector<Array> SX_SigGen(int nargout, Arguments args) {
         else if (name == "pbCancel_Callback") ui::finish(rest, "Cancel");
         else if (name == "pmConnection_Callback") ui::connectionChosen(rest);
         else if (name == "pbCheckHardware_Callback") ui::checkHardware(rest);
+        else if (name == "editLANPort_Callback") ui::lanPortEntered(rest);
         else if (name == "pmHandShake_Callback") ui::updateHandShakeTip(host::gui::guidata(ui::dialogOf(rest)));
         else if (name == "pmGpibBoard_Callback" || name == "pmPrimaryAddress_Callback" || name == "pmSecondaryAddress_Callback" ||
                  name == "pmPortNumber_Callback" || name == "pmBaudRate_Callback" || name == "editTCPIPAddress_Callback" ||
-                 name == "UpdateIoAddress") {
+                 name == "editLANAddress_Callback" || name == "UpdateIoAddress") {
             // The values are read when the dialog closes.
         } else if (name == "initConfig") {
             return {ui::initConfig()};
