@@ -20,6 +20,15 @@
 extern "C" {
 #endif
 
+/* Long instrument work (a download, a query waiting for its reply) running on another
+ * thread stops within about a tenth of a second of BreviaRequestInterrupt, failing with a
+ * message that says it was cancelled; clear the request before the next piece of work.
+ * The extension reports the bytes of a block it sends with BreviaReportProgress. */
+BREVIA_API void BreviaRequestInterrupt(void);
+BREVIA_API void BreviaClearInterrupt(void);
+BREVIA_API bool BreviaInterruptPending(void);
+BREVIA_API void BreviaReportProgress(double done, double total);
+
 /* Builds the library's constants; returns true on success. Safe to call again. */
 BREVIA_API bool BreviaInitialize(void);
 /* Runs the exit hooks and releases the constants and application records. */

@@ -9,6 +9,7 @@
 #include "host/dialogs.h"
 #include "host/error.h"
 #include "host/function_table.h"
+#include "host/interrupt.h"
 #include "host/text.h"
 
 namespace mexio {
@@ -101,12 +102,14 @@ Reply instrumentErrors(const host::Array& config) {
 }
 
 Reply sendAll(const host::Array& config, const std::vector<std::string>& commands) {
+    host::setProgressStep("Setting up playback");
     StepResults results;
     const bool socket = rawSocket(config);
     if (socket) results.add(hwSend(config, "*CLS"), commandStep("*CLS"));
     for (const auto& c : commands) results.add(hwSend(config, c), commandStep(c));
     if (socket) results.add(instrumentErrors(config), kErrorQueueStep);
     results.add(hwReturnLocal(config), "the return to local control");
+    if (host::interruptRequested()) return {-1, host::Array::string(kSetupCancelled)};
     return results.result();
 }
 
@@ -143,6 +146,7 @@ host::Array initialSigGenSettings(double overSampling) {
 Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, const std::string& filename,
                         const host::Array& config, double segments) {
     if (segments == 0 || std::isnan(segments)) segments = 1;
+    host::setProgressStep("Opening the connection");
     const Reply timeout = hwSetTimeout(config, 10000);
     const host::Array* type = config.isStruct() ? config.findField("type") : nullptr;
     if (type && type->isChar() && host::lowerCase(type->text()) == "rs232" && segments > 0) {
@@ -156,24 +160,28 @@ Reply OrvexDownLoadWrap(const host::Array& iqData, const host::Array& markers, c
                 std::snprintf(text, sizeof text, "This download will take approximately %0.1f minutes. Do you want to continue?",
                               minutes);
                 if (host::dialogs().question(text, "RS-232 Download", {"OK", "Cancel"}, "Cancel") != "OK")
-                    return {-1, host::Array::string("Download cancelled")};
+                    return {-1, host::Array::string(kDownloadCancelled)};
             }
         }
     }
     StepResults results;
     // The first command of a session opens it: its failure is nearly always the connection's.
     results.add(timeout, "opening the connection with a 10 s time-out");
+    host::setProgressStep("Asking the instrument what it plays");
     const bool socket = rawSocket(config);
     if (socket) results.add(hwSend(config, "*CLS"), commandStep("*CLS"));
     const Reply state = hwQuery(config, ":SOUR:RAD:ARB:STATe?");
     results.add(state, "the query \":SOUR:RAD:ARB:STATe?\"");
     results.add(hwSend(config, ":SOUR:RAD:ARB:STATe OFF"), commandStep(":SOUR:RAD:ARB:STATe OFF"));
+    host::setProgressStep("Sending waveform");
     results.add(hwDownload(config, iqData, markers, filename), "the transfer of \"" + filename + "\"");
+    host::setProgressStep("Starting the waveform");
     results.add(hwSend(config, "\n"), "the line feed that closes the transfer");
     if (state.status == 0 && state.response.isChar() && host::parseNumbers(state.response.text()) == std::vector<double>{1})
         results.add(hwSend(config, ":SOUR:RAD:ARB:STATe ON"), commandStep(":SOUR:RAD:ARB:STATe ON"));
     results.add(hwSend(config, ":OUTPUT:MOD ON"), commandStep(":OUTPUT:MOD ON"));
     if (socket) results.add(instrumentErrors(config), kErrorQueueStep);
+    if (host::interruptRequested()) return {-1, host::Array::string(kDownloadCancelled)};
     return results.result();
 }
 

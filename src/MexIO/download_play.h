@@ -10,6 +10,11 @@
 
 namespace mexio {
 
+// The results of a sequence stopped on request (host::requestInterrupt: the window's Cancel,
+// the command line's Ctrl+C); the steps after the stop fail at once.
+inline constexpr const char* kDownloadCancelled = "Download cancelled";
+inline constexpr const char* kSetupCancelled = "Instrument setup cancelled";
+
 // The settings record with its defaults; the sample clock follows the oversampling.
 host::Array initialSigGenSettings(double overSampling);
 

@@ -1,5 +1,7 @@
 #include "ext/hardware_io.h"
 
+#include "ext/host_hooks.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -67,6 +69,18 @@ int pollUntil(int fd, short events, Clock::time_point deadline) {
         const int ready = ::poll(&entry, 1, remainingMs(deadline));
         if (ready >= 0) return ready;
         if (errno != EINTR) return -1;
+    }
+}
+
+// pollUntil in slices of a tenth of a second, between which a stop request ends the wait
+// (kInterrupted): a Cancel is answered within that, whatever the time-out.
+constexpr int kInterrupted = -2;
+int pollUntilStopped(int fd, short events, Clock::time_point deadline) {
+    for (;;) {
+        if (interruptPending()) return kInterrupted;
+        const auto slice = std::min(deadline, Clock::now() + std::chrono::milliseconds(100));
+        const int ready = pollUntil(fd, events, slice);
+        if (ready != 0 || Clock::now() >= deadline) return ready;
     }
 }
 
@@ -288,8 +302,9 @@ bool LanIO::open() {
     if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
         if (errno != EINPROGRESS) return fail(std::string("cannot be reached: ") + std::strerror(errno));
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs_);
-        if (pollUntil(fd.get(), POLLOUT, deadline) <= 0)
-            return fail("did not accept a connection within " + std::to_string(timeoutMs_) + " ms");
+        const int ready = pollUntilStopped(fd.get(), POLLOUT, deadline);
+        if (ready == kInterrupted) return fail(std::string("was left: ") + kCancelledText);
+        if (ready <= 0) return fail("did not accept a connection within " + std::to_string(timeoutMs_) + " ms");
         int error = 0;
         socklen_t length = sizeof error;
         if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
@@ -319,8 +334,8 @@ bool LanIO::fail(const std::string& what) {
 }
 
 LanIO::Wait LanIO::waitFor(short events) {
-    const int ready = pollUntil(socket_, events, Clock::now() + std::chrono::milliseconds(timeoutMs_));
-    return ready > 0 ? Wait::Ready : ready == 0 ? Wait::TimedOut : Wait::Failed;
+    const int ready = pollUntilStopped(socket_, events, Clock::now() + std::chrono::milliseconds(timeoutMs_));
+    return ready > 0 ? Wait::Ready : ready == 0 ? Wait::TimedOut : ready == kInterrupted ? Wait::Interrupted : Wait::Failed;
 }
 
 bool LanIO::writeText(const std::string& text) {
@@ -344,6 +359,7 @@ bool LanIO::peerHasClosed() {
 
 bool LanIO::writeBytes(const std::uint8_t* bytes, std::size_t count) {
     if (socket_ < 0) return fail("is not connected");
+    if (interruptPending()) return fail(std::string("was left: ") + kCancelledText);
     // The first write after the instrument has closed its end would still be taken by the
     // local system and then lost.
     if (peerHasClosed()) return false;
@@ -354,11 +370,13 @@ bool LanIO::writeBytes(const std::uint8_t* bytes, std::size_t count) {
         const int error = errno;
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            if (count >= kProgressBytes) reportProgress(sent, count);
             continue;
         }
         if (n < 0 && error == EINTR) continue;
         if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
             const Wait wait = waitFor(POLLOUT);
+            if (wait == Wait::Interrupted) return fail(std::string("was left: ") + kCancelledText);
             if (wait == Wait::TimedOut)
                 return fail("did not take data for " + std::to_string(timeoutMs_) + " ms");
             if (wait == Wait::Failed) return fail(std::string("could not be written to: ") + std::strerror(errno));
@@ -393,6 +411,7 @@ bool LanIO::awaitInput(ssize_t received, int error) {
     if (error == EINTR) return true;
     if (error != EAGAIN && error != EWOULDBLOCK) return fail(std::string("could not be read from: ") + std::strerror(error));
     const Wait wait = waitFor(POLLIN);
+    if (wait == Wait::Interrupted) return fail(std::string("was left: ") + kCancelledText);
     if (wait == Wait::TimedOut) return fail("did not answer within " + std::to_string(timeoutMs_) + " ms");
     if (wait == Wait::Failed) return fail(std::string("could not be read from: ") + std::strerror(errno));
     return true;

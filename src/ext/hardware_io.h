@@ -181,7 +181,9 @@ public:
     static constexpr std::size_t kMaxReplyBytes = 65535;
 
 private:
-    enum class Wait { Ready, TimedOut, Failed };
+    enum class Wait { Ready, TimedOut, Failed, Interrupted };
+    // Writes this long report their progress as they go (a waveform's blocks, not commands).
+    static constexpr std::size_t kProgressBytes = std::size_t{1} << 16;
     Wait waitFor(short events);
     bool fail(const std::string& what);
     // After a receive that got nothing: waits for more input (true) or reports why none

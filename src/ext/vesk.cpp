@@ -18,7 +18,10 @@
 #include <string_view>
 #include <vector>
 
+#include <dlfcn.h>
+
 #include "ext/hardware_io.h"
+#include "ext/host_hooks.h"
 #include "ext/io_config.h"
 #include "ext/io_manager.h"
 #include "ext/mx_values.h"
@@ -383,9 +386,30 @@ extern "C" {
 static void releaseSessionsAtExit(void) { vesk::IOManager::releaseAll(); }
 }
 
+namespace {
+
+// The host's stop request and progress display, when the library that gives this module its
+// MEX functions has them (looked up there: it may not have been loaded for all to see).
+void findHostHooks() {
+    static const bool found = [] {
+        Dl_info info{};
+        if (::dladdr(reinterpret_cast<void*>(&mexErrMsgTxt), &info) == 0 || !info.dli_fname) return false;
+        void* host = ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+        if (!host) return false;
+        vesk::setHostHooks(reinterpret_cast<vesk::InterruptQuery>(::dlsym(host, "BreviaInterruptPending")),
+                           reinterpret_cast<vesk::ProgressReport>(::dlsym(host, "BreviaReportProgress")));
+        ::dlclose(host);  // still loaded: the host holds it
+        return true;
+    }();
+    (void)found;
+}
+
+}  // namespace
+
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Registered on every call: the host may have forgotten an earlier registration.
     mexAtExit(releaseSessionsAtExit);
+    findHostHooks();
     const char* error = nullptr;
     try {
         error = vesk::dispatch(vesk::Call{nlhs, plhs, nrhs, prhs});

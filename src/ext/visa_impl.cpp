@@ -1,5 +1,7 @@
 #include "ext/visa_impl.h"
 
+#include "ext/host_hooks.h"
+
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -192,9 +194,16 @@ bool VISAImpl::visaWriteBytes(const std::uint8_t* bytes, std::size_t count, long
     const auto piece = static_cast<std::size_t>(pieceSize);
     bool ok = true;
     std::size_t offset = 0;
+    // A stop request is looked at between pieces, each a short write on any transport.
     for (std::size_t n = 0; ok && n < count / piece; ++n, offset += piece) {
+        if (interruptPending()) {
+            IOManager::instance().setStatusText(kCancelledText);
+            ok = false;
+            break;
+        }
         ok = bufferedWrite(bytes + offset, piece) &&
              statusCheck(visa.flush(session_, VI_WRITE_BUF));
+        if (ok && count >= piece * 16) reportProgress(offset + piece, count);
     }
     if (ok) {
         ok = bufferedWrite(bytes + offset, count % piece) &&

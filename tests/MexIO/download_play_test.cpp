@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "host/dialogs.h"
 #include "MexIO/corrections.h"
 #include "host/function_table.h"
+#include "host/interrupt.h"
 #include "host/records.h"
 #include "sim/simulated_generator.h"
 #include "sim/with_fields.h"
@@ -295,4 +297,35 @@ TEST_F(DownloadAndPlay, CorrectionFileOfTheInstrumentAnswering) {
     simulator->setFaults({});
     unsetenv("BREVIA_CORRECTIONS_DIR");
     host::clearRecords();
+}
+
+// A stop request (the window's Cancel, the command line's Ctrl+C) ends a download waiting on
+// an instrument that never answers within a second, as "Download cancelled" and never as
+// success; the request cleared, the next command reconnects and works. The progress step
+// said what was being done.
+TEST_F(DownloadAndPlay, AStopRequestEndsAHungDownloadAndTheNextCommandReconnects) {
+    const Array config = lanConfig(simulator->port());
+    sim::Faults silent;
+    silent.silent = true;
+    simulator->setFaults(silent);
+    Array w = Array::numeric(host::ClassId::Double, 1, 64, true);
+    mexio::Reply got;
+    std::chrono::steady_clock::time_point stopped;
+    std::thread work([&] { got = mexio::OrvexDownLoadWrap(w, Array::zeros(2, 64), "Hung", config); });
+    std::this_thread::sleep_for(300ms);
+    const std::string step = host::progressState().step;
+    stopped = std::chrono::steady_clock::now();
+    host::requestInterrupt();
+    work.join();
+    const auto took = std::chrono::steady_clock::now() - stopped;
+    host::clearInterrupt();
+    EXPECT_LT(took, 1s);
+    EXPECT_EQ(step, "Asking the instrument what it plays");
+    EXPECT_EQ(got.status, -1);
+    EXPECT_EQ(got.response.text(), mexio::kDownloadCancelled);
+
+    simulator->setFaults({});
+    const mexio::Reply again = mexio::hwQuery(config, "*IDN?");
+    EXPECT_EQ(again.status, 0) << again.response.text();
+    EXPECT_NE(again.response.text().find("Brevia Simulation"), std::string::npos);
 }
