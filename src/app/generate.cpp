@@ -9,6 +9,7 @@
 #include "OneX/parameters.h"
 #include "UI/parameter_file.h"
 #include "UI/sig_gen_panel.h"
+#include "UI/sigmf_export.h"
 #include "host/error.h"
 #include "host/mat_file.h"
 #include "host/random.h"
@@ -188,8 +189,10 @@ host::MatColumnRuns markerRows(const onex::ChipFrame& chips, std::size_t os) {
 int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) {
     try {
         const std::string extension = host::lowerCase(std::filesystem::path(o.out).extension().string());
-        if (extension != ".mat" && extension != ".bin")
-            throw host::Error("--out " + o.out + ": the file name must end in .mat (MAT file) or .bin (binary I/Q export).");
+        if (extension != ".mat" && extension != ".bin" && !ui::isSigmfName(extension))
+            throw host::Error("--out " + o.out +
+                              ": the file name must end in .mat (MAT file), .bin (binary I/Q export) or .sigmf-meta or "
+                              ".sigmf-data (SigMF recording).");
         const FrameSetup setup = prepareFrame(o.params, o.sets, {});
         if (!o.quiet)
             for (const std::string& note : setup.notes) err << "onexfwd generate: " << note << "\n";
@@ -199,6 +202,7 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
         const std::size_t samples = waveform.numel();
         const double overSampling = host::record("parameters").field("OverSampling").realAt(0);
         const double sampleRate = onex::kChipRate * overSampling;
+        std::string written = o.out;
         if (extension == ".mat") {
             // The record is not needed after this: moved rather than copied.
             host::MatVariables variables;
@@ -206,12 +210,15 @@ int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) 
             variables.emplace_back("markers", markerRows(chips, static_cast<std::size_t>(overSampling)));
             variables.emplace_back("sampleRate", host::Array::scalar(sampleRate));
             host::saveMatFile(o.out, variables);
-        } else {
+        } else if (extension == ".bin") {
             std::string why;
             if (!mexio::saveBrindleWaveform(waveform, o.out, 1.0, &why))
                 throw host::Error("cannot write " + o.out + (why.empty() ? "." : ": " + why));
+        } else {
+            ui::writeSigmfRecording(o.out, waveform, host::record("parameters"), host::record("SigGenSettings"));
+            written = ui::sigmfFiles(o.out).meta;  // what a signal tool opens
         }
-        if (!o.quiet) out << "wrote " << o.out << ": " << samples << " samples at " << host::num2str(sampleRate) << " samples/s\n";
+        if (!o.quiet) out << "wrote " << written << ": " << samples << " samples at " << host::num2str(sampleRate) << " samples/s\n";
         return 0;
     } catch (const std::exception& e) {
         err << "onexfwd generate: " << e.what() << "\n";

@@ -1,6 +1,7 @@
 #pragma once
 // onexfwd generate: one frame from the default or a saved parameter set, with settings
-// changed on the command line, written as a MAT file or in the instrument's binary format.
+// changed on the command line, written as a MAT file, in the instrument's binary format or
+// as a SigMF recording.
 
 #include <cstdint>
 #include <optional>
@@ -17,7 +18,7 @@ struct GenerateOptions {
     std::string params;             // parameter file; empty for the defaults
     std::vector<std::string> sets;  // NAME=VALUE, applied in order
     std::optional<std::uint64_t> seed;
-    std::string out;  // .mat or .bin
+    std::string out;  // .mat, .bin, or .sigmf-meta / .sigmf-data (the pair is written)
     bool quiet = false;     // only errors and the data asked for
     bool progress = false;  // what it is doing, on a terminal
 };

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     demo->add_flag("--quiet,-q", demoOptions.quiet, "No progress messages (the report is the data asked for)");
 
     app::GenerateOptions gen;
-    CLI::App* generate = cli.add_subcommand("generate", "Compute the waveform (one frame or several) and write it to a .mat or .bin file");
+    CLI::App* generate = cli.add_subcommand("generate", "Compute the waveform (one frame or several) and write it to a .mat, .bin or SigMF file");
     generate->add_option("--params", gen.params, "Parameter file (MAT) to start from instead of the defaults")->check(CLI::ExistingFile);
     generate->add_option("--set", gen.sets,
                          "Change one parameter: NAME=VALUE (e.g. OverSampling=8, slot.DATAslotMod=3); repeatable. "
@@ -41,13 +41,15 @@ int main(int argc, char** argv) {
                          "1 coded packets), DATApacketDRC (1-12), DATApacketMAC (5-63), DATApacketInterlaces "
                          "(4 flags, e.g. \"1 0 1 1\" or 1,0,1,1)");
     generate->add_option("--seed", gen.seed, "Seed of the random generator (idle-slot noise) for a repeatable frame");
-    generate->add_option("--out", gen.out, "Output file: .mat (waveform, markers, sampleRate) or .bin (big-endian int16 I/Q)")->required();
+    generate->add_option("--out", gen.out, "Output file: .mat (waveform, markers, sampleRate), .bin (big-endian int16 I/Q) or .sigmf-meta / "
+                         ".sigmf-data (a SigMF recording: both files, float32 I/Q and JSON with a label per slot)")->required();
     generate->add_flag("--quiet,-q", gen.quiet, "Only errors: no progress and no \"wrote\" line");
     generate->footer(
         "Examples:\n"
         "  onexfwd generate --out frame.mat\n"
         "  onexfwd generate --set OverSampling=8 --set DATAchnActive=1 --set slot.DATAslotMod=3 --seed 1 --out frame.bin\n"
         "  onexfwd generate --params saved.mat --out frame.mat\n"
+        "  onexfwd generate --set OverSampling=2 --seed 1 --out frame.sigmf-meta\n"
         "  onexfwd generate --set DATAchnActive=1 --set DATApacketMode=1 --set DATApacketDRC=3 --set FrameCount=2 --out packets.mat");
 
     // The instrument commands share their options.
