@@ -2,6 +2,7 @@
 
 #include "host/convert.h"
 #include "host/error.h"
+#include "host/interrupt.h"
 
 namespace mexio {
 
@@ -31,7 +32,12 @@ DownloadOutcome downloadWaveform(const host::Array& waveform, const host::Array&
     const double sampleRate = host::realScalar(setting(settings, "SamplingRate"), {"Download", "SamplingRate"});
 
     DownloadOutcome out;
+    host::setProgressStep("Asking the instrument what it is");
     out.corrections = GetCorrectionData(frequency, config);
+    if (host::interruptRequested()) {
+        out.download = {-1, host::Array::string(kDownloadCancelled)};
+        return out;
+    }
     if (out.corrections.available()) {
         CorrectedWaveform corrected = applyCorrections(host::complexVector(waveform, {"Download", "waveform"}),
                                                        out.corrections.x, sampleRate, out.corrections.noFlatness != 0);

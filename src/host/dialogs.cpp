@@ -131,6 +131,7 @@ std::optional<FileChoice> ScriptedDialogs::saveFile(std::string_view filter, std
 }
 
 DialogProvider& dialogs() { return *current(); }
+std::shared_ptr<DialogProvider> dialogProvider() { return current(); }
 void setDialogProvider(std::shared_ptr<DialogProvider> provider) {
     current() = provider ? std::move(provider) : std::make_shared<TerminalDialogs>();
 }

@@ -95,6 +95,7 @@ private:
 
 // The provider in use (the terminal until another is set).
 DialogProvider& dialogs();
+std::shared_ptr<DialogProvider> dialogProvider();
 void setDialogProvider(std::shared_ptr<DialogProvider> provider);
 
 }  // namespace host

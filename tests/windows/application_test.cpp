@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -22,7 +23,10 @@
 
 #include "simulated_instrument.h"
 #include "python_tools.h"
+#include "MexIO/download_action.h"
 #include "MexIO/download_play.h"
+#include "MexIO/lan_config.h"
+#include "windows/app/instrument_work.h"
 #include "MexIO/instrument_wrappers.h"
 #include "OneX/parameters.h"
 #include "UI/file_actions.h"
@@ -84,12 +88,13 @@ void whenReady(std::function<QWidget*()> ready, std::function<void(QWidget*)> ac
     timer->start(50);
 }
 
-// The next modal box or dialog of Qt's own to come up.
+// The next modal box or dialog of Qt's own to come up (the progress window of instrument
+// work, which comes and goes by itself, is none).
 void onNextModal(std::function<void(QWidget*)> act, bool* missed) {
     QWidget* before = QApplication::activeModalWidget();
     whenReady([before] {
         QWidget* w = QApplication::activeModalWidget();
-        return w && w != before && w->isVisible() ? w : nullptr;
+        return w && w != before && w->isVisible() && w->objectName() != "instrumentProgress" ? w : nullptr;
     }, std::move(act), missed);
 }
 
@@ -538,5 +543,86 @@ TEST(Application, TheFaultsOfAFirstSessionAreGone) {
     EXPECT_FALSE(gui::isValid(main));
     EXPECT_FALSE(missed) << "a box the session waited for never came";
     mexio::vesk(0, {Array::int32Scalar(999)});
+    BreviaTerminate();
+}
+
+namespace {
+
+// Counts the paints a window gets.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A Download to an instrument on the LAN that accepts and never answers: within a second the
+// progress window "Instrument" is up and the main window still paints; Cancel (and the second
+// time Escape) ends the work within a second with "Download cancelled" in the error box.
+TEST(Application, ADownloadToASilentInstrumentIsCancelled) {
+    SimulatedLab lab("silent");
+    sim::Faults silent;
+    silent.silent = true;
+    lab.simulator.setFaults(silent);
+    QWidget* window = startApplication();
+    ASSERT_NE(window, nullptr);
+    const gui::Handle main = figureTagged("main");
+    bool missed = false;
+    host::record("configuration") = lanConfig(lab.simulator.port());
+    QTest::mouseClick(gui::widgetOf(gui::findByTag(main, "pbCalculate")), Qt::LeftButton);
+    ASSERT_FALSE(host::record("waveform").isEmpty());
+    PaintCounter painted;
+    window->installEventFilter(&painted);
+
+    for (const bool byEscape : {false, true}) {
+        SCOPED_TRACE(byEscape ? "Escape" : "Cancel");
+        QPointer<QWidget> progress;
+        double upAfter = -1, endedAfter = -1;
+        std::string step, title, text;
+        int paintsWhileUp = 0;
+        const auto clicked = std::chrono::steady_clock::now();
+        const auto since = [](std::chrono::steady_clock::time_point t) {
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+        };
+        std::chrono::steady_clock::time_point cancelled;
+        whenReady([] { return ui::instrumentProgressWindow(); }, [&](QWidget* w) {
+            progress = w;
+            upAfter = since(clicked);
+            title = w->windowTitle().toStdString();
+            // The main window paints while the work waits.
+            const int before = painted.paints;
+            window->update();
+            waitUntil([&] { return painted.paints > before; }, 2);
+            paintsWhileUp = painted.paints - before;
+            step = w->findChild<QLabel*>("lblStep")->text().toStdString();
+            onNextModal([&](QWidget* box) {
+                endedAfter = since(cancelled);
+                text = box->findChild<QLabel*>("qt_msgbox_label") ? box->findChild<QLabel*>("qt_msgbox_label")->text().toStdString() : "";
+                title = box->windowTitle().toStdString() + " / " + title;
+                QTest::keyClick(box, Qt::Key_Return);
+            }, &missed);
+            cancelled = std::chrono::steady_clock::now();
+            if (byEscape)
+                QTest::keyClick(w, Qt::Key_Escape);
+            else
+                QTest::mouseClick(w->findChild<QPushButton*>("pbCancel"), Qt::LeftButton);
+        }, &missed);
+        QTest::mouseClick(gui::widgetOf(gui::findByTag(main, "pbDownload")), Qt::LeftButton);
+        EXPECT_GE(upAfter, 0);
+        EXPECT_LT(upAfter, 1.0);
+        EXPECT_GT(paintsWhileUp, 0);
+        EXPECT_EQ(step, "Asking the instrument what it is");
+        EXPECT_LT(endedAfter, 1.0);
+        EXPECT_EQ(title, std::string(mexio::kDownloadFailedTitle) + " / Instrument");
+        EXPECT_EQ(text, "Download cancelled");
+        EXPECT_TRUE(progress.isNull() || !progress->isVisible());
+    }
+    EXPECT_FALSE(missed);
+    window->removeEventFilter(&painted);
+    pickFromMenu(window, Qt::Key_F, Qt::Key_X);
+    EXPECT_TRUE(waitUntil([&] { return !gui::isValid(main); }));
     BreviaTerminate();
 }

@@ -13,6 +13,7 @@
 
 #include "MexIO/download_action.h"
 #include "MexIO/download_play.h"
+#include "windows/app/instrument_work.h"
 #include "MexIO/instrument_wrappers.h"
 #include "OneX/frame_builder.h"
 #include "OneX/signal_quality.h"
@@ -243,8 +244,11 @@ void download(const Array& handles) {
     mexio::DownloadOutcome out;
     {
         const BusyPointer busy(tagged(handles, "main"));
-        out = mexio::downloadWaveform(host::record("waveform"), host::record("markers"), host::record("SigGenSettings"),
-                                      host::record("configuration"), true);
+        // The work has its own copies: the records stay the window thread's.
+        ui::runInstrumentWork([&out, waveform = host::record("waveform"), markers = host::record("markers"),
+                               settings = host::record("SigGenSettings"), config = host::record("configuration")] {
+            out = mexio::downloadWaveform(waveform, markers, settings, config, true);
+        });
     }
     if (out.download.status != 0)
         host::dialogs().message(replyText(out.download), mexio::kDownloadFailedTitle, host::MessageIcon::Error);
@@ -256,8 +260,10 @@ void download(const Array& handles) {
 
 // Refresh: only the settings go to the instrument.
 void refresh() {
-    const Array& settings = host::record("SigGenSettings");
-    const mexio::Reply r = mexio::OrvexPlay(settings.field("Title").text(), settings, host::record("configuration"));
+    mexio::Reply r;
+    ui::runInstrumentWork([&r, settings = host::record("SigGenSettings"), config = host::record("configuration")] {
+        r = mexio::OrvexPlay(settings.field("Title").text(), settings, config);
+    });
     if (r.status != 0) host::dialogs().message(replyText(r), mexio::kSetupFailedTitle, host::MessageIcon::Error);
 }
 

@@ -18,7 +18,9 @@
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"
+#include "host/interrupt.h"
 #include "host/text.h"
+#include "windows/app/instrument_work.h"
 #include "windows/gui/graphics.h"
 
 namespace ui {
@@ -269,17 +271,22 @@ void checkHardware(Arguments a) {
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     std::string shown;
     try {
-        const std::vector<Array> r = host::callFunction("VerifyComm", 2, {record});
-        shown = r[1].isChar() ? r[1].text() : host::num2str(r[1].isEmpty() ? 0 : r[1].realAt(0));
-        // An instrument that answered also says what it is, under the description.
-        if (!r[0].isEmpty() && r[0].realAt(0) == 0) {
-            const std::vector<Array> idn = host::callFunction("hwQuery", 2, {record, Array::string("*IDN?")});
-            if (!idn[0].isEmpty() && idn[0].realAt(0) == 0 && idn[1].isChar()) {
-                std::string reply = idn[1].text();
-                while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r' || reply.back() == ' ')) reply.pop_back();
-                shown += "\n" + reply;
+        ui::runInstrumentWork([&shown, record] {
+            host::setProgressStep("Checking the connection");
+            const std::vector<Array> r = host::callFunction("VerifyComm", 2, {record});
+            shown = r[1].isChar() ? r[1].text() : host::num2str(r[1].isEmpty() ? 0 : r[1].realAt(0));
+            // An instrument that answered also says what it is, under the description.
+            if (!r[0].isEmpty() && r[0].realAt(0) == 0 && !host::interruptRequested()) {
+                host::setProgressStep("Asking the instrument what it is");
+                const std::vector<Array> idn = host::callFunction("hwQuery", 2, {record, Array::string("*IDN?")});
+                if (!idn[0].isEmpty() && idn[0].realAt(0) == 0 && idn[1].isChar()) {
+                    std::string reply = idn[1].text();
+                    while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r' || reply.back() == ' ')) reply.pop_back();
+                    shown += "\n" + reply;
+                }
             }
-        }
+            if (host::interruptRequested()) shown = "Check cancelled";
+        });
     } catch (const std::exception& e) {
         shown = e.what();
     }

@@ -332,6 +332,18 @@ private:
 
 }  // namespace
 
+QWidget* loadLayoutWidget(std::string_view name, QWidget* parent) {
+    ensureApplication();
+    const QString path = findLayout(std::string(name));
+    if (path.isEmpty()) throw Error("Cannot find the window layout " + std::string(name) + ".ui.");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) throw Error("Cannot read the window layout " + path.toStdString() + ".");
+    QUiLoader loader;
+    QWidget* form = loader.load(&file, parent);
+    if (!form) throw Error("The window layout " + path.toStdString() + " is not valid: " + loader.errorString().toStdString());
+    return form;
+}
+
 Handle openfig(std::string_view nameText) {
     ensureApplication();
     std::string base(nameText);

@@ -133,6 +133,9 @@ void savePng(Handle figure, const std::string& path, int width = 0, int height =
 // text. The window is hidden and titled by the layout's window title. Throws a host error
 // naming the layout when it cannot be found or read.
 Handle openfig(std::string_view name);
+// A layout of our own (name.ui) as plain Qt widgets, for windows that are no figure (the
+// progress window); the caller owns it. Throws host::Error when it cannot be loaded.
+QWidget* loadLayoutWidget(std::string_view name, QWidget* parent = nullptr);
 // A record with one field per tagged object of the figure (its own tag included), each
 // holding the object's handle, in the order the objects were made.
 Array guihandles(Handle figure);
