@@ -1,7 +1,13 @@
 #include "app/instrument_commands.h"
 
+#include <signal.h>
+
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "MexIO/download_action.h"
 #include "MexIO/instrument_wrappers.h"
@@ -10,6 +16,7 @@
 #include "app/generate.h"
 #include "host/dialogs.h"
 #include "host/error.h"
+#include "host/interrupt.h"
 #include "host/records.h"
 #include "host/text.h"
 
@@ -35,6 +42,65 @@ std::optional<long> integerIn(const std::string& text, long lo, long hi) {
     if (ec != std::errc() || end != text.data() + text.size() || value < lo || value > hi) return std::nullopt;
     return value;
 }
+
+extern "C" void askTheWorkToStop(int) { host::requestInterrupt(); }
+
+// While an instrument command runs: Ctrl+C asks the work to stop, which it does within a
+// second, closing the connection (a second Ctrl+C ends the program at once, as usual). On a
+// terminal one line, rewritten in place, says what is being done and how much of a block
+// has gone.
+class InstrumentWork {
+public:
+    InstrumentWork(bool progress, std::ostream& err) : err_(err) {
+        host::clearInterrupt();
+        struct sigaction action {};
+        action.sa_handler = askTheWorkToStop;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &previous_);
+        if (progress) line_ = std::thread([this] { showProgress(); });
+    }
+    ~InstrumentWork() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (line_.joinable()) line_.join();
+        ::sigaction(SIGINT, &previous_, nullptr);
+        host::clearInterrupt();
+    }
+    InstrumentWork(const InstrumentWork&) = delete;
+    InstrumentWork& operator=(const InstrumentWork&) = delete;
+
+    // Read before the scope ends, which clears the request.
+    static bool cancelled() { return host::interruptRequested(); }
+
+private:
+    void showProgress() {
+        std::string shown;
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(200), [this] { return stop_; })) {
+            const host::ProgressState now = host::progressState();
+            const std::string bytes = host::bytesSentText(now);
+            std::string text = host::interruptRequested() ? "Cancelling..." : now.step + (bytes.empty() ? "" : ": " + bytes);
+            if (text == shown) continue;
+            err_ << '\r' << text << std::string(shown.size() > text.size() ? shown.size() - text.size() : 0, ' ') << std::flush;
+            shown = std::move(text);
+        }
+        if (!shown.empty()) err_ << '\r' << std::string(shown.size(), ' ') << '\r' << std::flush;
+    }
+
+    std::ostream& err_;
+    struct sigaction previous_ {};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::thread line_;
+};
+
+// The exit status of a command stopped by Ctrl+C, as shells give a program SIGINT ended.
+constexpr int kCancelledStatus = 130;
 
 struct SpecReader {
     std::string spec, form, example;
@@ -203,11 +269,17 @@ int runDownload(const InstrumentOptions& o, std::ostream& out, std::ostream& err
         computeFrame(setup, o.seed);
         if (o.progress) err << "Downloading to " << describeConnection(config) << "...\n";
         const host::Array& waveform = host::record("waveform");
-        const mexio::DownloadOutcome d = mexio::downloadWaveform(waveform, host::record("markers"), setup.sigGen, config, o.play);
-        if (!o.quiet) reportCorrections(d, setup.sigGen, out);
+        mexio::DownloadOutcome d;
+        bool cancelled = false;
+        {
+            const InstrumentWork work(o.progress, err);
+            d = mexio::downloadWaveform(waveform, host::record("markers"), setup.sigGen, config, o.play);
+            cancelled = InstrumentWork::cancelled();
+        }
+        if (!o.quiet && !cancelled) reportCorrections(d, setup.sigGen, out);
         if (!d.ok()) {
             err << "onexfwd download: " << withHint(d.failure()) << "\n";
-            return 1;
+            return cancelled ? kCancelledStatus : 1;
         }
         if (o.quiet) return 0;
         out << "downloaded \"" << title(setup.sigGen) << "\": " << waveform.numel() << " samples to "
@@ -229,10 +301,16 @@ int runPlay(const InstrumentOptions& o, std::ostream& out, std::ostream& err) {
         if (!o.quiet)
             for (const std::string& note : setup.notes) err << "onexfwd play: " << note << "\n";
         const host::Array config = connectionFor(o.connect);
-        const mexio::Reply r = mexio::OrvexPlay(title(setup.sigGen), setup.sigGen, config);
+        mexio::Reply r;
+        bool cancelled = false;
+        {
+            const InstrumentWork work(o.progress, err);
+            r = mexio::OrvexPlay(title(setup.sigGen), setup.sigGen, config);
+            cancelled = InstrumentWork::cancelled();
+        }
         if (r.status != 0) {
             err << "onexfwd play: " << mexio::kSetupFailedTitle << ": " << withHint(responseText(r)) << "\n";
-            return 1;
+            return cancelled ? kCancelledStatus : 1;
         }
         if (o.quiet) return 0;
         out << "playing \"" << title(setup.sigGen) << "\" at " << settingText(setup.sigGen, "Frequency") << " Hz, "

@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
             inst.progress = !inst.quiet && terminal;
             status = app::runDownload(inst, std::cout, std::cerr);
         } else if (play->parsed()) {
+            inst.progress = !inst.quiet && terminal;
             status = app::runPlay(inst, std::cout, std::cerr);
         } else if (ping->parsed()) {
             status = app::runInstrumentCommand(app::InstrumentCommand::Ping, inst.connect, {}, inst.quiet, std::cout, std::cerr);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "brevia.h"
+#include "host/text.h"
 
 namespace host {
 
@@ -36,6 +37,22 @@ void setProgressBytes(std::uint64_t done, std::uint64_t total) {
 ProgressState progressState() {
     const std::lock_guard lock(progressMutex);
     return progressNow;
+}
+
+namespace {
+
+std::string byteCount(std::uint64_t bytes) {
+    const double b = static_cast<double>(bytes);
+    if (b >= 1e6) return fixedText(b / 1e6, 1) + " MB";
+    if (b >= 1e3) return fixedText(b / 1e3, 1) + " kB";
+    return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+std::string bytesSentText(const ProgressState& state) {
+    if (state.total == 0) return {};
+    return byteCount(state.done) + " of " + byteCount(state.total) + " sent";
 }
 
 }  // namespace host

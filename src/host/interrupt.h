@@ -22,5 +22,7 @@ struct ProgressState {
 void setProgressStep(std::string step);
 void setProgressBytes(std::uint64_t done, std::uint64_t total);
 ProgressState progressState();
+// The bytes of a block as a display shows them ("1.2 MB of 3.9 MB sent"); "" without a block.
+std::string bytesSentText(const ProgressState& state);
 
 }  // namespace host

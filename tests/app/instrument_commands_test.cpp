@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "MexIO/correction_file.h"
 #include "MexIO/instrument_wrappers.h"
@@ -19,6 +21,7 @@
 #include "brevia.h"
 #include "error_message.h"
 #include "host/exports.h"
+#include "host/interrupt.h"
 #include "sim/with_fields.h"
 #include "host/records.h"
 #include "sim/simulated_generator.h"
@@ -241,6 +244,45 @@ TEST_F(InstrumentCommands, FailuresSayWhatWentWrong) {
     std::ostringstream qout, qerr;
     EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Query, connect, "", false, qout, qerr), 1);
     EXPECT_EQ(qerr.str(), "onexfwd query: give the query to send, for example *IDN?.\n");
+}
+
+// Ctrl+C on a download or a play waiting on an instrument that never answers: the command
+// ends within a second as cancelled (status 130), its terminal line having said the step;
+// the program is not ended by that first Ctrl+C, and the next command reaches the instrument.
+TEST_F(InstrumentCommands, CtrlCCancelsWorkOnASilentInstrument) {
+    const struct {
+        const char* name;
+        std::function<int(const app::InstrumentOptions&, std::ostream&, std::ostream&)> run;
+        std::string step, failure;
+    } commands[] = {
+        {"download", app::runDownload, "Asking the instrument what it is",
+         "onexfwd download: Error Occured During Waveform Download: Download cancelled\n"},
+        {"play", app::runPlay, "Setting up playback", "onexfwd play: Error Occured During Instrument Setup: Instrument setup cancelled\n"},
+    };
+    for (const auto& c : commands) {
+        SCOPED_TRACE(c.name);
+        simulator->setFaults(make<sim::Faults>([](auto& f) { f.silent = true; }));
+        app::InstrumentOptions o = options();
+        o.progress = true;
+        std::ostringstream out, err;
+        int status = -1;
+        std::thread command([&] { status = c.run(o, out, err); });
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (host::progressState().step != c.step && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(10ms);
+        std::this_thread::sleep_for(300ms);  // the line shows every fifth of a second
+        const auto pressed = std::chrono::steady_clock::now();
+        ::kill(::getpid(), SIGINT);
+        command.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - pressed, 1s);
+        EXPECT_EQ(status, 130);
+        const std::string said = err.str();
+        EXPECT_NE(said.find("\r" + c.step), std::string::npos) << said;
+        EXPECT_TRUE(said.ends_with(c.failure)) << said;
+        EXPECT_EQ(out.str(), "");
+        simulator->setFaults({});
+        std::ostringstream pingOut, pingErr;
+        EXPECT_EQ(app::runInstrumentCommand(app::InstrumentCommand::Ping, connect, "", true, pingOut, pingErr), 0) << pingErr.str();
+    }
 }
 
 TEST_F(InstrumentCommands, PingQueryAndSend) {

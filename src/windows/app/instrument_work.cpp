@@ -19,7 +19,6 @@
 #include "host/dialogs.h"
 #include "host/error.h"
 #include "host/interrupt.h"
-#include "host/text.h"
 #include "windows/gui/graphics.h"
 
 namespace ui {
@@ -92,13 +91,6 @@ protected:
     }
 };
 
-std::string byteText(std::uint64_t bytes) {
-    const double b = static_cast<double>(bytes);
-    if (b >= 1e6) return host::fixedText(b / 1e6, 1) + " MB";
-    if (b >= 1e3) return host::fixedText(b / 1e3, 1) + " kB";
-    return std::to_string(bytes) + " bytes";
-}
-
 }  // namespace
 
 QWidget* instrumentProgressWindow() { return progressWindow.data(); }
@@ -166,7 +158,7 @@ void runInstrumentWork(const std::function<void()>& work) {
             const int permille = static_cast<int>(1000.0 * static_cast<double>(now.done) / static_cast<double>(now.total));
             bar->setRange(0, 1000);
             bar->setValue(permille);
-            bytes->setText(QString::fromStdString(byteText(now.done) + " of " + byteText(now.total) + " sent"));
+            bytes->setText(QString::fromStdString(host::bytesSentText(now)));
         } else {
             bar->setRange(0, 0);  // busy, no block yet
             bytes->clear();
