@@ -12,6 +12,7 @@
 
 #include "MexIO/waveform_export.h"
 #include "OneX/parameters.h"
+#include "UI/sigmf_export.h"
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"
@@ -34,30 +35,6 @@ host::Array iqColumns(const host::Array& waveform) {
     if (waveform.isComplex()) std::copy_n(waveform.pi(), n, m.pr() + n);
     return m;
 }
-
-// Moves to a folder for as long as it lives, when there is one to move to: the file
-// dialogs open in the working folder.
-class WorkingFolder {
-public:
-    explicit WorkingFolder(const std::string& folder) {
-        if (folder.empty()) return;
-        std::error_code error;
-        previous_ = std::filesystem::current_path(error);
-        if (error) return;
-        std::filesystem::current_path(folder, error);
-        moved_ = !error;  // a folder that has gone since leaves the dialog where it was
-    }
-    ~WorkingFolder() {
-        std::error_code ignored;
-        if (moved_) std::filesystem::current_path(previous_, ignored);
-    }
-    WorkingFolder(const WorkingFolder&) = delete;
-    WorkingFolder& operator=(const WorkingFolder&) = delete;
-
-private:
-    std::filesystem::path previous_;
-    bool moved_ = false;
-};
 
 // How much of a user data file of `sizeInBytes` is read: the limit in bits, from the bytes
 // that hold them, when the file has more.
@@ -164,6 +141,51 @@ bool saveWaveform(const std::string& path, const host::Array& waveform) {
     return savedOrShown(path, [&] { writeWaveformExport(path, waveform, format); });
 }
 
+namespace {
+
+const ExportType& exportTypeOf(const host::FileChoice& choice) {
+    const std::span<const ExportType> types = exportTypes();
+    return types[static_cast<std::size_t>(std::clamp<int>(choice.type, 0, static_cast<int>(types.size()) - 1))];
+}
+
+}  // namespace
+
+std::span<const ExportType> exportTypes() {
+    static constexpr ExportType kTypes[] = {
+        {ExportFormat::Mat, "MAT: complex samples, variable samples (*.mat)", ".mat"},
+        {ExportFormat::Ascii, "ASCII: I and Q columns, variable samples (*.mat)", ".mat"},
+        {ExportFormat::Brindle, "Brindle binary I/Q, the instrument's .bin (*.bin)", ".bin"},
+        {std::nullopt, "SigMF recording (*.sigmf-meta)", ".sigmf-meta"},
+    };
+    return kTypes;
+}
+
+std::string exportFilter() {
+    std::string filter;
+    for (const ExportType& t : exportTypes()) filter += (filter.empty() ? "" : ";;") + std::string(t.filter);
+    return filter;
+}
+
+std::string exportPath(const host::FileChoice& choice) {
+    const ExportType& type = exportTypeOf(choice);
+    if (type.format == std::nullopt && isSigmfName(choice.file)) return choice.path();
+    return std::filesystem::path(choice.file).has_extension() ? choice.path() : choice.path() + type.extension;
+}
+
+std::optional<std::string> exportWaveform(const host::FileChoice& choice, const host::Array& waveform, const host::Array& parameters,
+                                          const host::Array& sigGen) {
+    const ExportType& type = exportTypeOf(choice);
+    const std::string path = exportPath(choice);
+    const bool written = savedOrShown(path, [&] {
+        if (type.format)
+            writeWaveformExport(path, waveform, *type.format);
+        else
+            writeSigmfRecording(path, waveform, parameters, sigGen);
+    });
+    if (!written) return std::nullopt;
+    return type.format ? path : sigmfFiles(path).meta;
+}
+
 void writeSpecialSave(const std::string& path, const host::Array& waveform, double sampleRate) {
     host::Array wave = iqColumns(waveform);
     const auto points = static_cast<double>(wave.rows());
@@ -190,11 +212,10 @@ UserData loadUserDataFile(double maxLengthInBits, std::string_view bitorder) {
     host::Array& parameters = onex::applicationParameters();
     std::string lastPath;
     if (const host::Array* p = parameters.isStruct() ? parameters.findField("LastPath") : nullptr; p && p->isChar()) lastPath = p->text();
-    std::optional<host::FileChoice> choice;
-    {
-        const WorkingFolder there(lastPath);
-        choice = host::dialogs().openFile("*.*", "Select data source file.");
-    }
+    // The folder of the last data file, saved with the parameters, until a file has been
+    // chosen in any dialog of this session; from then on the dialogs share their folder.
+    if (host::lastFolder().empty() && !lastPath.empty()) host::setLastFolder(lastPath);
+    const std::optional<host::FileChoice> choice = host::dialogs().openFile("*.*", "Select data source file.");
     if (!choice) return {};
     const std::optional<std::vector<std::uint8_t>> bytes = readUserData(choice->path(), maxLengthInBits);
     if (!bytes) {

@@ -45,6 +45,25 @@ void writeWaveformExport(const std::string& path, const host::Array& waveform, E
 // shows the "Error Saving <path>" box. Returns whether a file was written.
 bool saveWaveform(const std::string& path, const host::Array& waveform);
 
+// File > Export Waveform...: the file types its save dialog offers, in order. The binary
+// I/Q file is the one the command line writes as .bin.
+struct ExportType {
+    std::optional<ExportFormat> format;  // none: a SigMF recording
+    const char* filter;                  // the dialog's text for it
+    const char* extension;               // given to a name that has none
+};
+std::span<const ExportType> exportTypes();
+// The dialog's filter: the types' texts joined by ";;".
+std::string exportFilter();
+// The file an export choice writes: the name chosen, with its type's extension when the name
+// has none.
+std::string exportPath(const host::FileChoice& choice);
+// Writes the waveform as the type chosen; a SigMF recording is described by the parameters
+// the waveform was made from and the generator settings. A failure shows the "Error Saving
+// <path>" box. Returns the file written (for a recording, its .sigmf-meta), or nothing.
+std::optional<std::string> exportWaveform(const host::FileChoice& choice, const host::Array& waveform, const host::Array& parameters,
+                                          const host::Array& sigGen);
+
 // The waveform as the variables samplePoints, sampleRate and wave (N x 2 I and Q). Throws
 // host::Error.
 void writeSpecialSave(const std::string& path, const host::Array& waveform, double sampleRate);
@@ -60,7 +79,8 @@ struct UserData {
     double status = -1;  // 1 read, -1 cancelled or failed
     host::Array bits;    // a row of 0/1
 };
-// Lets the user pick a file (starting in parameters.LastPath) and reads its bits; a file
+// Lets the user pick a file (starting in the file dialogs' last folder, or parameters.LastPath
+// while no file has been chosen this session) and reads its bits; a file
 // that cannot be opened shows the "File Error" box. On success parameters.LastPath becomes
 // the file's folder.
 UserData loadUserDataFile(double maxLengthInBits = 0, std::string_view bitorder = "right-msb");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <mutex>
 
 namespace host {
 
@@ -116,11 +117,29 @@ std::optional<std::vector<std::string>> ScriptedDialogs::input(const std::vector
 }
 
 std::optional<FileChoice> ScriptedDialogs::nextFile(const char* kind, std::string_view filter, std::string_view title) {
-    asked_.push_back({kind, std::string(filter), std::string(title)});
+    asked_.push_back({kind, std::string(filter), std::string(title), MessageIcon::None, lastFolder()});
     if (files_.empty()) return std::nullopt;
     std::optional<FileChoice> choice = files_.front();
     files_.pop_front();
+    if (choice) setLastFolder(choice->folder);
     return choice;
+}
+
+namespace {
+
+std::mutex folderMutex;
+std::string folderLastUsed;
+
+}  // namespace
+
+std::string lastFolder() {
+    const std::lock_guard lock(folderMutex);
+    return folderLastUsed;
+}
+
+void setLastFolder(std::string folder) {
+    const std::lock_guard lock(folderMutex);
+    folderLastUsed = std::move(folder);
 }
 
 std::optional<FileChoice> ScriptedDialogs::openFile(std::string_view filter, std::string_view title) {

@@ -16,8 +16,15 @@ enum class MessageIcon { None, Information, Warning, Error };
 struct FileChoice {
     std::string folder;  // with its trailing separator, as file dialogs give it
     std::string file;
+    // Which of the filter's file types ("A (*.mat);;B (*.bin)") was chosen, from 0.
+    int type = 0;
     std::string path() const { return folder + file; }
 };
+
+// The folder the file dialogs start in: the one a file was last chosen in, whichever dialog
+// it was (Open, Save As, Export, the user data file), or "" (the working folder) until then.
+std::string lastFolder();
+void setLastFolder(std::string folder);
 
 class DialogProvider {
 public:
@@ -70,6 +77,7 @@ public:
         std::string kind;  // "question", "message", "input", "open", "save"
         std::string text, title;
         MessageIcon icon = MessageIcon::None;
+        std::string folder;  // where a file dialog started (lastFolder() then)
     };
     explicit ScriptedDialogs(std::deque<std::string> answers = {}) : answers_(std::move(answers)) {}
     void queueInput(std::optional<std::vector<std::string>> answer) { inputs_.push_back(std::move(answer)); }

@@ -1,18 +1,24 @@
 // Pictures of the application's windows as a user sees them, for the README: the splash, the
-// main window after a calculation, the slot and RPC dialogs, the I/O dialog, About and a plot
-// window and the signal-quality window. Run on a display (scripts/screenshots uses a virtual one):
+// main window after a calculation, the slot and RPC dialogs, the I/O dialog, About, the export
+// dialog, the progress window of a download (to a simulated instrument that never answers)
+// and the box after its Cancel, a plot window and the signal-quality window. Run on a display (scripts/screenshots uses a virtual one):
 //     window_screenshots OUT_FOLDER
 #include <QApplication>
+#include <QFileDialog>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "brevia.h"
 #include "host/function_table.h"
 #include "host/records.h"
+#include "sim/simulated_generator.h"
 #include "windows/gui/graphics.h"
 
 namespace gui = host::gui;
@@ -58,6 +64,30 @@ void whileOpen(std::function<gui::Handle()> window, const char* name, const char
 
 gui::Handle listed(const char* field) { return host::record("figureList").field(field).realAt(0); }
 
+// Pictures the next modal window of Qt's own that `pick` accepts, once it is up (unless no
+// `picture` is wanted), then lets `close` end it; polls for up to ten seconds.
+void whenModal(std::function<QWidget*(QWidget*)> pick, const char* name, std::function<void(QWidget*)> close, int settleMs = 300,
+               bool picture = true) {
+    auto* timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        QWidget* w = QApplication::activeModalWidget() ? pick(QApplication::activeModalWidget()) : nullptr;
+        if (!w && ++*tries < 200) return;
+        timer->stop();
+        timer->deleteLater();
+        if (!w) {
+            std::fprintf(stderr, "window_screenshots: %s did not open\n", name);
+            ++failures;
+            return;
+        }
+        QTimer::singleShot(settleMs, [=] {
+            if (picture) save(w, name);
+            close(w);
+        });
+    });
+    timer->start(50);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,7 +119,6 @@ int main(int argc, char** argv) {
             gui::invokeCallback(gui::findByTag(main, tag));
         }
         gui::invokeCallback(gui::findByTag(main, "pbCalculate"));
-        save(gui::windowOf(main), "main");
 
         whileOpen([] { return listed("figSlotSetup"); }, "slot-setup", "pbCancel", [](gui::Handle slot) {
             whileOpen([] { return listed("figRPCsetup"); }, "rpc-setup", "pbCancel");
@@ -100,6 +129,40 @@ int main(int argc, char** argv) {
         gui::invokeCallback(gui::findByTag(main, "menuConfigSigGenIO"));
         whileOpen([] { return figureTagged("SX_About"); }, "about", "pbOK");
         gui::invokeCallback(gui::findByTag(main, "menuHelpAbout"));
+
+        // File > Export Waveform...: the save dialog with its file types.
+        whenModal([](QWidget* w) { return qobject_cast<QFileDialog*>(w); }, "export-dialog", [](QWidget* w) {
+            qobject_cast<QDialog*>(w)->reject();
+        });
+        QTimer::singleShot(0, [] {
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->resize(760, 440);
+        });
+        gui::invokeCallback(gui::findByTag(main, "menuFileExportWaveform"));
+
+        // Download to an instrument that takes the connection and never answers: the
+        // progress window, then Cancel, then the box that says so.
+        sim::Options options;
+        options.idleTimeout = std::chrono::seconds(30);
+        sim::SimulatedGenerator silent(options);
+        silent.start();
+        sim::Faults faults;
+        faults.silent = true;
+        silent.setFaults(faults);
+        Array lan = Array::structure();
+        lan.setField("address", Array::string("127.0.0.1"));
+        lan.setField("port", Array::int32Scalar(silent.port()));
+        Array& configuration = host::record("configuration");
+        configuration.setField("type", Array::string("LAN"));
+        configuration.setField("LAN", lan);
+        whenModal([](QWidget* w) { return w->objectName() == "instrumentProgress" ? w : nullptr; }, "progress", [](QWidget* w) {
+            whenModal([](QWidget* box) { return box->objectName() == "instrumentProgress" ? nullptr : box; }, "download-cancelled",
+                      [](QWidget* box) { qobject_cast<QDialog*>(box)->accept(); }, 100, false);
+            w->findChild<QPushButton*>("pbCancel")->click();
+        }, 800);
+        gui::invokeCallback(gui::findByTag(main, "pbDownload"));
+        silent.stop();
+        // The main window with its status line: the calculation, and the download cancelled.
+        save(gui::windowOf(main), "main");
 
         gui::invokeCallback(gui::findByTag(main, "menuPlotSpectrum"));
         const Array plots = host::record("appInfo").field("ClientWindows");

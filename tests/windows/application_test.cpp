@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "simulated_instrument.h"
 #include "python_tools.h"
@@ -449,6 +450,16 @@ TEST(Application, TheFaultsOfAFirstSessionAreGone) {
     bool missed = false;
     const Array& info = host::record("appInfo");
     auto mainText = [&](const char* tag) { return gui::get(gui::findByTag(main, tag), "String").text(); };
+
+    // Alt+M is Mode's and the MAC box's: it moves between the two and ticks nothing.
+    const double mac = host::record("parameters").field("MACchnActive").realAt(0);
+    std::set<std::string> reached;
+    for (int press_ = 0; press_ < 2; ++press_) {
+        press(window, Qt::Key_M, Qt::AltModifier);
+        reached.insert(QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "");
+    }
+    EXPECT_EQ(reached, (std::set<std::string>{"pdMode", "chkMACchnActive"}));
+    EXPECT_EQ(host::record("parameters").field("MACchnActive").realAt(0), mac);
 
     // "abc" in Output power, then Return: the box keeps -30.
     press(window, Qt::Key_W, Qt::AltModifier);

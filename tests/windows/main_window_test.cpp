@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QLabel>
+#include <QComboBox>
+#include <QAction>
+#include <QAbstractButton>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -14,6 +19,8 @@
 
 #include <fstream>
 #include <memory>
+#include <regex>
+#include <set>
 
 #include "../MexIO/lan_config.h"
 #include "MexIO/instrument_wrappers.h"
@@ -64,6 +71,7 @@ protected:
     void SetUp() override {
         for (const auto& entry : std::filesystem::directory_iterator(folder_)) std::filesystem::remove_all(entry.path());
         host::setDialogProvider(nullptr);
+        host::setLastFolder("");
         for (const char* step : {"InitializeAppInfo", "InitializeConfiguration", "InitializeParameters", "InitializeSigGenSettings"})
             host::callFunction("OneX_Fwd_GUI_b", 0, {Array::string(step)});
         host::record("waveform") = Array();
@@ -236,6 +244,8 @@ TEST_F(MainWindow, DispatchersPrintErrorsAndKeepTheWindowUsable) {
         testing::internal::CaptureStderr();
         EXPECT_NO_THROW(host::callFunction(module, 0, {Array::string("noSuchAction")}));
         EXPECT_NE(testing::internal::GetCapturedStderr().find("noSuchAction"), std::string::npos) << module;
+        EXPECT_TRUE(text("txtStatusError").starts_with("Error at ")) << text("txtStatusError");
+        EXPECT_NE(text("txtStatusError").find("'noSuchAction' in " + std::string(module)), std::string::npos) << text("txtStatusError");
         EXPECT_NO_THROW(host::callFunction(module, 0, {Array::scalar(3)}));  // not text: nothing happens
     }
     EXPECT_EQ(parameter("Mode"), mode);
@@ -401,6 +411,10 @@ TEST_F(MainWindow, CalculateKeepsTheFrameAndItsSettings) {
     EXPECT_EQ(info.field("LastCaluclatedParameterSet"), onex::applicationParameters());
     EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
     EXPECT_TRUE(dialogs->asked().empty());
+    EXPECT_TRUE(std::regex_match(text("txtStatusCalculation"), std::regex(R"(Calculated at \d\d:\d\d:\d\d in \d+\.\d\d s: 163840 samples)")))
+        << text("txtStatusCalculation");
+    EXPECT_EQ(gui::get(control("txtStatusCalculation"), "Visible").text(), "on");
+    EXPECT_EQ(gui::get(control("txtStatusError"), "Visible").text(), "off");  // nothing to say yet
 
     const Array stamp = info.field("LastCalcTimeStamp");
     onex::applicationParameters().setField("FilterType", Array::string("bad"));
@@ -414,6 +428,9 @@ TEST_F(MainWindow, CalculateKeepsTheFrameAndItsSettings) {
     EXPECT_EQ(info.field("LastCalcTimeStamp"), stamp);
     EXPECT_EQ(info.field("LastCaluclatedParameterSet").field("FilterType").realAt(0), 3);
     EXPECT_EQ(gui::get(fig_, "Pointer").text(), "arrow");
+    EXPECT_TRUE(text("txtStatusError").starts_with("Calculation failed at ")) << text("txtStatusError");
+    const std::string why = dialogs->asked()[0].text;
+    EXPECT_NE(text("txtStatusError").find(why.substr(0, why.find('\n'))), std::string::npos) << text("txtStatusError");
     host::setDialogProvider(nullptr);
 }
 
@@ -636,6 +653,9 @@ TEST_F(MainWindow, DownloadAndRefreshTellHowTheyWent) {
     EXPECT_EQ(dialogs->asked()[1].title, "Waveform Not Calculated");
     EXPECT_EQ(dialogs->asked()[2].title, "Download Completed");
     EXPECT_EQ(dialogs->asked()[2].text, "Waveform has been successfully transferred to the instrument");
+    EXPECT_TRUE(std::regex_match(text("txtStatusInstrument"),
+                                 std::regex(R"(Download at \d\d:\d\d:\d\d: Waveform has been successfully transferred to the instrument)")))
+        << text("txtStatusInstrument");
     settle();
     const auto files = simulator->files();
     ASSERT_TRUE(files.count("WFM1:OneX-Fwd"));
@@ -664,6 +684,8 @@ TEST_F(MainWindow, DownloadAndRefreshTellHowTheyWent) {
     EXPECT_FALSE(dialogs->asked().back().text.empty());
     gui::invokeCallback(control("pbRefresh"));
     EXPECT_EQ(dialogs->asked().back().title, "Error Occured During Instrument Setup");
+    EXPECT_TRUE(text("txtStatusInstrument").starts_with("Refresh failed at ")) << text("txtStatusInstrument");
+    EXPECT_NE(text("txtStatusInstrument").find("cannot be reached"), std::string::npos) << text("txtStatusInstrument");
     unsetenv("BREVIA_CORRECTIONS_DIR");
     host::setDialogProvider(nullptr);
 }
@@ -774,4 +796,91 @@ TEST_F(MainWindow, TheExportPrefixAsksForAFreshWaveform) {
     EXPECT_EQ(dialogs->asked()[1].title, "Waveform Not Recalculated");  // after the file dialog
     EXPECT_EQ(host::loadMatFile(folder + "fresh").field("samples").numel(), 65536u);
     host::setDialogProvider(nullptr);
+}
+
+// File > Export Waveform...: each file type of the dialog writes what it says (the extension
+// added to a bare name), asks for a fresh waveform first, and says in the status line what it
+// wrote. The file dialogs start in the folder last chosen in any of them.
+TEST_F(MainWindow, ExportWaveformWritesTheTypeChosen) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Cancel", "Calculate & Export"});
+    host::setDialogProvider(dialogs);
+    const std::string folder = folder_.string() + "/", other = folder + "other/";
+    std::filesystem::create_directories(other);
+    enter("txtOversampling", "2");
+    gui::invokeCallback(control("menuFileExportWaveform"));  // Cancel on the question: no dialog
+    EXPECT_EQ(dialogs->asked().size(), 1u);
+    EXPECT_EQ(dialogs->asked().back().title, "Waveform Not Calculated");
+    dialogs->queueFile(host::FileChoice{other, "frame", 0});
+    gui::invokeCallback(control("menuFileExportWaveform"));  // Calculate & Export
+    ASSERT_EQ(dialogs->asked().size(), 3u);
+    EXPECT_EQ(dialogs->asked()[1].title, "Waveform Not Calculated");
+    EXPECT_EQ(dialogs->asked()[2].title, "Export Waveform");
+    EXPECT_EQ(dialogs->asked()[2].folder, "");  // the working folder: nothing chosen yet
+    EXPECT_EQ(dialogs->asked()[2].text, ui::exportFilter());
+    const Array& waveform = host::record("waveform");
+    ASSERT_EQ(waveform.numel(), 65536u);
+
+    const struct {
+        int type;
+        std::string name, written;
+        std::function<void(const std::string&)> check;
+    } cases[] = {
+        {0, "frame", "frame.mat", [&](const std::string& f) { EXPECT_EQ(host::loadMatFile(f).field("samples").rows(), 65536u); }},
+        {1, "iq.txt", "iq.txt", [&](const std::string& f) { EXPECT_EQ(host::loadMatFile(f).field("samples").cols(), 2u); }},
+        {2, "frame", "frame.bin", [&](const std::string& f) { EXPECT_EQ(std::filesystem::file_size(f), 4u * 65536u); }},
+        {3, "rec", "rec.sigmf-meta", [&](const std::string& f) {
+             EXPECT_EQ(std::filesystem::file_size(other + "rec.sigmf-data"), 8u * 65536u);
+             std::ifstream in(f);
+             const std::string meta((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+             EXPECT_NE(meta.find("\"core:sample_rate\": 2457600"), std::string::npos) << meta;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.written);
+        if (c.type != 0) {
+            dialogs->queueFile(host::FileChoice{other, c.name, c.type});
+            gui::invokeCallback(control("menuFileExportWaveform"));
+        }
+        if (c.type != 0) {
+            EXPECT_EQ(dialogs->asked().back().folder, other) << "the dialog started where the last file was chosen";
+        }
+        ASSERT_TRUE(std::filesystem::exists(other + c.written));
+        c.check(other + c.written);
+        EXPECT_TRUE(std::regex_match(text("txtStatusFile"), std::regex("Exported at \\d\\d:\\d\\d:\\d\\d: 65536 samples to " + other + c.written)))
+            << text("txtStatusFile");
+    }
+    // The next Open starts there too; a failed export says why and leaves the line as it was.
+    const std::string before = text("txtStatusFile");
+    dialogs->queueFile(host::FileChoice{folder + "gone/", "x", 0});
+    gui::invokeCallback(control("menuFileExportWaveform"));
+    EXPECT_EQ(dialogs->asked().back().title, "Error Saving " + folder + "gone/x.mat");
+    EXPECT_EQ(text("txtStatusFile"), before);
+    dialogs->queueFile(std::nullopt);
+    gui::invokeCallback(control("menuFileOpen"));
+    EXPECT_EQ(dialogs->asked().back().folder, folder + "gone/");
+    host::setDialogProvider(nullptr);
+}
+
+// Every control of the main window can be reached by the keyboard: a button or check box by a
+// mnemonic of its own or of the label whose buddy it is, a box or list by its label's (a unit
+// list by Tab from its entry); every visible menu item has one too.
+TEST_F(MainWindow, EveryControlAndMenuItemHasAMnemonic) {
+    QWidget* window = gui::windowOf(fig_);
+    std::set<QWidget*> labelled;
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->buddy() && label->text().contains('&')) labelled.insert(label->buddy());
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w);
+        if (!control || !w->isVisibleTo(window) || w->objectName().startsWith("qt_") || qobject_cast<QLineEdit*>(w->parentWidget())) continue;
+        if (qobject_cast<QComboBox*>(w->parentWidget())) continue;  // a list's own edit line
+        // A unit list follows its entry (Tab from it), which has the mnemonic.
+        if (qobject_cast<QComboBox*>(w) && w->accessibleName().endsWith(" unit")) continue;
+        const auto* button = qobject_cast<QAbstractButton*>(w);
+        EXPECT_TRUE(labelled.count(w) || (button && button->text().contains('&'))) << w->objectName().toStdString() << " has no mnemonic";
+    }
+    for (QAction* a : window->findChildren<QAction*>()) {
+        if (a->isVisible() && !a->isSeparator() && !a->text().isEmpty()) {
+            EXPECT_TRUE(a->text().contains('&')) << a->text().toStdString() << " has no mnemonic";
+        }
+    }
 }

@@ -13,7 +13,9 @@
 
 #include "MexIO/download_action.h"
 #include "MexIO/download_play.h"
+#include "UI/status_line.h"
 #include "windows/app/instrument_work.h"
+#include "windows/app/status_line.h"
 #include "MexIO/instrument_wrappers.h"
 #include "OneX/frame_builder.h"
 #include "OneX/signal_quality.h"
@@ -59,6 +61,8 @@ void initializeCommonFigure(const Array& handles) {
                           {"txtEvent1", "Description of the signal available on\nthe Event 1 Connector of the rear panel."},
                           {"txtEvent2", "Description of the signal available on\nthe Event 2 Connector of the rear panel."},
                           {"txtNumberOfSamples", "The number of samples generated \nby the current settings.\n(An Orvex can hold up to 1 M samples.)"}});
+    // The status line's parts show once they have something to say.
+    for (const StatusPart part : {StatusPart::Calculation, StatusPart::File, StatusPart::Instrument, StatusPart::Error}) showStatus(part, "");
 }
 
 void appShutDown() {
@@ -127,6 +131,7 @@ bool executeCalculation(const Array& handles) {
     Array& info = host::record("appInfo");
     const std::string module = info.field("ApplicationFunction").text();
     std::optional<std::string> failure;
+    const auto started = std::chrono::steady_clock::now();
     {
         const BusyPointer busy(fig);
         try {
@@ -137,9 +142,12 @@ bool executeCalculation(const Array& handles) {
         }
     }
     if (failure) {
+        showStatusNow(StatusPart::Error, "Calculation failed", *failure);
         host::dialogs().message(*failure, "Calculation Failed", host::MessageIcon::Error);
         return false;
     }
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    showStatus(StatusPart::Calculation, status::calculation(std::time(nullptr), took, host::record("waveform").numel()));
     info.setField("LastCalcTimeStamp", clockNow());
     info.setField("LastCaluclatedParameterSet", parameters());
     return true;
@@ -250,12 +258,16 @@ void download(const Array& handles) {
             out = mexio::downloadWaveform(waveform, markers, settings, config, true);
         });
     }
-    if (out.download.status != 0)
+    if (out.download.status != 0) {
+        showStatusNow(StatusPart::Instrument, "Download failed", replyText(out.download));
         host::dialogs().message(replyText(out.download), mexio::kDownloadFailedTitle, host::MessageIcon::Error);
-    else if (out.play.status != 0)
+    } else if (out.play.status != 0) {
+        showStatusNow(StatusPart::Instrument, "Instrument setup failed", replyText(out.play));
         host::dialogs().message(replyText(out.play), mexio::kSetupFailedTitle, host::MessageIcon::Error);
-    else
+    } else {
+        showStatusNow(StatusPart::Instrument, "Download", mexio::kDownloadCompleted);
         host::dialogs().message(mexio::kDownloadCompleted, "Download Completed", host::MessageIcon::Information);
+    }
 }
 
 // Refresh: only the settings go to the instrument.
@@ -264,7 +276,12 @@ void refresh() {
     ui::runInstrumentWork([&r, settings = host::record("SigGenSettings"), config = host::record("configuration")] {
         r = mexio::OrvexPlay(settings.field("Title").text(), settings, config);
     });
-    if (r.status != 0) host::dialogs().message(replyText(r), mexio::kSetupFailedTitle, host::MessageIcon::Error);
+    if (r.status != 0) {
+        showStatusNow(StatusPart::Instrument, "Refresh failed", replyText(r));
+        host::dialogs().message(replyText(r), mexio::kSetupFailedTitle, host::MessageIcon::Error);
+    } else {
+        showStatusNow(StatusPart::Instrument, "Refresh", "the instrument plays the settings");
+    }
 }
 
 // ---- files -------------------------------------------------------------------------------
@@ -297,6 +314,10 @@ bool loadParameters(const std::string& name, const Array& handles) {
     return true;
 }
 
+void showWaveformWritten(const std::string& path) {
+    showStatusNow(StatusPart::File, "Exported", std::to_string(host::record("waveform").numel()) + " samples to " + path);
+}
+
 void fileNew(const Array& handles) {
     setLastParameterFilename("");
     callApplication("InitializeParameters");
@@ -320,13 +341,14 @@ void fileSaveAs(const Array& handles, bool mayExport) {
     if (!choice) return;
     if (const std::optional<std::string> target = mayExport ? exportTarget(*choice) : std::nullopt) {
         // An export is a save of the waveform: stale or never calculated, it asks first.
-        if (checkWaveformReady(handles, "Save")) ui::saveWaveform(*target, host::record("waveform"));
+        if (checkWaveformReady(handles, "Save") && ui::saveWaveform(*target, host::record("waveform"))) showWaveformWritten(*target);
         return;
     }
     const std::string name = addFileExtention(choice->path(), ext);
     // Only a file that was written becomes the window's: a failed Save As leaves the title,
     // and the next Save, with the file it had.
     if (!ui::saveParameters(name, parameters(), host::record("SigGenSettings"))) return;
+    showStatusNow(StatusPart::File, "Saved", name);
     setLastParameterFilename(name);
     redrawAppTitle(handles);
 }
@@ -334,7 +356,18 @@ void fileSaveAs(const Array& handles, bool mayExport) {
 void fileSave(const Array& handles) {
     const Array* last = host::record("configuration").findField("LastParameterFilename");
     if (!last || !last->isChar() || last->text().empty()) return fileSaveAs(handles, false);
-    ui::saveParameters(last->text(), parameters(), host::record("SigGenSettings"));
+    if (ui::saveParameters(last->text(), parameters(), host::record("SigGenSettings"))) showStatusNow(StatusPart::File, "Saved", last->text());
+}
+
+// File > Export Waveform...: the waveform in the file type chosen in the dialog.
+void fileExportWaveform(const Array& handles) {
+    if (!checkWaveformReady(handles, "Export")) return;
+    const std::optional<host::FileChoice> choice = host::dialogs().saveFile(ui::exportFilter(), "Export Waveform");
+    if (!choice) return;
+    const BusyPointer busy(tagged(handles, "main"));
+    const Array& made = host::record("appInfo").field("LastCaluclatedParameterSet");
+    if (const auto written = ui::exportWaveform(*choice, host::record("waveform"), made, host::record("SigGenSettings")))
+        showWaveformWritten(*written);
 }
 
 // Special > Save Wave: the waveform's I and Q with its sample count and rate.
@@ -343,7 +376,8 @@ void specialSaveWave(const Array& handles) {
     const std::optional<host::FileChoice> choice = host::dialogs().saveFile("*.txt", "Save Wave");
     if (!choice) return;
     const BusyPointer busy(tagged(handles, "main"));
-    ui::specialSave(choice->path(), host::record("waveform"), host::record("SigGenSettings").field("SamplingRate").realAt(0));
+    if (ui::specialSave(choice->path(), host::record("waveform"), host::record("SigGenSettings").field("SamplingRate").realAt(0)))
+        showWaveformWritten(choice->path());
 }
 
 
@@ -401,6 +435,10 @@ Locals rfCommonUILocals() {
         {"menuFileOpen_Callback", [=](int, Arguments a) { fileOpen(handlesOf(a, 2, "menuFileOpen_Callback")); return std::vector<Array>{}; }},
         {"menuFileSave_Callback", [=](int, Arguments a) { fileSave(handlesOf(a, 2, "menuFileSave_Callback")); return std::vector<Array>{}; }},
         {"menuFileSaveAs_Callback", [=](int, Arguments a) { fileSaveAs(handlesOf(a, 2, "menuFileSaveAs_Callback"), true); return std::vector<Array>{}; }},
+        {"menuFileExportWaveform_Callback", [=](int, Arguments a) {
+             fileExportWaveform(handlesOf(a, 2, "menuFileExportWaveform_Callback"));
+             return std::vector<Array>{};
+         }},
         {"menuSpecialSaveWave_Callback", [=](int, Arguments a) { specialSaveWave(handlesOf(a, 2, "menuSpecialSaveWave_Callback")); return std::vector<Array>{}; }},
         {"addFileExtention", [](int, Arguments a) {
              return std::vector<Array>{Array::string(addFileExtention(textArgument(a, 0, "addFileExtention"), textArgument(a, 1, "addFileExtention")))};

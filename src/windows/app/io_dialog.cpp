@@ -21,6 +21,7 @@
 #include "host/interrupt.h"
 #include "host/text.h"
 #include "windows/app/instrument_work.h"
+#include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
 namespace ui {
@@ -291,6 +292,7 @@ void checkHardware(Arguments a) {
         shown = e.what();
     }
     gui::set(control(state, "lblStatus"), "String", shown);
+    ui::showStatusNow(ui::StatusPart::Instrument, "Check Hardware", shown);
     gui::set(fig, "Pointer", pointer);
 }
 
@@ -380,6 +382,7 @@ std::vector<Array> SX_SigGen(int nargout, Arguments args) {
         }
     } catch (const std::exception& e) {
         std::cerr << e.what() << std::endl;
+        ui::showStatusNow(ui::StatusPart::Error, "Error", e.what());
     }
     return {Array(), Array()};
 }

@@ -12,6 +12,7 @@
 #include "host/convert.h"
 #include "host/error.h"
 #include "host/function_table.h"
+#include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
 namespace ui::window {
@@ -38,6 +39,7 @@ inline std::vector<Array> dispatch(const char* module, const Locals& locals, int
         return it->second(nargout, args.subspan(1));
     } catch (const std::exception& e) {
         std::cerr << e.what() << std::endl;
+        showStatusNow(StatusPart::Error, "Error", e.what());
     }
     return {};
 }

@@ -17,6 +17,7 @@
 #include "host/records.h"
 #include "host/text.h"
 #include "windows/app/modal.h"
+#include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
 namespace ui {
@@ -203,6 +204,7 @@ std::vector<Array> OneX_Fwd_GUI_RPCsetup(int, Arguments args) {
         else throw host::Error("Undefined function or variable '" + name + "' in OneX_Fwd_GUI_RPCsetup.");
     } catch (const std::exception& e) {
         std::cerr << e.what() << std::endl;
+        ui::showStatusNow(ui::StatusPart::Error, "Error", e.what());
     }
     return {Array(), Array()};
 }

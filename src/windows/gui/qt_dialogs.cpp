@@ -21,11 +21,17 @@ QString qt(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<
 // A button's text as given: Qt would take an "&" for the mark of an access key.
 QString literalLabel(std::string_view s) { return qt(s).replace(QLatin1Char('&'), QLatin1String("&&")); }
 
-std::optional<FileChoice> choice(const QString& path) {
+// What a file dialog gave, the folder remembered for the next one.
+std::optional<FileChoice> choice(const QString& path, const QString& filter = {}, const QString& selectedFilter = {}) {
     if (path.isEmpty()) return std::nullopt;
     const QFileInfo info(path);
-    return FileChoice{info.absolutePath().toStdString() + "/", info.fileName().toStdString()};
+    FileChoice c{info.absolutePath().toStdString() + "/", info.fileName().toStdString()};
+    c.type = std::max(0, static_cast<int>(filter.split(";;").indexOf(selectedFilter)));
+    setLastFolder(c.folder);
+    return c;
 }
+
+QString startFolder() { return qt(lastFolder()); }  // "" is the working folder
 
 }  // namespace
 
@@ -99,12 +105,14 @@ std::optional<std::vector<std::string>> QtDialogs::input(const std::vector<std::
 
 std::optional<FileChoice> QtDialogs::openFile(std::string_view filter, std::string_view title) {
     ensureApplication();
-    return choice(QFileDialog::getOpenFileName(nullptr, qt(title), QString(), qt(filter)));
+    return choice(QFileDialog::getOpenFileName(nullptr, qt(title), startFolder(), qt(filter)));
 }
 
 std::optional<FileChoice> QtDialogs::saveFile(std::string_view filter, std::string_view title) {
     ensureApplication();
-    return choice(QFileDialog::getSaveFileName(nullptr, qt(title), QString(), qt(filter)));
+    QString selected;
+    const QString path = QFileDialog::getSaveFileName(nullptr, qt(title), startFolder(), qt(filter), &selected);
+    return choice(path, qt(filter), selected);
 }
 
 }  // namespace host::gui
