@@ -125,7 +125,6 @@ void runInstrumentWork(const std::function<void()>& work) {
     dialog->setObjectName("instrumentProgress");
     {
         QWidget* form = host::gui::loadLayoutWidget("SX_Progress", dialog);
-        form->setWindowFlags(Qt::Widget);  // the layout's dialog is the content of this one
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(form);
