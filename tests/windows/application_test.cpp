@@ -571,8 +571,8 @@ struct PaintCounter : QObject {
 }  // namespace
 
 // A Download to an instrument on the LAN that accepts and never answers: within a second the
-// progress window "Instrument" is up and the main window still paints; Cancel (and the second
-// time Escape) ends the work within a second with "Download cancelled" in the error box.
+// progress window "Instrument" is up and the main window still paints; Cancel, Escape and the
+// window's frame each end the work within a second with "Download cancelled" in the error box.
 TEST(Application, ADownloadToASilentInstrumentIsCancelled) {
     SimulatedLab lab("silent");
     sim::Faults silent;
@@ -588,8 +588,9 @@ TEST(Application, ADownloadToASilentInstrumentIsCancelled) {
     PaintCounter painted;
     window->installEventFilter(&painted);
 
-    for (const bool byEscape : {false, true}) {
-        SCOPED_TRACE(byEscape ? "Escape" : "Cancel");
+    enum class Stop { Cancel, Escape, Frame };
+    for (const Stop how : {Stop::Cancel, Stop::Escape, Stop::Frame}) {
+        SCOPED_TRACE(how == Stop::Cancel ? "Cancel" : how == Stop::Escape ? "Escape" : "the window frame");
         QPointer<QWidget> progress;
         double upAfter = -1, endedAfter = -1;
         std::string step, title, text;
@@ -616,8 +617,10 @@ TEST(Application, ADownloadToASilentInstrumentIsCancelled) {
                 QTest::keyClick(box, Qt::Key_Return);
             }, &missed);
             cancelled = std::chrono::steady_clock::now();
-            if (byEscape)
+            if (how == Stop::Escape)
                 press(w, Qt::Key_Escape);  // to whatever has the keyboard there, as a user's key goes
+            else if (how == Stop::Frame)
+                w->close();  // what the window manager asks when the frame's close button is pressed
             else
                 QTest::mouseClick(w->findChild<QPushButton*>("pbCancel"), Qt::LeftButton);
         }, &missed);
