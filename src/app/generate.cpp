@@ -47,7 +47,8 @@ std::pair<std::string, std::string> splitAssignment(std::string_view assignment,
 
 // The new value of a field from its text: text for a text field, else numbers by the safe
 // entry reader, one filling every element or one per element.
-host::Array assignedValue(const host::Array& target, const std::string& name, const std::string& value, std::string_view option) {
+host::Array assignedValue(const host::Array& target, const std::string& name, const std::string& value, std::string_view option,
+                          bool fixedShape = false) {
     const std::string where = std::string(option) + " " + name;
     if (target.isChar()) return host::Array::string(value);
     const std::vector<double> numbers = host::parseNumbers(value);
@@ -57,7 +58,7 @@ host::Array assignedValue(const host::Array& target, const std::string& name, co
         for (std::size_t i = 0; i < replacement.numel(); ++i) replacement.setReal(i, numbers[0]);
     } else if (numbers.size() == target.numel()) {
         for (std::size_t i = 0; i < numbers.size(); ++i) replacement.setReal(i, numbers[i]);
-    } else if (target.isEmpty() || target.isVector()) {
+    } else if (!fixedShape && (target.isEmpty() || target.isVector())) {
         replacement = host::Array::row(numbers);  // a bit row such as dataSourceBitstream
     } else {
         throw host::Error(where + ": give one number or " + std::to_string(target.numel()) + " numbers (" +
@@ -82,7 +83,8 @@ std::vector<std::string> applySetting(host::Array& parameters, std::string_view 
     if (!target || field == "slot")
         throw host::Error("--set " + name + ": no such parameter. Known: " + fieldList(parameters, "") + ", " +
                           fieldList(*parameters.findField("slot"), "slot.") + ".");
-    host::Array replacement = assignedValue(*target, name, value, "--set");
+    // A slot field has a value for each of the 16 slots, whatever is given.
+    host::Array replacement = assignedValue(*target, name, value, "--set", record != &parameters);
     if (record == &parameters && field == "OverSampling") {
         onex::setOverSampling(parameters, replacement.realAt(0));
         return {};
@@ -186,38 +188,50 @@ host::MatColumnRuns markerRows(const onex::ChipFrame& chips, std::size_t os) {
 
 }  // namespace
 
+void checkWaveformFileName(const std::string& path, std::string_view option) {
+    const std::string extension = host::lowerCase(std::filesystem::path(path).extension().string());
+    if (extension != ".mat" && extension != ".bin" && !ui::isSigmfName(extension))
+        throw host::Error(std::string(option) + path +
+                          ": the file name must end in .mat (MAT file), .bin (binary I/Q export) or .sigmf-meta or "
+                          ".sigmf-data (SigMF recording).");
+}
+
+std::string writeWaveformFile(const std::string& path, host::Array&& waveform, host::MatColumnRuns&& markers, double sampleRate,
+                              const host::Array& parameters, const host::Array& sigGen) {
+    checkWaveformFileName(path, "");
+    const std::string extension = host::lowerCase(std::filesystem::path(path).extension().string());
+    if (extension == ".mat") {
+        host::MatVariables variables;
+        variables.emplace_back("waveform", std::move(waveform));
+        variables.emplace_back("markers", std::move(markers));
+        variables.emplace_back("sampleRate", host::Array::scalar(sampleRate));
+        host::saveMatFile(path, variables);
+        return path;
+    }
+    if (extension == ".bin") {
+        std::string why;
+        if (!mexio::saveBrindleWaveform(waveform, path, 1.0, &why)) throw host::Error("cannot write " + path + (why.empty() ? "." : ": " + why));
+        return path;
+    }
+    ui::writeSigmfRecording(path, waveform, parameters, sigGen);
+    return ui::sigmfFiles(path).meta;  // what a signal tool opens
+}
+
 int runGenerate(const GenerateOptions& o, std::ostream& out, std::ostream& err) {
     try {
-        const std::string extension = host::lowerCase(std::filesystem::path(o.out).extension().string());
-        if (extension != ".mat" && extension != ".bin" && !ui::isSigmfName(extension))
-            throw host::Error("--out " + o.out +
-                              ": the file name must end in .mat (MAT file), .bin (binary I/Q export) or .sigmf-meta or "
-                              ".sigmf-data (SigMF recording).");
+        checkWaveformFileName(o.out, "--out ");
         const FrameSetup setup = prepareFrame(o.params, o.sets, {});
         if (!o.quiet)
             for (const std::string& note : setup.notes) err << "onexfwd generate: " << note << "\n";
         if (o.progress) err << "Computing the frame...\n";
         const onex::ChipFrame chips = computeWaveform(setup, o.seed);
-        const host::Array& waveform = host::record("waveform");
-        const std::size_t samples = waveform.numel();
+        const std::size_t samples = host::record("waveform").numel();
         const double overSampling = host::record("parameters").field("OverSampling").realAt(0);
         const double sampleRate = onex::kChipRate * overSampling;
-        std::string written = o.out;
-        if (extension == ".mat") {
-            // The record is not needed after this: moved rather than copied.
-            host::MatVariables variables;
-            variables.emplace_back("waveform", std::move(host::record("waveform")));
-            variables.emplace_back("markers", markerRows(chips, static_cast<std::size_t>(overSampling)));
-            variables.emplace_back("sampleRate", host::Array::scalar(sampleRate));
-            host::saveMatFile(o.out, variables);
-        } else if (extension == ".bin") {
-            std::string why;
-            if (!mexio::saveBrindleWaveform(waveform, o.out, 1.0, &why))
-                throw host::Error("cannot write " + o.out + (why.empty() ? "." : ": " + why));
-        } else {
-            ui::writeSigmfRecording(o.out, waveform, host::record("parameters"), host::record("SigGenSettings"));
-            written = ui::sigmfFiles(o.out).meta;  // what a signal tool opens
-        }
+        // The record is not needed after this: moved rather than copied.
+        const std::string written = writeWaveformFile(o.out, std::move(host::record("waveform")),
+                                                      markerRows(chips, static_cast<std::size_t>(overSampling)), sampleRate,
+                                                      host::record("parameters"), host::record("SigGenSettings"));
         if (!o.quiet) out << "wrote " << written << ": " << samples << " samples at " << host::num2str(sampleRate) << " samples/s\n";
         return 0;
     } catch (const std::exception& e) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/array.h"
+#include "host/mat_file.h"
 
 namespace app {
 
@@ -52,6 +53,16 @@ FrameSetup prepareFrame(const std::string& paramsFile, const std::vector<std::st
 // Makes the set-up the application's records and computes the frame into the `waveform`
 // and `markers` records.
 void computeFrame(const FrameSetup& setup, std::optional<std::uint64_t> seed);
+
+// Refuses a waveform file name of no known type, naming `option` ("--out ") and the types.
+void checkWaveformFileName(const std::string& path, std::string_view option);
+
+// Writes a waveform by the ending of `path`: .mat (variables waveform, markers as 2 x N rows,
+// sampleRate), .bin (the instrument's binary I/Q), .sigmf-meta or .sigmf-data (the SigMF pair,
+// described by `parameters` and `sigGen`). Returns the file written (a recording's
+// .sigmf-meta). Every file whole or not at all; throws host::Error naming the file.
+std::string writeWaveformFile(const std::string& path, host::Array&& waveform, host::MatColumnRuns&& markers, double sampleRate,
+                              const host::Array& parameters, const host::Array& sigGen);
 
 // Computes the frame and writes it; returns the exit status (0 success) after printing
 // a summary on `out` or the failure on `err`.

@@ -116,6 +116,20 @@ std::vector<std::string> searchFolders() {
 
 void unload(const std::string& name);
 
+// An extension finds the host's interface (mexErrMsgTxt, mxCreateDoubleMatrix, ...) among the
+// symbols loaded globally. A program linked with this library has them there; an interpreter
+// that loaded it into a scope of its own (Python's import) has not, so the library makes its
+// symbols global once, before the first extension is opened.
+void exportHostInterface() {
+    static const bool done = [] {
+        Dl_info info{};
+        if (dladdr(reinterpret_cast<const void*>(&libraryDirectory), &info) != 0 && info.dli_fname)
+            dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);  // the handle stays: the library is in use anyway
+        return true;
+    }();
+    (void)done;
+}
+
 std::shared_ptr<Module> open(std::string_view name) {
     // A name, not a path: "../x" or "a/b" must not reach outside the search folders.
     if (name.empty() || name.find('/') != std::string_view::npos || name == "." || name == "..")
@@ -125,6 +139,7 @@ std::shared_ptr<Module> open(std::string_view name) {
     std::lock_guard lock(r.mutex);
     if (auto it = r.modules.find(name); it != r.modules.end()) return it->second;
 
+    exportHostInterface();
     const std::string file = std::string(name) + ".so";
     std::string searched;
     DlHandle handle(nullptr);

@@ -66,6 +66,8 @@ TEST(GenerateSettings, ChangeOneFieldAtATime) {
     EXPECT_NE(settingError(p, "Nope=1").find("--set Nope: no such parameter. Known: ParameterFileFormat_ID"), std::string::npos);
     EXPECT_EQ(settingError(p, "slot.RPCslotGain=1 2"),
               "--set slot.RPCslotGain: give one number or 944 numbers (16 x 59), not 2.");
+    // A slot row has one value per slot: a shorter row is refused, not stored.
+    EXPECT_EQ(settingError(p, "slot.DATAslotMod=1 2"), "--set slot.DATAslotMod: give one number or 16 numbers (16 x 1), not 2.");
     EXPECT_NE(settingError(p, "slot=1").find("no such parameter"), std::string::npos);
 }
 
