@@ -554,7 +554,16 @@ PYBIND11_MODULE(brevia, m) {
         .def("copy", [](const Parameters& p) { return p; }, "An independent copy.")
         .def("__copy__", [](const Parameters& p) { return p; })
         .def("__deepcopy__", [](const Parameters& p, py::dict) { return p; })
-        .def("__eq__", [](const Parameters& a, const Parameters& b) { return a.record == b.record && a.settings == b.settings; })
+        .def("__eq__", [](const Parameters& a, py::object other) -> py::object {
+            if (!py::isinstance<Parameters>(other)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+            const Parameters& b = other.cast<const Parameters&>();
+            return py::bool_(a.record == b.record && a.settings == b.settings);
+        })
+        .def("__ne__", [](const Parameters& a, py::object other) -> py::object {
+            if (!py::isinstance<Parameters>(other)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+            const Parameters& b = other.cast<const Parameters&>();
+            return py::bool_(!(a.record == b.record && a.settings == b.settings));
+        })
         .def_property_readonly("slot", [](py::object self) { return SlotView{self}; }, "The 16 slots' settings.")
         .def_property_readonly("settings", [](py::object self) { return SettingsView{self}; }, "The signal generator settings.")
         .def("__getattr__", [](const Parameters& p, const std::string& name) { return p.get(name); })

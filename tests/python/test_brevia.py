@@ -6,6 +6,7 @@ import os
 import signal
 import socket
 import subprocess
+import sys
 import threading
 import time
 
@@ -58,10 +59,15 @@ def test_parameters_round_trip_through_a_file_scipy_reads(tmp_path):
     assert saved["sigGenParameters"]["Title"] == "PYTEST"
 
     q = brevia.Parameters.load(str(path))
-    assert q == p
+    assert q == p and q != brevia.Parameters() and q != "a set"
     assert q.to_dict() == p.to_dict()
     assert q.settings.to_dict() == p.settings.to_dict()
     assert "OverSampling" in dir(q) and "DATAslotMod" in dir(q.slot)
+
+
+def test_importing_loads_no_window_library():
+    probe = "import brevia; print(sum('libQt' in line for line in open('/proc/self/maps')))"
+    assert subprocess.run([sys.executable, "-c", probe], check=True, capture_output=True, text=True).stdout.strip() == "0"
 
 
 def test_the_frame_is_the_command_lines_byte_for_byte(tmp_path):
