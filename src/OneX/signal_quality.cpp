@@ -318,12 +318,17 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
             PacketResult result;
             result.drc = plan->drc;
             result.macIndex = in.packets->macIndex;
+            Sums data;
             for (std::size_t t = 0; t < plan->slotsPerPacket; ++t) {
                 const std::size_t slot = plan->firstSlots[p] + kInterlaces * t;
                 result.slotNumbers.push_back(static_cast<int>(slot) + 1);
-                for (std::size_t d = 0; d < kSlotDataChips; ++d)
-                    dataChips[t * kSlotDataChips + d] = despread(slot * kSlotChips + dataChipPosition(d));
+                for (std::size_t d = 0; d < kSlotDataChips; ++d) {
+                    const std::size_t k = slot * kSlotChips + dataChipPosition(d);
+                    dataChips[t * kSlotDataChips + d] = despread(k);
+                    if (known.empty() || known[k]) data.add(reference.chips[k] * pn[k], z[k]);
+                }
             }
+            result.data = data.fidelity();
             const PacketCheck check = checkPacket(dataChips, packetParams, result.macIndex);
             result.preambleFound = check.preambleFound;
             result.repeatsMatch = check.repeatsMatch;

@@ -59,6 +59,7 @@ struct PacketResult {
     bool preambleFound = false;
     bool repeatsMatch = false;  // every repeated modulation symbol decides as its first sending
     bool fcsGood = false;
+    Fidelity data;  // rho and EVM over the data chips of its slots (the preamble included)
 };
 
 struct Report {

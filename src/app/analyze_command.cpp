@@ -54,11 +54,11 @@ std::string slotList(const std::vector<int>& slots, const char* separator) {
 std::string packetsText(const q::Report& r) {
     std::string text = format("packets: %zu sent, %zu decoded with a good FCS\n", r.packets.size(), r.goodPackets());
     if (r.packets.empty()) return text;
-    text += "  packet  DRC  MAC  preamble   repeats    FCS   slots\n";
+    text += "  packet  DRC  MAC  preamble   repeats    FCS   rho       slots\n";
     for (std::size_t i = 0; i < r.packets.size(); ++i) {
         const q::PacketResult& p = r.packets[i];
-        text += format("  %6zu  %3d  %3d  %-9s  %-9s  %-4s  %s\n", i + 1, p.drc, p.macIndex, p.preambleFound ? "found" : "NOT FOUND",
-                       p.repeatsMatch ? "match" : "DIFFER", p.fcsGood ? "good" : "BAD", slotList(p.slotNumbers, " ").c_str());
+        text += format("  %6zu  %3d  %3d  %-9s  %-9s  %-4s  %.6f  %s\n", i + 1, p.drc, p.macIndex, p.preambleFound ? "found" : "NOT FOUND",
+                       p.repeatsMatch ? "match" : "DIFFER", p.fcsGood ? "good" : "BAD", p.data.rho, slotList(p.slotNumbers, " ").c_str());
     }
     return text;
 }
@@ -71,7 +71,8 @@ std::string packetsJson(const q::Report& r) {
         const q::PacketResult& p = r.packets[i];
         json += std::string(i ? "," : "") + "\n    {\"packet\": " + std::to_string(i + 1) + ", \"slots\": [" + slotList(p.slotNumbers, ", ") +
                 "], \"drc\": " + std::to_string(p.drc) + ", \"macIndex\": " + std::to_string(p.macIndex) + ", \"preambleFound\": " +
-                flag(p.preambleFound) + ", \"repeatsMatch\": " + flag(p.repeatsMatch) + ", \"fcsGood\": " + flag(p.fcsGood) + "}";
+                flag(p.preambleFound) + ", \"repeatsMatch\": " + flag(p.repeatsMatch) + ", \"fcsGood\": " + flag(p.fcsGood) +
+                ", \"rho\": " + number(p.data.rho) + ", \"evmPercent\": " + number(p.data.evmPercent) + "}";
     }
     return json + (r.packets.empty() ? "]}" : "\n  ]}");
 }

@@ -201,16 +201,23 @@ TEST(SignalQuality, EveryPacketOfEveryDrcDecodes) {
             EXPECT_TRUE(p.preambleFound && p.repeatsMatch) << "DRC " << drc;
             EXPECT_EQ(p.macIndex, mac);
             EXPECT_EQ(p.slotNumbers.size(), plan.slotsPerPacket);
+            EXPECT_NEAR(p.data.rho, 1, 1e-9) << "DRC " << drc;
+            EXPECT_EQ(p.data.chips, plan.slotsPerPacket * onex::kSlotDataChips);
         }
         EXPECT_EQ(m.report.packets[1].slotNumbers[0], static_cast<int>(plan.firstSlots[1]) + 1);
 
         // The first traffic chip of the second packet.
         const std::size_t slot = plan.firstSlots[1];
         const std::size_t chip = slot * onex::kSlotChips + onex::slot::dataChipPosition(static_cast<std::size_t>(mp.preambleTDMChips));
+        const onex::ChipFrame sent = m.chips;
         m.chips.chips[chip] += Complex(4, 4);
         const host::ComplexVector hit = onex::finishFrame(m.chips, in).waveform;
         const q::Report report = q::analyzeFrame(hit, m.chips, in);
         EXPECT_EQ(report.goodPackets(), plan.firstSlots.size() - 1) << "DRC " << drc;
         EXPECT_FALSE(report.packets[1].fcsGood) << "DRC " << drc;
+        // Measured against the chips meant, its rho shows the error; the others' do not.
+        const q::Report against = q::analyzeFrame(hit, sent, in);
+        EXPECT_LT(against.packets[1].data.rho, 0.9999) << "DRC " << drc;
+        EXPECT_NEAR(against.packets[0].data.rho, 1, 1e-9) << "DRC " << drc;
     }
 }
