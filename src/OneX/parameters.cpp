@@ -151,6 +151,12 @@ double clampEntry(std::string_view text, double low, double high, Rounding round
     return std::min(std::max(v, low), high);
 }
 
+double packetFieldEntry(std::string_view name, std::string_view text, double previous) {
+    const std::optional<double> largest = host::largestNumber(text);
+    const std::optional<double> stored = largest ? packetFieldEntry(name, *largest) : std::nullopt;
+    return stored.value_or(previous);
+}
+
 double pilotOffsetIndexEntry(std::string_view text, double previous) { return clampEntry(text, 0, 511, Rounding::TowardZero, previous); }
 double overSamplingEntry(std::string_view text, double previous) { return clampEntry(text, 2, 30, Rounding::TowardZero, previous); }
 double idleSlotGainEntry(std::string_view text, double previous) { return clampEntry(text, -80, 0, Rounding::None, previous); }

@@ -59,5 +59,7 @@ void updateProjectedLength(host::Array& parameters);
 // limited (FrameCount 1 ... 16, DATApacketMode 0 or 1, DATApacketDRC 1 ... 12, DATApacketMAC
 // 5 ... 63, each interlace flag 0 or 1). Nothing for another field.
 std::optional<double> packetFieldEntry(std::string_view name, double value);
+// The same for text typed into the field's box: text without a number keeps `previous`.
+double packetFieldEntry(std::string_view name, std::string_view text, double previous);
 
 }  // namespace onex

@@ -41,6 +41,21 @@ std::vector<QualityRow> qualityRows(const q::Report& r) {
     rows.push_back({"CCDF 1 %", fixed(r.ccdf1, 2, " dB"), "", QualityRow::Verdict::NoLimit});
     rows.push_back({"CCDF 0.1 %", fixed(r.ccdf01, 2, " dB"), "", QualityRow::Verdict::NoLimit});
     rows.push_back({"CCDF 0.01 %", fixed(r.ccdf001, 2, " dB"), "", QualityRow::Verdict::NoLimit});
+    if (!r.packetMode) return rows;
+    // The packets as a terminal reads them: each decodes with a good FCS, and its data chips
+    // meet the waveform's rho limit.
+    const bool allGood = r.goodPackets() == r.packets.size();
+    rows.push_back({"Packets with a good FCS", std::to_string(r.goodPackets()) + " of " + std::to_string(r.packets.size()), "all",
+                    allGood ? QualityRow::Verdict::Meets : QualityRow::Verdict::Fails});
+    for (std::size_t i = 0; i < r.packets.size(); ++i) {
+        const q::PacketResult& p = r.packets[i];
+        std::string slots;
+        for (int s : p.slotNumbers) slots += (slots.empty() ? "" : " ") + std::to_string(s);
+        const bool good = p.fcsGood && p.data.rho >= q::kMinimumRho;
+        rows.push_back({"Packet " + std::to_string(i + 1) + " (DRC " + std::to_string(p.drc) + ", slots " + slots + ")",
+                        std::string(p.fcsGood ? "FCS good" : "FCS BAD") + ", rho " + fixed(p.data.rho, 6),
+                        "good FCS, rho >= " + fixed(q::kMinimumRho, 3), good ? QualityRow::Verdict::Meets : QualityRow::Verdict::Fails});
+    }
     return rows;
 }
 

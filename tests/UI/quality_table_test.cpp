@@ -38,3 +38,37 @@ TEST(QualityTable, RowsJudgeTheLimitsAndBarsPlaceTheChannels) {
     EXPECT_EQ(bars.expectedDb[1], -12);
     EXPECT_TRUE(ui::codeDomainBars(r, 7).position.empty());
 }
+
+// In packet mode the table lists the packets: the count with a good FCS, then each packet
+// with its slots, FCS and rho, judged on both.
+TEST(QualityTable, PacketsAreListedWithTheirFcsAndRho) {
+    q::Report r;
+    r.overall = {0.99, 10, 65536};
+    EXPECT_EQ(ui::qualityRows(r).back().figure, "CCDF 0.01 %");  // no packets outside packet mode
+    r.packetMode = true;
+    q::PacketResult good;
+    good.slotNumbers = {1, 5};
+    good.drc = 3;
+    good.fcsGood = true;
+    good.data = {0.999999, 0.1, 3200};
+    q::PacketResult bad = good;
+    bad.slotNumbers = {2, 6};
+    bad.fcsGood = false;
+    q::PacketResult poor = good;
+    poor.slotNumbers = {3, 7};
+    poor.data = {0.5, 100, 3200};
+    r.packets = {good, bad, poor};
+    const std::vector<ui::QualityRow> rows = ui::qualityRows(r);
+    ASSERT_GE(rows.size(), 4u);
+    using V = ui::QualityRow::Verdict;
+    const std::size_t first = rows.size() - 4;
+    EXPECT_EQ(rows[first].figure, "Packets with a good FCS");
+    EXPECT_EQ(rows[first].measured, "2 of 3");
+    EXPECT_EQ(rows[first].withinLimit, V::Fails);
+    EXPECT_EQ(rows[first + 1].figure, "Packet 1 (DRC 3, slots 1 5)");
+    EXPECT_EQ(rows[first + 1].measured, "FCS good, rho 0.999999");
+    EXPECT_EQ(rows[first + 1].withinLimit, V::Meets);
+    EXPECT_EQ(rows[first + 2].measured, "FCS BAD, rho 0.999999");
+    EXPECT_EQ(rows[first + 2].withinLimit, V::Fails);
+    EXPECT_EQ(rows[first + 3].withinLimit, V::Fails);  // a good FCS under the rho limit
+}

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QAction>
 #include <QAbstractButton>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -883,4 +884,95 @@ TEST_F(MainWindow, EveryControlAndMenuItemHasAMnemonic) {
             EXPECT_TRUE(a->text().contains('&')) << a->text().toStdString() << " has no mnemonic";
         }
     }
+}
+
+// The packet controls: what each stores (rounded, limited; no number keeps the value), what
+// they enable (the packet controls in packet mode with the traffic on; the slot dialog's
+// traffic columns rest then), the waveform length with its frames, the stale question on a
+// change, and a packet waveform calculated, plotted against time and measured packet by packet.
+TEST_F(MainWindow, ThePacketControlsSetCodedPackets) {
+    auto dialogs = std::make_shared<host::ScriptedDialogs>(std::deque<std::string>{"Cancel"});
+    host::setDialogProvider(dialogs);
+    EXPECT_EQ(enable("pdDATApacketMode"), "off");  // traffic off
+    EXPECT_EQ(text("txtFrameCount"), "1");
+    const Array drcs = gui::get(control("pdDATApacketDRC"), "String");
+    ASSERT_EQ(drcs.numel(), 12u);
+    EXPECT_EQ(drcs.cellAt(0).text(), "1: 38.4 kbps, 16 slots, QPSK, preamble 1024");
+    EXPECT_EQ(drcs.cellAt(11).text(), "12: 2457.6 kbps, 1 slot, 16-QAM, preamble 64");
+    choose("chkDATAchnActive", 1);
+    EXPECT_EQ(enable("pdDATApacketMode"), "on");
+    EXPECT_EQ(enable("pdDATApacketDRC"), "off");  // per-slot traffic yet
+
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        const char* field;
+        std::vector<double> stored;
+        const char* shown;  // the box's text afterwards, where there is a box
+    } steps[] = {
+        {"packet mode", [] { choose("pdDATApacketMode", 2); }, "DATApacketMode", {1}, nullptr},
+        {"DRC 3", [] { choose("pdDATApacketDRC", 3); }, "DATApacketDRC", {3}, nullptr},
+        {"MAC 9.6 rounds", [] { enter("txtDATApacketMAC", "9.6"); }, "DATApacketMAC", {10}, "10"},
+        {"MAC 99 is limited", [] { enter("txtDATApacketMAC", "99"); }, "DATApacketMAC", {63}, "63"},
+        {"MAC abc keeps it", [] { enter("txtDATApacketMAC", "abc"); }, "DATApacketMAC", {63}, "63"},
+        {"MAC 9", [] { enter("txtDATApacketMAC", "9"); }, "DATApacketMAC", {9}, "9"},
+        {"interlace 1 off", [] { choose("chkDATApacketInterlace2", 0); }, "DATApacketInterlaces", {1, 0, 1, 1}, nullptr},
+        {"frames 0 is limited", [] { enter("txtFrameCount", "0"); }, "FrameCount", {1}, "1"},
+        {"frames 40 is limited", [] { enter("txtFrameCount", "40"); }, "FrameCount", {16}, "16"},
+        {"frames empty keeps it", [] { enter("txtFrameCount", ""); }, "FrameCount", {16}, "16"},
+        {"frames 1", [] { enter("txtFrameCount", "1"); }, "FrameCount", {1}, "1"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.act();
+        const Array& stored = onex::applicationParameters().field(s.field);
+        ASSERT_EQ(stored.numel(), s.stored.size());
+        for (std::size_t i = 0; i < s.stored.size(); ++i) EXPECT_EQ(stored.realAt(i), s.stored[i]);
+        if (s.shown) {
+            EXPECT_EQ(text(s.field == std::string("FrameCount") ? "txtFrameCount" : "txtDATApacketMAC"), s.shown);
+        }
+    }
+    for (const char* tag : {"pdDATApacketDRC", "txtDATApacketMAC", "chkDATApacketInterlace1"}) EXPECT_EQ(enable(tag), "on") << tag;
+    // DRC 3 packets take 4 slots on an interlace: one frame holds them whole.
+    EXPECT_EQ(text("txtNumberOfSamples"), "163840 Samples");
+    choose("pdDATApacketDRC", 1);  // 16-slot packets: four frames
+    EXPECT_EQ(text("txtNumberOfSamples"), "655360 Samples (4 frames)");
+    EXPECT_EQ(parameter("ProjectedLength"), 655360);
+
+    // The slot dialog's traffic columns rest in packet mode; its MAC columns do not.
+    gui::Handle slotDialog = host::record("figureList").field("figSlotSetup").realAt(0);
+    QTimer::singleShot(0, [&] {
+        const Array hs = gui::guihandles(slotDialog);
+        EXPECT_EQ(gui::get(hs.field("chkDATAslotActive1").realAt(0), "Enable").text(), "off");
+        EXPECT_EQ(gui::get(hs.field("lstDATAslotMod1").realAt(0), "Enable").text(), "off");
+        EXPECT_EQ(gui::get(hs.field("pldDATAmod").realAt(0), "Enable").text(), "off");
+        EXPECT_EQ(gui::get(hs.field("chkRAslotActive1").realAt(0), "Enable").text(), "on");
+        gui::invokeCallback(hs.field("pbCancel").realAt(0));
+    });
+    gui::invokeCallback(control("pbSlotSetup"));
+
+    // Calculated, it has the length shown; a change makes it stale.
+    gui::invokeCallback(control("pbCalculate"));
+    EXPECT_EQ(host::record("waveform").numel(), 655360u);
+    choose("chkDATApacketInterlace4", 0);
+    gui::invokeCallback(control("pbDownload"));  // "Cancel" on the question
+    EXPECT_EQ(dialogs->asked().back().title, "Waveform Not Recalculated");
+    choose("chkDATApacketInterlace4", 1);
+
+    // The time plot shows the whole waveform; the quality window lists the packets.
+    gui::invokeCallback(control("menuPlotIQTime"));
+    gui::invokeCallback(control("menuPlotSignalQuality"));
+    const Array windows = host::record("appInfo").field("ClientWindows");
+    ASSERT_EQ(windows.numel(), 2u);
+    auto* table = gui::windowOf(windows.realAt(1))->findChild<QTableWidget*>("tblSignalQuality");
+    ASSERT_NE(table, nullptr);
+    std::vector<std::string> figures;
+    for (int row = 0; row < table->rowCount(); ++row) figures.push_back(table->item(row, 0)->text().toStdString());
+    const auto packets = std::find(figures.begin(), figures.end(), "Packets with a good FCS");
+    ASSERT_NE(packets, figures.end());
+    const int row = static_cast<int>(packets - figures.begin());
+    EXPECT_EQ(table->item(row, 1)->text().toStdString(), "3 of 3");  // interlaces 0, 2 and 3
+    EXPECT_EQ(table->item(row + 1, 0)->text().toStdString(), "Packet 1 (DRC 1, slots 1 5 9 13 17 21 25 29 33 37 41 45 49 53 57 61)");
+    EXPECT_EQ(table->item(row + 1, 1)->text().left(8).toStdString(), "FCS good");
+    host::setDialogProvider(nullptr);
 }

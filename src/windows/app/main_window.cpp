@@ -21,6 +21,7 @@
 #include "OneX/frame_builder.h"
 #include "OneX/parameters.h"
 #include "UI/app_records.h"
+#include "UI/packet_controls.h"
 #include "UI/parameter_file.h"
 #include "UI/sig_gen_panel.h"
 #include "host/convert.h"
@@ -139,6 +140,24 @@ Locals orvexconfigLocals() {
 
 // ---- the main window -----------------------------------------------------------------
 
+// The packet controls: the list of traffic kinds with the traffic on, the rest in packet
+// mode only; the frame count always.
+void redrawPacketControls(const Array& handles, bool fullFrame) {
+    const bool traffic = fullFrame && field("DATAchnActive") == 1;
+    const bool packets = traffic && field("DATApacketMode") == 1;
+    setEnable(handles, "pdDATApacketMode", traffic);
+    for (const char* tag : {"pdDATApacketDRC", "txtDATApacketMAC", "chkDATApacketInterlace1", "chkDATApacketInterlace2",
+                            "chkDATApacketInterlace3", "chkDATApacketInterlace4"})
+        setEnable(handles, tag, packets);
+    setValue(handles, "pdDATApacketMode", field("DATApacketMode") + 1);
+    setValue(handles, "pdDATApacketDRC", field("DATApacketDRC"));
+    setText(handles, "txtDATApacketMAC", host::num2str(field("DATApacketMAC")));
+    const Array& interlaces = parameters().field("DATApacketInterlaces");
+    for (std::size_t k = 0; k < 4; ++k)
+        setValue(handles, ("chkDATApacketInterlace" + std::to_string(k + 1)).c_str(), k < interlaces.numel() ? interlaces.realAt(k) : 0);
+    setText(handles, "txtFrameCount", host::num2str(field("FrameCount")));
+}
+
 void redrawFormatParameters(const Array& handles) {
     setValue(handles, "pdMode", field("Mode"));
     const bool full = field("Mode") == 1;
@@ -155,7 +174,9 @@ void redrawFormatParameters(const Array& handles) {
     setValue(handles, "pdFilterType", field("FilterType"));
     setValue(handles, "chkPhaseEq", field("PhaseEq"));
     setValue(handles, "chkMirrorSpectrum", field("MirrorSpectrum"));
-    setText(handles, "txtNumberOfSamples", host::num2str(field("ProjectedLength")) + " Samples");
+    redrawPacketControls(handles, full);
+    onex::updateProjectedLength(parameters());  // a file's may be stale; the frames follow the packets
+    setText(handles, "txtNumberOfSamples", ui::waveformLengthText(parameters()));
 }
 
 void redraw(const Array& handles) {
@@ -176,7 +197,19 @@ void initializeFigure(const Array& handles) {
                           {"txtOversampling", "Sets the oversampling rate.\nValid Range: 2 to 30"},
                           {"pdFilterType", "Selects the baseband filter."},
                           {"chkPhaseEq", "Enables/disables the\nphase equalizer stage."},
-                          {"chkMirrorSpectrum", "Enable/disables spectrum mirroring."}});
+                          {"chkMirrorSpectrum", "Enable/disables spectrum mirroring."},
+                          {"pdDATApacketMode", "Modulated bits in each active slot as the slot setup says,\nor coded physical-layer packets a terminal can decode."},
+                          {"pdDATApacketDRC", "The data rate (DRC) of the coded packets:\nrate, slots per packet, modulation, preamble chips."},
+                          {"txtDATApacketMAC", "The MAC index the packets are addressed to.\nValid Range: 5 to 63"},
+                          {"chkDATApacketInterlace1", "Sends packets on interlace 0 (slots 1, 5, 9, ...)."},
+                          {"chkDATApacketInterlace2", "Sends packets on interlace 1 (slots 2, 6, 10, ...)."},
+                          {"chkDATApacketInterlace3", "Sends packets on interlace 2 (slots 3, 7, 11, ...)."},
+                          {"chkDATApacketInterlace4", "Sends packets on interlace 3 (slots 4, 8, 12, ...)."},
+                          {"txtFrameCount", "Sets the number of frames in the waveform\n(raised in packet mode to whole packets).\nValid Range: 1 to 16"}});
+    std::vector<std::string> rates = ui::drcListItems();
+    Array items = Array::cell(1, rates.size());
+    for (std::size_t i = 0; i < rates.size(); ++i) items.cellAt(i) = Array::string(rates[i]);
+    gui::set(tagged(handles, "pdDATApacketDRC"), "String", items);
     host::callFunction("resizeAllFonts", 0, {handles});
     callModule("Orvexconfig", "InitializeSigGenScreenObjects", {handles});
 }
@@ -268,6 +301,22 @@ void pbSlotSetup(Handle, const Array&) {
     if (got.size() == 2 && got[0].isChar() && got[0].text() == "OK") parameters().setField("slot", got[1]);
 }
 
+// A packet field from its control: stored as taken (rounded, limited), the waveform's length
+// following, the window showing what was stored.
+void storePacketField(const char* name, double v, const Array& handles) {
+    store(name, *onex::packetFieldEntry(name, v));
+    onex::updateProjectedLength(parameters());
+    redrawFormatParameters(handles);
+}
+
+void storeInterlace(std::size_t k, double on, const Array& handles) {
+    Array interlaces = parameters().field("DATApacketInterlaces");
+    if (k < interlaces.numel()) interlaces.setReal(k, on != 0 ? 1 : 0);
+    parameters().setField("DATApacketInterlaces", interlaces);
+    onex::updateProjectedLength(parameters());
+    redrawFormatParameters(handles);
+}
+
 const std::map<std::string, Callback, std::less<>>& callbacks() {
     static const std::map<std::string, Callback, std::less<>> table = {
         {"pdMode_Callback", [](Handle h, const Array& hs) { store("Mode", value(h)); redrawFormatParameters(hs); }},
@@ -291,6 +340,18 @@ const std::map<std::string, Callback, std::less<>>& callbacks() {
         {"chkPhaseEq_Callback", [](Handle h, const Array&) { store("PhaseEq", value(h)); }},
         {"chkMirrorSpectrum_Callback", [](Handle h, const Array&) { store("MirrorSpectrum", value(h)); }},
         {"pbSlotSetup_Callback", pbSlotSetup},
+        {"pdDATApacketMode_Callback", [](Handle h, const Array& hs) { storePacketField("DATApacketMode", value(h) - 1, hs); }},
+        {"pdDATApacketDRC_Callback", [](Handle h, const Array& hs) { storePacketField("DATApacketDRC", value(h), hs); }},
+        {"txtDATApacketMAC_Callback", [](Handle h, const Array& hs) {
+             storePacketField("DATApacketMAC", onex::packetFieldEntry("DATApacketMAC", text(h), field("DATApacketMAC")), hs);
+         }},
+        {"txtFrameCount_Callback", [](Handle h, const Array& hs) {
+             storePacketField("FrameCount", onex::packetFieldEntry("FrameCount", text(h), field("FrameCount")), hs);
+         }},
+        {"chkDATApacketInterlace1_Callback", [](Handle h, const Array& hs) { storeInterlace(0, value(h), hs); }},
+        {"chkDATApacketInterlace2_Callback", [](Handle h, const Array& hs) { storeInterlace(1, value(h), hs); }},
+        {"chkDATApacketInterlace3_Callback", [](Handle h, const Array& hs) { storeInterlace(2, value(h), hs); }},
+        {"chkDATApacketInterlace4_Callback", [](Handle h, const Array& hs) { storeInterlace(3, value(h), hs); }},
     };
     return table;
 }

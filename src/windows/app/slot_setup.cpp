@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "OneX/parameters.h"
 #include "UI/app_records.h"
 #include "UI/slot_setup.h"
 #include "host/convert.h"
@@ -40,10 +41,21 @@ double at(const char* field, std::size_t k) { return slotRecord().field(field).r
 void put(const char* field, std::size_t k, double v) { slotRecord().field(field).setReal(k - 1, v); }
 void setOn(Handle h, bool on) { gui::set(h, "Enable", on ? "on" : "off"); }
 
+// In packet mode the packets decide which slots carry traffic and how: the slot record's
+// traffic switches and modulation do not apply, and their controls rest.
+bool packetMode() {
+    const Array& p = onex::applicationParameters();
+    const Array* mode = p.isStruct() ? p.findField("DATApacketMode") : nullptr;
+    const Array* traffic = p.isStruct() ? p.findField("DATAchnActive") : nullptr;
+    return mode && traffic && mode->numel() == 1 && traffic->numel() == 1 && mode->realAt(0) == 1 && traffic->realAt(0) == 1;
+}
+
 void redrawDataSlot(std::size_t k, const Array& hs) {
     const bool active = at("DATAslotActive", k) != 0;
+    const bool packets = packetMode();
     gui::set(tag(hs, "chkDATAslotActive", k), "Value", Array::scalar(active ? 1 : 0));
-    setOn(tag(hs, "lstDATAslotMod", k), active);
+    setOn(tag(hs, "chkDATAslotActive", k), !packets);
+    setOn(tag(hs, "lstDATAslotMod", k), active && !packets);
     gui::set(tag(hs, "lstDATAslotMod", k), "Value", Array::scalar(at("DATAslotMod", k)));
 }
 
@@ -67,6 +79,7 @@ void redrawColumn(SlotRedraw redraw, const Array& hs) {
     for (std::size_t k = 1; k <= kSlots; ++k) redraw(k, hs);
 }
 void redrawAll(const Array& hs) {
+    for (const char* fastEdit : {"pldDATAactive", "pldDATAmod"}) setOn(tag(hs, fastEdit), !packetMode());
     redrawColumn(redrawDataSlot, hs);
     redrawColumn(redrawRaSlot, hs);
     redrawColumn(redrawRpcSlot, hs);
