@@ -35,6 +35,7 @@
 #include "host/mat_file.h"
 #include "sim/simulated_generator.h"
 #include "brevia.h"
+#include "host/random.h"
 #include "host/records.h"
 #include "host/function_table.h"
 #include "windows/gui/graphics.h"
@@ -636,6 +637,76 @@ TEST(Application, ADownloadToASilentInstrumentIsCancelled) {
     }
     EXPECT_FALSE(missed);
     window->removeEventFilter(&painted);
+    pickFromMenu(window, Qt::Key_F, Qt::Key_X);
+    EXPECT_TRUE(waitUntil([&] { return !gui::isValid(main); }));
+    BreviaTerminate();
+}
+
+namespace {
+
+// Alt + `key` until the control tagged `name` has the keyboard (a letter two labels share
+// moves between them); whether it came to have it.
+bool focusByMnemonic(QWidget* window, Qt::Key key, const char* name) {
+    for (int tries = 0; tries < 4; ++tries) {
+        press(window, key, Qt::AltModifier);
+        if (QApplication::focusWidget() && QApplication::focusWidget()->objectName() == name) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Coded packets set by keyboard (traffic on, coded packets, DRC 3, MAC index 9, interlaces 0,
+// 2 and 3), calculated, saved and opened again: the file holds the fields, and the frame is
+// the command line's for the saved file and the same seed, sample for sample.
+TEST(Application, CodedPacketsByKeyboardMatchTheCommandLine) {
+    SimulatedLab lab("packets");
+    const std::string dir = lab.folder.string() + "/";
+    QWidget* window = startApplication();
+    ASSERT_NE(window, nullptr);
+    const gui::Handle main = figureTagged("main");
+    bool missed = false;
+    const Array& p = host::record("parameters");
+
+    ASSERT_TRUE(focusByMnemonic(window, Qt::Key_T, "chkDATAchnActive"));
+    press(window, Qt::Key_Space);
+    ASSERT_TRUE(focusByMnemonic(window, Qt::Key_A, "pdDATApacketMode"));
+    press(window, Qt::Key_Down);
+    ASSERT_TRUE(focusByMnemonic(window, Qt::Key_T, "pdDATApacketDRC"));
+    press(window, Qt::Key_3);  // the item that starts with "3:"
+    ASSERT_TRUE(focusByMnemonic(window, Qt::Key_X, "txtDATApacketMAC"));
+    press(window, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), "9");
+    press(window, Qt::Key_Return);
+    press(window, Qt::Key_1, Qt::AltModifier);  // Interlace 1 off
+    EXPECT_EQ(p.field("DATAchnActive").realAt(0), 1);
+    EXPECT_EQ(p.field("DATApacketMode").realAt(0), 1);
+    EXPECT_EQ(p.field("DATApacketDRC").realAt(0), 3);
+    EXPECT_EQ(p.field("DATApacketMAC").realAt(0), 9);
+    EXPECT_EQ(p.field("DATApacketInterlaces"), Array::row(std::vector<double>{1, 0, 1, 1}));
+
+    host::seedRandom(5);
+    press(window, Qt::Key_L, Qt::AltModifier);  // Calculate
+    const Array made = host::record("waveform");
+    ASSERT_EQ(made.numel(), 163840u);
+    onNextModal([&](QWidget* d) { typePath(d, dir + "packets"); }, &missed);
+    pickFromMenu(window, Qt::Key_F, Qt::Key_A);
+    ASSERT_TRUE(std::filesystem::exists(dir + "packets.mat"));
+
+    pickFromMenu(window, Qt::Key_F, Qt::Key_N);  // New, then Open: the fields come back
+    EXPECT_EQ(p.field("DATApacketMode").realAt(0), 0);
+    onNextModal([&](QWidget* d) { typePath(d, dir + "packets.mat"); }, &missed);
+    pickFromMenu(window, Qt::Key_F, Qt::Key_O);
+    EXPECT_EQ(p.field("DATApacketDRC").realAt(0), 3);
+    EXPECT_EQ(p.field("DATApacketMAC").realAt(0), 9);
+    EXPECT_EQ(p.field("DATApacketInterlaces"), Array::row(std::vector<double>{1, 0, 1, 1}));
+    EXPECT_EQ(gui::get(gui::findByTag(main, "txtDATApacketMAC"), "String").text(), "9");
+
+    const std::string command = std::string(ONEXFWD) + " generate --params " + dir + "packets.mat --seed 5 --quiet --out " + dir + "cli.mat";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const Array cli = host::loadMatFile(dir + "cli.mat").field("waveform");
+    EXPECT_TRUE(cli == made) << "the window's frame differs from the command line's";
+    EXPECT_FALSE(missed);
     pickFromMenu(window, Qt::Key_F, Qt::Key_X);
     EXPECT_TRUE(waitUntil([&] { return !gui::isValid(main); }));
     BreviaTerminate();
