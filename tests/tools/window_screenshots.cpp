@@ -1,7 +1,8 @@
 // Pictures of the application's windows as a user sees them, for the README: the splash, the
 // main window after a calculation, the slot and RPC dialogs, the I/O dialog, About, the export
-// dialog, the progress window of a download (to a simulated instrument that never answers)
-// and the box after its Cancel, a plot window and the signal-quality window. Run on a display (scripts/screenshots uses a virtual one):
+// dialog, the progress window of a download (to a simulated instrument that never answers),
+// the main window set for coded packets, a plot window and the signal-quality window with
+// its packets. Run on a display (scripts/screenshots uses a virtual one):
 //     window_screenshots OUT_FOLDER
 #include <QApplication>
 #include <QFileDialog>
@@ -129,6 +130,19 @@ int main(int argc, char** argv) {
         gui::invokeCallback(gui::findByTag(main, "menuConfigSigGenIO"));
         whileOpen([] { return figureTagged("SX_About"); }, "about", "pbOK");
         gui::invokeCallback(gui::findByTag(main, "menuHelpAbout"));
+
+        // From here on coded packets (DRC 3 to MAC index 9 on interlaces 0, 2 and 3), so that
+        // the main window and the quality window show them.
+        const auto choose = [&](const char* tag, double v) {
+            gui::set(gui::findByTag(main, tag), "Value", Array::scalar(v));
+            gui::invokeCallback(gui::findByTag(main, tag));
+        };
+        choose("pdDATApacketMode", 2);
+        choose("pdDATApacketDRC", 3);
+        gui::set(gui::findByTag(main, "txtDATApacketMAC"), "String", "9");
+        gui::invokeCallback(gui::findByTag(main, "txtDATApacketMAC"));
+        choose("chkDATApacketInterlace2", 0);
+        gui::invokeCallback(gui::findByTag(main, "pbCalculate"));
 
         // File > Export Waveform...: the save dialog with its file types.
         whenModal([](QWidget* w) { return qobject_cast<QFileDialog*>(w); }, "export-dialog", [](QWidget* w) {
