@@ -95,8 +95,11 @@ std::vector<std::uint8_t> deterministicChips(const FrameInputs& in) {
     return known;
 }
 
-Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, const FrameInputs& in,
-                    const std::vector<std::uint8_t>& known) {
+namespace {
+
+using PowerVector = std::vector<double, host::SampleAllocator<double>>;
+
+void checkLengths(const ComplexVector& waveform, const ChipFrame& reference, const FrameInputs& in, const std::vector<std::uint8_t>& known) {
     if (in.oversampling < 1) throw host::Error("analyze: the oversampling must be at least 1.");
     const auto os = static_cast<std::size_t>(in.oversampling);
     const std::size_t frames = in.frameCount, chips = frames * kFrameChips, n = chips * os;
@@ -106,13 +109,25 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
                           std::to_string(os) + " hold" + (frames == 1 ? "s " : " ") + std::to_string(n) + ".");
     if (reference.chips.size() != chips) throw host::Error("analyze: the reference chips are not as long as the waveform's frames.");
     if (!known.empty() && known.size() != chips) throw host::Error("analyze: the known-chip mask is not as long as the waveform's frames.");
+}
 
-    Report report;
-    report.frames = frames;
-    report.oversampling = in.oversampling;
-    report.sampleRate = kChipRate * static_cast<double>(os);
-    const bool conjugated = in.mirrorSpectrum == 0;
+// What the receiver takes from the samples: the chips at the chip instants, the rho a
+// perfect frame would have through the matched filter alone, and the power of each bin of
+// the received spectrum.
+struct Received {
+    explicit Received(std::size_t chipCount) : chips(chipCount) {}
+    FftBuffer chips;  // an FFT buffer, made in place: it neither copies nor moves
+    double filterIsiRho = 0;
+    PowerVector binPower;
+};
 
+// The complementary receive filter and chip-instant sampling in one step. Folding a spectrum
+// to the chip rate gives the spectrum of every OS-th sample; dividing the folded
+// matched-filter output by the folded |P|^2 makes the cascade free of ISI at the chip
+// instants (P never vanishes there: its folded power stays well above zero for every filter
+// choice). The chips then come out as they were sent.
+void matchedFilterChips(const ComplexVector& waveform, const FrameInputs& in, bool conjugated, Received& got) {
+    const std::size_t n = waveform.size(), chips = in.frameCount * kFrameChips;
     // The received spectrum (the conjugation undone) and the transmit chain's response.
     FftBuffer r(n), rSpectrum(n), pSpectrum(n);
     for (std::size_t k = 0; k < n; ++k) r.data()[k] = conjugated ? std::conj(waveform[k]) : waveform[k];
@@ -124,52 +139,55 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
         forward->run(r.data(), pSpectrum.data());
     }
 
-    // The complementary receive filter and chip-instant sampling in one step. Folding a
-    // spectrum to the chip rate gives the spectrum of every OS-th sample; dividing the
-    // folded matched-filter output by the folded |P|^2 makes the cascade free of ISI at the
-    // chip instants (P never vanishes there: its folded power stays well above zero for
-    // every filter choice). The chips then come out as they were sent.
-    FftBuffer zFolded(chips), cFolded(chips), z(chips), c(chips);
+    FftBuffer zFolded(chips), cFolded(chips), c(chips);
     std::fill(zFolded.begin(), zFolded.end(), Complex(0, 0));
     std::fill(cFolded.begin(), cFolded.end(), Complex(0, 0));
     // Written whole below, then reused for the samples' powers: no clearing, no fresh pages.
-    std::vector<double, host::SampleAllocator<double>> power;
     {
         const host::SkipZeroFill unwritten;
-        power.resize(n);
+        got.binPower.resize(n);
     }
     for (std::size_t m = 0; m < n; ++m) {
         const Complex pm = pSpectrum[m];
         zFolded.data()[m % chips] += rSpectrum[m] * std::conj(pm);
         cFolded.data()[m % chips] += std::norm(pm);
-        power[m] = std::norm(rSpectrum[m]);
+        got.binPower[m] = std::norm(rSpectrum[m]);
     }
     for (std::size_t m = 0; m < chips; ++m) zFolded.data()[m] /= cFolded[m].real() > 0 ? cFolded[m].real() : 1.0;
     const auto backward = host::fft::plan(chips, Direction::Backward);
-    backward->run(zFolded.data(), z.data());
+    backward->run(zFolded.data(), got.chips.data());
     backward->run(cFolded.data(), c.data());
-    for (Complex& v : z) v /= static_cast<double>(chips);
+    for (Complex& v : got.chips) v /= static_cast<double>(chips);
 
     // The filter's own ISI: rho of a perfect frame of independent chips through a plain
     // matched filter.
     double isi = 0;
     for (std::size_t j = 0; j < chips; ++j) isi += std::norm(c[j]);
-    report.filterIsiRho = isi > 0 ? std::norm(c[0]) / isi : 0;
+    got.filterIsiRho = isi > 0 ? std::norm(c[0]) / isi : 0;
+}
 
-    // The ideal chips: the reference spread with the same PN.
-    ComplexVector ones(chips, Complex(1, 0)), pn;
-    quadSpread(ones.data(), ones.size(), in.pilotOffsetIndex, pn);
+// The ideal chips and what came: the reference spread with the frame's PN, beside the
+// received chips; `known` leaves out the chips of noise drawn elsewhere.
+struct Chips {
+    const ChipFrame& reference;
+    const ComplexVector& pn;
+    const FftBuffer& received;
+    const std::vector<std::uint8_t>& known;
+    bool usable(std::size_t k) const { return known.empty() || known[k]; }
+    Complex ideal(std::size_t k) const { return reference.chips[k] * pn[k]; }
+};
 
-    // rho and EVM, overall, per slot and per burst kind.
+// rho and EVM, overall, per slot and per burst kind; the sums over every pilot chip are the
+// code domain's reference.
+Sums measureFidelity(Report& report, const Chips& c, std::size_t slotCount) {
     Sums overall, pilotAll;
-    const std::size_t slotCount = frames * kFrameSlots;
     report.perSlot.resize(slotCount);
     for (std::size_t slot = 0; slot < slotCount; ++slot) {
         Sums all, pilot, mac;
         for (std::size_t ch = 0; ch < kSlotChips; ++ch) {
             const std::size_t k = slot * kSlotChips + ch;
-            if (!known.empty() && !known[k]) continue;
-            const Complex s = reference.chips[k] * pn[k], zk = z[k];
+            if (!c.usable(k)) continue;
+            const Complex s = c.ideal(k), zk = c.received[k];
             all.add(s, zk);
             overall.add(s, zk);
             const Region region = regionOf(ch);
@@ -183,14 +201,23 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
         report.perSlot[slot] = {all.fidelity(), pilot.fidelity(), mac.fidelity()};
     }
     report.overall = overall.fidelity();
+    return pilotAll;
+}
 
-    // Spectrum: the in-channel power and the leakage into 30 kHz at each offset, lower and
-    // upper as transmitted (a conjugated frame has its spectrum mirrored).
-    const double binHz = report.sampleRate / static_cast<double>(n);
-    auto frequency = [&](std::size_t m) {
+// The frequencies of the bins of an n-point spectrum, as transmitted (a conjugated frame has
+// its spectrum mirrored).
+struct SpectrumAxis {
+    std::size_t n;
+    double binHz;
+    bool conjugated;
+    double operator()(std::size_t m) const {
         const double f = (m < (n + 1) / 2 ? static_cast<double>(m) : static_cast<double>(m) - static_cast<double>(n)) * binHz;
         return conjugated ? -f : f;
-    };
+    }
+};
+
+// The in-channel power and the leakage into 30 kHz at each offset, lower and upper.
+void measureLeakage(Report& report, const PowerVector& power, const SpectrumAxis& frequency) {
     const double inChannel = bandPower(power, frequency, -kInChannelHz / 2, kInChannelHz / 2);
     for (const auto& [offset, limit] : {std::pair{885e3, kAclr885LimitDbc}, std::pair{1.98e6, kAclr198LimitDbc}}) {
         AdjacentChannel a{offset, kNaN, kNaN, limit};
@@ -200,72 +227,77 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
         }
         report.adjacent.push_back(a);
     }
-    {
-        // 99 % of the power between the 0.5 % points from either end, walked in frequency order.
-        double total = 0;
-        for (double p : power) total += p;
-        // Bins in rising frequency: the negative half, then zero and the positive half; a
-        // conjugated frame runs the other way.
-        const std::size_t firstNegative = (n + 1) / 2;
-        auto binAt = [&](std::size_t i) {
-            const std::size_t rising = i < n - firstNegative ? firstNegative + i : i - (n - firstNegative);
-            return conjugated ? (n - rising) % n : rising;
-        };
-        double low = 0, high = 0, run = 0;
-        bool lowFound = false;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t m = binAt(i);
-            run += power[m];
-            if (!lowFound && run >= 0.005 * total) {
-                low = frequency(m);
-                lowFound = true;
-            }
-            if (run >= 0.995 * total) {
-                high = frequency(m);
-                break;
-            }
-        }
-        report.occupiedBandwidthHz = total > 0 ? high - low + binHz : 0;
-    }
+}
 
-    // Peak to average and the CCDF points, on the samples' instantaneous power. The rarer
-    // levels lie above the commoner ones, so each search narrows to the part above the last.
-    {
-        std::vector<double, host::SampleAllocator<double>>& p = power;
-        double mean = 0, peak = 0;
-        for (std::size_t k = 0; k < n; ++k) {
-            p[k] = std::norm(waveform[k]);
-            mean += p[k];
-            peak = std::max(peak, p[k]);
+// 99 % of the power between the 0.5 % points from either end, walked in frequency order.
+double occupiedBandwidth(const PowerVector& power, const SpectrumAxis& frequency) {
+    const std::size_t n = frequency.n;
+    double total = 0;
+    for (double p : power) total += p;
+    // Bins in rising frequency: the negative half, then zero and the positive half; a
+    // conjugated frame runs the other way.
+    const std::size_t firstNegative = (n + 1) / 2;
+    auto binAt = [&](std::size_t i) {
+        const std::size_t rising = i < n - firstNegative ? firstNegative + i : i - (n - firstNegative);
+        return frequency.conjugated ? (n - rising) % n : rising;
+    };
+    double low = 0, high = 0, run = 0;
+    bool lowFound = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t m = binAt(i);
+        run += power[m];
+        if (!lowFound && run >= 0.005 * total) {
+            low = frequency(m);
+            lowFound = true;
         }
-        mean /= static_cast<double>(n);
-        auto from = p.begin();
-        auto exceededBy = [&](double fraction) {
-            const auto at = p.begin() + static_cast<std::ptrdiff_t>(std::min<double>(std::floor((1 - fraction) * static_cast<double>(n)),
-                                                                                      static_cast<double>(n - 1)));
-            std::nth_element(from, at, p.end());
-            from = at;
-            return dB(*at / mean);
-        };
-        if (mean > 0) {
-            report.peakToAverageDb = dB(peak / mean);
-            report.ccdf1 = exceededBy(0.01);
-            report.ccdf01 = exceededBy(0.001);
-            report.ccdf001 = exceededBy(0.0001);
+        if (run >= 0.995 * total) {
+            high = frequency(m);
+            break;
         }
     }
+    return total > 0 ? high - low + frequency.binHz : 0;
+}
 
-    // Code domain, relative to the pilot: the chips despread and scaled so that the pilot
-    // chips come out as 1.
-    if (in.mode != 1) return report;
-    Sums pilotGain = pilotAll;
-    if (pilotGain.ss <= 0) return report;
-    const Complex gain = pilotGain.sz / pilotGain.ss;
-    auto despread = [&](std::size_t k) { return z[k] / gain * std::conj(pn[k]) / 2.0; };
-    const std::optional<PacketPlan> plan = packetPlanOf(in);
-    const std::vector<SlotUse> uses = slotUses(in, plan);
-    const ModParams packetParams = OneX_FwdTrfChnModParams(plan ? plan->drc : 1);
-    for (std::size_t slot = 0; slot < slotCount; ++slot) {
+// Peak to average and the CCDF points, on the samples' instantaneous power (in `p`, whose
+// spectrum powers are no longer needed). The rarer levels lie above the commoner ones, so
+// each search narrows to the part above the last.
+void measureCcdf(Report& report, const ComplexVector& waveform, PowerVector& p) {
+    const std::size_t n = waveform.size();
+    double mean = 0, peak = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        p[k] = std::norm(waveform[k]);
+        mean += p[k];
+        peak = std::max(peak, p[k]);
+    }
+    mean /= static_cast<double>(n);
+    auto from = p.begin();
+    auto exceededBy = [&](double fraction) {
+        const auto at = p.begin() + static_cast<std::ptrdiff_t>(std::min<double>(std::floor((1 - fraction) * static_cast<double>(n)),
+                                                                                  static_cast<double>(n - 1)));
+        std::nth_element(from, at, p.end());
+        from = at;
+        return dB(*at / mean);
+    };
+    if (mean > 0) {
+        report.peakToAverageDb = dB(peak / mean);
+        report.ccdf1 = exceededBy(0.01);
+        report.ccdf01 = exceededBy(0.001);
+        report.ccdf001 = exceededBy(0.0001);
+    }
+}
+
+// A received chip despread and scaled so that the pilot chips come out as 1.
+struct Despreader {
+    const Chips& c;
+    Complex gain;
+    Complex operator()(std::size_t k) const { return c.received[k] / gain * std::conj(c.pn[k]) / 2.0; }
+};
+
+// The code-domain power of the pilot, every MAC index the parameters set and the traffic
+// Walsh channels of every slot, relative to the pilot, beside what was set.
+void measureCodeDomain(Report& report, const FrameInputs& in, const Despreader& despread, const std::vector<SlotUse>& uses,
+                       const ModParams& packetParams) {
+    for (std::size_t slot = 0; slot < uses.size(); ++slot) {
         const std::size_t base = slot * kSlotChips;
         const std::size_t k = slot % kFrameSlots;  // the row of the slot pattern
         const int slotNumber = static_cast<int>(slot) + 1;
@@ -309,33 +341,69 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
                 report.codeDomain.push_back({"traffic", slotNumber, static_cast<int>(w), dB(channelPower[w] / double(groups)), dB(1.0 / 16)});
         }
     }
+}
 
-    // The packets, read back from their data chips as a terminal would.
-    if (plan) {
-        report.packetMode = true;
-        ComplexVector dataChips(plan->slotsPerPacket * kSlotDataChips);
-        for (std::size_t p = 0; p < plan->firstSlots.size(); ++p) {
-            PacketResult result;
-            result.drc = plan->drc;
-            result.macIndex = in.packets->macIndex;
-            Sums data;
-            for (std::size_t t = 0; t < plan->slotsPerPacket; ++t) {
-                const std::size_t slot = plan->firstSlots[p] + kInterlaces * t;
-                result.slotNumbers.push_back(static_cast<int>(slot) + 1);
-                for (std::size_t d = 0; d < kSlotDataChips; ++d) {
-                    const std::size_t k = slot * kSlotChips + dataChipPosition(d);
-                    dataChips[t * kSlotDataChips + d] = despread(k);
-                    if (known.empty() || known[k]) data.add(reference.chips[k] * pn[k], z[k]);
-                }
+// The packets, read back from their data chips as a terminal would, each with the rho of
+// its data chips.
+void decodePackets(Report& report, const FrameInputs& in, const PacketPlan& plan, const ModParams& packetParams,
+                   const Despreader& despread) {
+    const Chips& c = despread.c;
+    report.packetMode = true;
+    ComplexVector dataChips(plan.slotsPerPacket * kSlotDataChips);
+    for (std::size_t p = 0; p < plan.firstSlots.size(); ++p) {
+        PacketResult result;
+        result.drc = plan.drc;
+        result.macIndex = in.packets->macIndex;
+        Sums data;
+        for (std::size_t t = 0; t < plan.slotsPerPacket; ++t) {
+            const std::size_t slot = plan.firstSlots[p] + kInterlaces * t;
+            result.slotNumbers.push_back(static_cast<int>(slot) + 1);
+            for (std::size_t d = 0; d < kSlotDataChips; ++d) {
+                const std::size_t k = slot * kSlotChips + dataChipPosition(d);
+                dataChips[t * kSlotDataChips + d] = despread(k);
+                if (c.usable(k)) data.add(c.ideal(k), c.received[k]);
             }
-            result.data = data.fidelity();
-            const PacketCheck check = checkPacket(dataChips, packetParams, result.macIndex);
-            result.preambleFound = check.preambleFound;
-            result.repeatsMatch = check.repeatsMatch;
-            result.fcsGood = check.fcsGood;
-            report.packets.push_back(std::move(result));
         }
+        result.data = data.fidelity();
+        const PacketCheck check = checkPacket(dataChips, packetParams, result.macIndex);
+        result.preambleFound = check.preambleFound;
+        result.repeatsMatch = check.repeatsMatch;
+        result.fcsGood = check.fcsGood;
+        report.packets.push_back(std::move(result));
     }
+}
+
+}  // namespace
+
+Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, const FrameInputs& in,
+                    const std::vector<std::uint8_t>& known) {
+    checkLengths(waveform, reference, in, known);
+    const std::size_t chips = in.frameCount * kFrameChips, n = waveform.size();
+    Report report;
+    report.frames = in.frameCount;
+    report.oversampling = in.oversampling;
+    report.sampleRate = kChipRate * static_cast<double>(in.oversampling);
+    const bool conjugated = in.mirrorSpectrum == 0;
+
+    Received received(chips);
+    matchedFilterChips(waveform, in, conjugated, received);
+    report.filterIsiRho = received.filterIsiRho;
+    ComplexVector ones(chips, Complex(1, 0)), pn;
+    quadSpread(ones.data(), ones.size(), in.pilotOffsetIndex, pn);
+    const Chips c{reference, pn, received.chips, known};
+    const Sums pilotAll = measureFidelity(report, c, in.frameCount * kFrameSlots);
+
+    const SpectrumAxis frequency{n, report.sampleRate / static_cast<double>(n), conjugated};
+    measureLeakage(report, received.binPower, frequency);
+    report.occupiedBandwidthHz = occupiedBandwidth(received.binPower, frequency);
+    measureCcdf(report, waveform, received.binPower);
+
+    if (in.mode != 1 || pilotAll.ss <= 0) return report;
+    const Despreader despread{c, pilotAll.sz / pilotAll.ss};
+    const std::optional<PacketPlan> plan = packetPlanOf(in);
+    const ModParams packetParams = OneX_FwdTrfChnModParams(plan ? plan->drc : 1);
+    measureCodeDomain(report, in, despread, slotUses(in, plan), packetParams);
+    if (plan) decodePackets(report, in, *plan, packetParams, despread);
     return report;
 }
 
