@@ -252,7 +252,7 @@ ComplexVector basebandFilterChips(const ComplexVector& chips, int os, BasebandFi
 }
 
 ComplexVector OneX_BasebandFilter(const ComplexVector& frame, int os, BasebandFilterChoice choice) {
-    if (os < 1) throw host::Error("OneX_BasebandFilter: oversamplingRate must be at least 1, got " + std::to_string(os) + ".");
+    checkFilterOversampling(os);
     const auto ratio = static_cast<std::size_t>(os);
     if (choice == BasebandFilterChoice::Rectangular) {
         // conv(ones(1, os), frame) cut to the frame: each sample held for os samples, no wrap.
@@ -264,11 +264,7 @@ ComplexVector OneX_BasebandFilter(const ComplexVector& frame, int os, BasebandFi
         return out;
     }
     if (choice == BasebandFilterChoice::Evm) return frame;
-    const RealVector& h = choice == BasebandFilterChoice::Acp ? FilterCoeff_IS95_Acp(os) : FilterCoeff_IS95_Std(os);
-    if (frame.size() + 1 < h.size())
-        throw host::Error("OneX_BasebandFilter: the frame holds " + std::to_string(frame.size()) +
-                          " samples; the circular filter of " + std::to_string(h.size()) + " taps needs at least " +
-                          std::to_string(h.size() - 1) + ".");
+    const RealVector& h = filterTaps(frame.size(), os, choice);
     return circularFir(frame, h, h.size() / 2, ratio);
 }
 

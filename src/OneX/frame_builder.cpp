@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -197,15 +198,63 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
 // than it saves).
 constexpr std::size_t kParallelFinishSamples = std::size_t{1} << 17;
 
-Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
+namespace {
+
+// Where a finished frame goes: one complex vector (Frame), or the host's real and imaginary
+// rows apart (FrameArrays), which the application keeps and writes without a second copy.
+struct VectorSamples {
+    ComplexVector& v;
+    void filter(const ComplexVector& spread, const FrameInputs& in) { v = basebandFilterChips(spread, in.oversampling, in.filter); }
+    void equalise(int os, bool conjugate) { fwdPhaseEqInPlace(v, os, conjugate); }
+    void conjugate() {
+        for (Complex& s : v) s = std::conj(s);
+    }
+};
+struct SplitRowSamples {
+    SplitSamples rows;
+    void filter(const ComplexVector& spread, const FrameInputs& in) { basebandFilterChipsInto(spread, in.oversampling, in.filter, rows); }
+    void equalise(int os, bool conjugate) { fwdPhaseEqInPlace(rows, os, conjugate); }
+    void conjugate() {
+        for (std::size_t k = 0; k < rows.size; ++k) rows.im[k] = -rows.im[k];
+    }
+};
+
+void checkOversampling(const FrameInputs& in) {
     if (in.oversampling < 1) throw host::Error("OneX_FwdChnFrame: oversamplingRate must be at least 1.");
-    const auto os = static_cast<std::size_t>(in.oversampling);
-    Frame f;
+}
+
+// Spreading, oversampling and filtering into `samples`, then the equaliser (which conjugates
+// as it writes) or the conjugation alone. The markers, held out to the sample rate by
+// `holdMarkers` into fresh memory (so mostly page faults), are made on the second processor
+// meanwhile when the frame is large enough to pay for the thread.
+template <class Samples, class HoldMarkers>
+void finishInto(const ChipFrame& c, const FrameInputs& in, Samples samples, std::optional<HoldMarkers> holdMarkers) {
     ComplexVector spread;
     quadSpread(c.chips.data(), c.chips.size(), in.pilotOffsetIndex, spread);
-    f.waveform = basebandFilterChips(spread, in.oversampling, in.filter);
-    // The markers (fresh memory, so mostly page faults) are held out to the sample rate on
-    // the second processor while the equaliser runs on this one.
+    samples.filter(spread, in);
+    auto finishSamples = [&] {
+        const bool conjugate = in.mirrorSpectrum == 0;
+        if (in.phaseEqActive == 1)
+            samples.equalise(in.oversampling, conjugate);
+        else if (conjugate)
+            samples.conjugate();
+    };
+    if (!holdMarkers) {
+        finishSamples();
+    } else if (c.chips.size() * static_cast<std::size_t>(in.oversampling) >= kParallelFinishSamples) {
+        host::inParallel(*holdMarkers, finishSamples);
+    } else {
+        (*holdMarkers)();
+        finishSamples();
+    }
+}
+
+}  // namespace
+
+Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
+    checkOversampling(in);
+    const auto os = static_cast<std::size_t>(in.oversampling);
+    Frame f;
     auto holdMarkers = [&] {
         f.marker1.resize(c.marker1.size() * os);
         f.marker2.resize(c.marker2.size() * os);
@@ -215,19 +264,7 @@ Frame finishFrame(const ChipFrame& c, const FrameInputs& in) {
                 f.marker2[i * os + j] = c.marker2[i];
             }
     };
-    auto finishSamples = [&] {
-        const bool conjugate = in.mirrorSpectrum == 0;
-        if (in.phaseEqActive == 1)
-            fwdPhaseEqInPlace(f.waveform, in.oversampling, conjugate);  // conjugates as it writes
-        else if (conjugate)
-            for (Complex& s : f.waveform) s = std::conj(s);
-    };
-    if (f.waveform.size() >= kParallelFinishSamples)
-        host::inParallel(holdMarkers, finishSamples);
-    else {
-        holdMarkers();
-        finishSamples();
-    }
+    finishInto(c, in, VectorSamples{f.waveform}, std::optional(holdMarkers));
     return f;
 }
 
@@ -236,17 +273,12 @@ Frame OneX_FwdChnFrame(const FrameInputs& in) { return finishFrame(buildChipFram
 FrameArrays OneX_FwdChnFrameArrays(const FrameInputs& in, bool withMarkers) { return finishFrameArrays(buildChipFrame(in), in, withMarkers); }
 
 FrameArrays finishFrameArrays(const ChipFrame& c, const FrameInputs& in, bool withMarkers) {
-    if (in.oversampling < 1) throw host::Error("OneX_FwdChnFrame: oversamplingRate must be at least 1.");
+    checkOversampling(in);
     const auto os = static_cast<std::size_t>(in.oversampling);
-    ComplexVector spread;
-    quadSpread(c.chips.data(), c.chips.size(), in.pilotOffsetIndex, spread);
-    const std::size_t n = spread.size() * os;
+    const std::size_t n = c.chips.size() * os;
     FrameArrays a{host::Array::numeric(host::ClassId::Double, 1, n, true), {}};
-    const SplitSamples samples{a.waveform.pr(), a.waveform.pi(), n};
-    basebandFilterChipsInto(spread, in.oversampling, in.filter, samples);
-    // The markers, one row each, held for the chip's samples: made (fresh memory, so mostly
-    // page faults) on the second processor while the equaliser runs on this one.
-    auto markers = [&] {
+    // The markers, one row each, held for the chip's samples.
+    auto holdMarkers = [&] {
         a.markers = host::Array::zeros(2, c.marker1.size() * os);
         double* rows = a.markers.pr();
         for (std::size_t i = 0; i < c.marker1.size(); ++i)
@@ -255,21 +287,7 @@ FrameArrays finishFrameArrays(const ChipFrame& c, const FrameInputs& in, bool wi
                 rows[2 * (i * os + j) + 1] = c.marker2[i];
             }
     };
-    auto finishSamples = [&] {
-        const bool conjugate = in.mirrorSpectrum == 0;
-        if (in.phaseEqActive == 1)
-            fwdPhaseEqInPlace(samples, in.oversampling, conjugate);
-        else if (conjugate)
-            for (std::size_t k = 0; k < n; ++k) samples.im[k] = -samples.im[k];
-    };
-    if (!withMarkers)
-        finishSamples();
-    else if (n >= kParallelFinishSamples)
-        host::inParallel(markers, finishSamples);
-    else {
-        markers();
-        finishSamples();
-    }
+    finishInto(c, in, SplitRowSamples{{a.waveform.pr(), a.waveform.pi(), n}}, withMarkers ? std::optional(holdMarkers) : std::nullopt);
     return a;
 }
 
