@@ -452,14 +452,14 @@ TEST(Application, TheFaultsOfAFirstSessionAreGone) {
     const Array& info = host::record("appInfo");
     auto mainText = [&](const char* tag) { return gui::get(gui::findByTag(main, tag), "String").text(); };
 
-    // Alt+M is Mode's and the MAC box's: it moves between the two and ticks nothing.
+    // Alt+M is Mode's, the MAC box's and Frames': it moves between the three and ticks nothing.
     const double mac = host::record("parameters").field("MACchnActive").realAt(0);
     std::set<std::string> reached;
-    for (int press_ = 0; press_ < 2; ++press_) {
+    for (int press_ = 0; press_ < 3; ++press_) {
         press(window, Qt::Key_M, Qt::AltModifier);
         reached.insert(QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "");
     }
-    EXPECT_EQ(reached, (std::set<std::string>{"pdMode", "chkMACchnActive"}));
+    EXPECT_EQ(reached, (std::set<std::string>{"pdMode", "chkMACchnActive", "txtFrameCount"}));
     EXPECT_EQ(host::record("parameters").field("MACchnActive").realAt(0), mac);
 
     // "abc" in Output power, then Return: the box keeps -30.
