@@ -228,7 +228,6 @@ CorrectedWaveform applyCorrections(host::ComplexVector waveform, const host::Arr
 namespace brevia::bind {
 
 std::vector<host::Array> circfilt(int, host::Arguments args) {
-    host::requireInputs("circfilt", args, 2);
     const host::Array &x = *args[0], &h = *args[1];
     const host::ComplexVector xs = host::complexVector(x, {"circfilt", "x"});
     host::Array out = host::toRow(h.isComplex() ? mexio::circfilt(xs, host::complexVector(h, {"circfilt", "h"}))
@@ -240,7 +239,6 @@ std::vector<host::Array> circfilt(int, host::Arguments args) {
 
 std::vector<host::Array> LoadOrvexIqCorrectionData(int, host::Arguments args) {
     constexpr const char* fn = "LoadOrvexIqCorrectionData";
-    host::requireInputs(fn, args, 1);
     if (!args[0]->isChar()) throw host::Error(std::string(fn) + ": fileName must be text.");
     mexio::CorrectionFile file = mexio::LoadOrvexIqCorrectionData(args[0]->text());
     return {std::move(file.x), host::Array::string(file.status)};
@@ -248,7 +246,6 @@ std::vector<host::Array> LoadOrvexIqCorrectionData(int, host::Arguments args) {
 
 std::vector<host::Array> GetCorrectionData(int, host::Arguments args) {
     constexpr const char* fn = "GetCorrectionData";
-    host::requireInputs(fn, args, 1);
     mexio::CorrectionLookup r = mexio::GetCorrectionData(host::realScalar(*args[0], {fn, "freq"}), host::record("configuration"));
     return {std::move(r.status), std::move(r.x), host::Array::scalar(r.noFlatness)};
 }
@@ -258,7 +255,6 @@ namespace {
 // [x, status]: the corrected waveform in the shape of s, or s itself with the failure.
 template <typename Correction>
 std::vector<host::Array> correct(const char* fn, host::Arguments args, Correction correction) {
-    host::requireInputs(fn, args, 3);
     const host::Array& s = *args[0];
     mexio::Corrected c;
     try {

@@ -243,24 +243,20 @@ std::vector<Array> reply(const mexio::Reply& r) { return {Array::scalar(r.status
 
 std::vector<Array> OrvexDownLoadWrap(int, Arguments args) {
     constexpr const char* fn = "OrvexDownLoadWrap";
-    host::requireInputs(fn, args, 4);
     const double segments = args.size() > 4 ? host::realScalar(*args[4], {fn, "num_wfm_segments"}) : 1;
     return reply(mexio::OrvexDownLoadWrap(*args[0], *args[1], textArgument(*args[2], fn, "Filename"), *args[3], segments));
 }
 
 std::vector<Array> OrvexPlay(int, Arguments args) {
-    host::requireInputs("OrvexPlay", args, 3);
     return reply(mexio::OrvexPlay(textArgument(*args[0], "OrvexPlay", "FileName"), *args[1], *args[2]));
 }
 
 std::vector<Array> OrvexPlay_c(int, Arguments args) {
-    host::requireInputs("OrvexPlay_c", args, 3);
     return reply(mexio::OrvexPlay_c(textArgument(*args[0], "OrvexPlay_c", "FileName"), *args[1], *args[2]));
 }
 
 std::vector<Array> applyDacRes(int, Arguments args) {
     constexpr const char* fn = "applyDacRes";
-    host::requireInputs(fn, args, 2);
     const Array& wave = *args[0];
     Array out = host::toRow(mexio::applyDacRes(host::complexVector(wave, {fn, "wave"}), host::realScalar(*args[1], {fn, "numBits"})));
     if (wave.isComplex()) out.makeComplex();

@@ -158,7 +158,6 @@ std::vector<Array> run(int code, Arguments args, std::size_t take) {
 std::vector<Array> vesk(int nargout, Arguments args) { return mexio::vesk(nargout, copies(args)); }
 
 std::vector<Array> formatconfig(int, Arguments args) {
-    host::requireInputs("formatconfig", args, 1);
     return {mexio::formatconfig(*args[0])};
 }
 

@@ -285,7 +285,6 @@ int oversamplingArgument(const Array& a, const char* fn, const char* name, long 
 
 std::vector<Array> upsample(int, Arguments args) {
     constexpr const char* fn = "upsample";
-    host::requireInputs(fn, args, 2);
     const Array& x = *args[0];
     if (!x.isVector() && !x.isEmpty())
         throw host::Error(std::string(fn) + ": x must be a row or column vector, not a " + std::to_string(x.rows()) +
@@ -300,24 +299,20 @@ std::vector<Array> upsample(int, Arguments args) {
 
 std::vector<Array> upsampleMarker(int, Arguments args) {
     constexpr const char* fn = "upsampleMarker";
-    host::requireInputs(fn, args, 2);
     const auto ratio = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "ratio"}, 1, 1024));
     return {host::toRow(onex::upsampleMarker(host::realVector(*args[0], {fn, "in"}), ratio))};
 }
 
 std::vector<Array> FilterCoeff_IS95_Std(int, Arguments args) {
-    host::requireInputs("FilterCoeff_IS95_Std", args, 1);
     return {host::toRow(onex::FilterCoeff_IS95_Std(oversamplingArgument(*args[0], "FilterCoeff_IS95_Std", "oversmpl", 2)))};
 }
 
 std::vector<Array> FilterCoeff_IS95_Acp(int, Arguments args) {
-    host::requireInputs("FilterCoeff_IS95_Acp", args, 1);
     return {host::toRow(onex::FilterCoeff_IS95_Acp(oversamplingArgument(*args[0], "FilterCoeff_IS95_Acp", "oversmpl", 2)))};
 }
 
 std::vector<Array> OneX_BasebandFilter(int, Arguments args) {
     constexpr const char* fn = "OneX_BasebandFilter";
-    host::requireInputs(fn, args, 3);
     const Array& frame = *args[0];
     const int os = oversamplingArgument(*args[1], fn, "oversamplingRate", 1);
     const Array& type = *args[2];

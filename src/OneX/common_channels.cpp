@@ -87,7 +87,6 @@ std::vector<Array> OneX_FwdPilot(int, Arguments) { return {host::toRow(onex::One
 
 std::vector<Array> OneX_FwdMACslot(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdMACslot";
-    host::requireInputs(fn, args, 4);
     const auto bits = host::realVector(*args[0], {fn, "RPCbits"});
     const auto gains = host::realVector(*args[1], {fn, "RPCgains"});
     const double raBit = host::realScalar(*args[2], {fn, "RAbit"});
@@ -97,7 +96,6 @@ std::vector<Array> OneX_FwdMACslot(int, Arguments args) {
 
 std::vector<Array> OneX_FwdIdleSlot(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdIdleSlot";
-    host::requireInputs(fn, args, 3);
     const bool active = host::realScalar(*args[0], {fn, "IdleSlotGainActive"}) != 0.0;
     const double gain = host::realScalar(*args[1], {fn, "IdleSlotGain"});
     const auto chips = host::integerScalar(*args[2], {fn, "NumberOfChips"}, 0, host::kMaxElements);
@@ -106,7 +104,6 @@ std::vector<Array> OneX_FwdIdleSlot(int, Arguments args) {
 
 std::vector<Array> OneX_SignalMap(int, Arguments args) {
     constexpr const char* fn = "OneX_SignalMap";
-    host::requireInputs(fn, args, 1);  // a second input is accepted and ignored
     const Array& in = *args[0];
     if (!in.isNumeric() && !in.isLogical())
         throw host::Error(std::string(fn) + ": input must be numeric, not " + std::string(in.className()) + ".");
@@ -117,13 +114,11 @@ std::vector<Array> OneX_SignalMap(int, Arguments args) {
 }
 
 std::vector<Array> OneX_WalshMatrix(int, Arguments args) {
-    host::requireInputs("OneX_WalshMatrix", args, 1);
     return {host::toArray(onex::OneX_WalshMatrix(host::realScalar(*args[0], {"OneX_WalshMatrix", "index"})))};
 }
 
 std::vector<Array> OneX_WalshCover(int, Arguments args) {
     constexpr const char* fn = "OneX_WalshCover";
-    host::requireInputs(fn, args, 2);
     if (args[0]->isComplex() || args[1]->isComplex())
         return {host::toRow(onex::OneX_WalshCover(host::complexVector(*args[0], {fn, "signal"}),
                                                   host::complexVector(*args[1], {fn, "code"})))};
@@ -133,7 +128,6 @@ std::vector<Array> OneX_WalshCover(int, Arguments args) {
 
 std::vector<Array> OneX_Repeat(int, Arguments args) {
     constexpr const char* fn = "OneX_Repeat";
-    host::requireInputs(fn, args, 2);
     const auto factor = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "factor"}, 0, host::kMaxElements));
     if (factor != 0 && args[0]->numel() > static_cast<std::size_t>(host::kMaxElements) / factor)
         throw host::Error(std::string(fn) + ": " + std::to_string(factor) + " copies of " +
@@ -143,7 +137,6 @@ std::vector<Array> OneX_Repeat(int, Arguments args) {
 
 std::vector<Array> extendVector(int, Arguments args) {
     constexpr const char* fn = "extendVector";
-    host::requireInputs(fn, args, 2);
     const std::size_t n = host::lengthScalar(*args[1], {fn, "reqLength"});
     return {host::applyToElements(*args[0], {fn, "data"}, [&](const auto& v) { return onex::extendVector(v, n); })};
 }

@@ -126,7 +126,6 @@ onex::DigitOrder orderArgument(const Array& flag, const char* fn) {
 
 std::vector<Array> de2bi(int, Arguments args) {
     constexpr const char* fn = "de2bi";
-    host::requireInputs(fn, args, 1);
     const RealVector d = host::realVector(*args[0], {fn, "d"});
     std::optional<std::size_t> n;
     auto order = onex::DigitOrder::RightMsb;
@@ -146,7 +145,6 @@ std::vector<Array> de2bi(int, Arguments args) {
 
 std::vector<Array> bi2de(int, Arguments args) {
     constexpr const char* fn = "bi2de";
-    host::requireInputs(fn, args, 1);
     const RealMatrix b = host::realMatrix(*args[0], {fn, "b"});
     const auto order = args.size() >= 2 ? orderArgument(*args[1], fn) : onex::DigitOrder::RightMsb;
     const RealVector d = onex::bi2de(b, order);

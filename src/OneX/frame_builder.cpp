@@ -474,7 +474,6 @@ host::RealMatrix slotMatrixValues(const Array& a, const char* name) {
 
 std::vector<Array> OneX_FwdChnFrame(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdChnFrame";
-    host::requireInputs(fn, args, 18);
     onex::FrameInputs in;
     in.mode = host::realScalar(*args[0], {fn, "Mode"});
     in.pilotOffsetIndex = host::realScalar(*args[1], {fn, "PilotOffsetIndex"});
@@ -505,7 +504,6 @@ namespace brevia::bind {
 
 std::vector<host::Array> OneX_FwdChnFrames(int, host::Arguments args) {
     constexpr const char* fn = "OneX_FwdChnFrames";
-    host::requireInputs(fn, args, 1);
     const host::Array parameters = onex::completedParameters(*args[0], fn);  // the defaults for what it leaves out
     // The phase equaliser follows the filter choice of the application's record: for these
     // samples that is this record, put in its place while they are made.

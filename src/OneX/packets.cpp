@@ -125,7 +125,6 @@ namespace brevia::bind {
 
 std::vector<host::Array> OneX_FwdPhysicalLayerPacket(int, host::Arguments args) {
     constexpr const char* fn = "OneX_FwdPhysicalLayerPacket";
-    host::requireInputs(fn, args, 2);
     const host::Array& rate = *args[1];
     // The DRC as a number or as its row of the DRC table.
     const double bits = rate.isStruct() ? onex::modParamsField(rate, "bits", {fn, "modParams"})

@@ -317,7 +317,6 @@ using host::Array;
 
 std::vector<Array> OneX_FwdPhaseEq(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdPhaseEq";
-    host::requireInputs(fn, args, 2);
     const Array& input = *args[0];
     const int os = static_cast<int>(host::integerScalar(*args[1], {fn, "oversamplingRate"}, 1, 1024));
     Array out = host::toRow(onex::OneX_FwdPhaseEq(host::complexVector(input, {fn, "input"}), os));
@@ -326,7 +325,6 @@ std::vector<Array> OneX_FwdPhaseEq(int, Arguments args) {
 }
 
 std::vector<Array> eqlrfilt(int, Arguments args) {
-    host::requireInputs("eqlrfilt", args, 1);
     const onex::Biquad q = onex::eqlrfilt(host::realScalar(*args[0], {"eqlrfilt", "Fs"}));
     return {host::toRow(host::RealVector(q.b.begin(), q.b.end())), host::toRow(host::RealVector(q.a.begin(), q.a.end()))};
 }

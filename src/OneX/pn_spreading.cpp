@@ -161,7 +161,6 @@ using host::Array;
 
 std::vector<Array> lfsr(int, Arguments args) {
     constexpr const char* fn = "lfsr";
-    host::requireInputs(fn, args, 4);
     const auto n = host::integerScalar(*args[0], {fn, "n"}, 1, 64);
     const auto taps = host::realVector(*args[1], {fn, "taps"});
     const auto m = host::integerScalar(*args[2], {fn, "m"}, 0, host::kMaxElements);
@@ -171,7 +170,6 @@ std::vector<Array> lfsr(int, Arguments args) {
 
 namespace {
 std::size_t repsArgument(const char* fn, Arguments args) {
-    host::requireInputs(fn, args, 1);
     return static_cast<std::size_t>(host::integerScalar(*args[0], {fn, "reps"}, 1, 4096));
 }
 }  // namespace
@@ -186,7 +184,6 @@ std::vector<Array> OneX_PNqSequence(int, Arguments args) {
 
 std::vector<Array> CircularShiftRight(int, Arguments args) {
     constexpr const char* fn = "CircularShiftRight";
-    host::requireInputs(fn, args, 2);
     const Array& in = *args[0];
     const double count = host::realScalar(*args[1], {fn, "count"});
     Array out = host::applyToElements(in, {fn, "input"}, [&](const auto& v) { return onex::CircularShiftRight(v, count); });
@@ -196,7 +193,6 @@ std::vector<Array> CircularShiftRight(int, Arguments args) {
 
 std::vector<Array> OneX_FwdQuadSpreading(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdQuadSpreading";
-    host::requireInputs(fn, args, 2);
     const Array& frames = *args[0];
     if (!frames.isVector() && !frames.isEmpty())
         throw host::Error(std::string(fn) + ": frames must be a row or column of chips, not a " +

@@ -170,7 +170,6 @@ using host::Array;
 
 std::vector<Array> OneX_FwdScrambler(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdScrambler";
-    host::requireInputs(fn, args, 3);
     const auto input = host::realVector(*args[0], {fn, "input"});
     const double drcValue = onex::modParamsField(*args[1], "drcValue", {fn, "modParams"});
     const double macIndex = host::realScalar(*args[2], {fn, "macIndex"});
@@ -179,7 +178,6 @@ std::vector<Array> OneX_FwdScrambler(int, Arguments args) {
 
 std::vector<Array> OneX_FwdChannelInterleaver(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdChannelInterleaver";
-    host::requireInputs(fn, args, 2);
     const double codeRate = onex::modParamsField(*args[1], "codeRate", {fn, "modulationParameters"});
     // Uncoded symbols pass untouched, whatever their shape; the packet size is not consulted.
     if (codeRate == 1) return {*args[0]};
@@ -190,7 +188,6 @@ std::vector<Array> OneX_FwdChannelInterleaver(int, Arguments args) {
 
 std::vector<Array> OneX_FwdSymbolPermuter(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdSymbolPermuter";
-    host::requireInputs(fn, args, 4);
     const auto block = host::realVector(*args[0], {fn, "inputBlock"});
     const auto k = host::integerScalar(*args[1], {fn, "k"}, 1, host::kMaxElements);
     const auto m = host::integerScalar(*args[2], {fn, "m"}, 1, host::kMaxElements);

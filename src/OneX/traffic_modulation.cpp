@@ -142,7 +142,6 @@ using host::Array;
 
 std::vector<Array> OneX_FwdTrfModulator(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdTrfModulator";
-    host::requireInputs(fn, args, 2);
     const auto bits = host::realVector(*args[0], {fn, "input"});
     const double format = host::realScalar(*args[1], {fn, "format"});
     return {host::toRow(onex::OneX_FwdTrfModulator(bits, format))};
@@ -150,7 +149,6 @@ std::vector<Array> OneX_FwdTrfModulator(int, Arguments args) {
 
 std::vector<Array> OneX_IQmap(int, Arguments args) {
     constexpr const char* fn = "OneX_IQmap";
-    host::requireInputs(fn, args, 2);
     const auto bits = host::realVector(*args[0], {fn, "data"});
     const double format = host::realScalar(*args[1], {fn, "format"});
     const host::Complex v = onex::OneX_IQmap(bits.data(), bits.size(), format);
@@ -161,29 +159,24 @@ std::vector<Array> OneX_IQmap(int, Arguments args) {
 
 std::vector<Array> OneX_FwdTrfRepSeq(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdTrfRepSeq";
-    host::requireInputs(fn, args, 2);
     const std::size_t n = host::lengthScalar(*args[1], {fn, "reqLength"});
     return {host::applyToElements(*args[0], {fn, "data"}, [&](const auto& v) { return onex::OneX_FwdTrfRepSeq(v, n); })};
 }
 
 std::vector<Array> OneX_FwdTrfDemux(int, Arguments args) {
-    host::requireInputs("OneX_FwdTrfDemux", args, 1);
     return {host::toArray(onex::OneX_FwdTrfDemux(host::complexVector(*args[0], {"OneX_FwdTrfDemux", "data"})))};
 }
 
 std::vector<Array> OneX_FwdTrfWalshCover(int, Arguments args) {
-    host::requireInputs("OneX_FwdTrfWalshCover", args, 1);
     return {host::toArray(
         onex::OneX_FwdTrfWalshCover(host::complexMatrix(*args[0], {"OneX_FwdTrfWalshCover", "input"})))};
 }
 
 std::vector<Array> OneX_FwdTrfChnGain(int, Arguments args) {
-    host::requireInputs("OneX_FwdTrfChnGain", args, 1);
     return {host::toArray(onex::OneX_FwdTrfChnGain(host::complexMatrix(*args[0], {"OneX_FwdTrfChnGain", "input"})))};
 }
 
 std::vector<Array> OneX_FwdTrfSummer(int, Arguments args) {
-    host::requireInputs("OneX_FwdTrfSummer", args, 1);
     return {host::toRow(onex::OneX_FwdTrfSummer(host::complexMatrix(*args[0], {"OneX_FwdTrfSummer", "input"})))};
 }
 

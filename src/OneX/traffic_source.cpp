@@ -267,13 +267,11 @@ std::vector<Array> GenerateBitStream(int, Arguments args) {
 }
 
 std::vector<Array> OneX_FwdTrfChnModParams(int, Arguments args) {
-    host::requireInputs("OneX_FwdTrfChnModParams", args, 1);
     return {onex::toArray(onex::OneX_FwdTrfChnModParams(host::realScalar(*args[0], {"OneX_FwdTrfChnModParams", "drcValue"})))};
 }
 
 std::vector<Array> OneX_FwdTrfChn(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdTrfChn";
-    host::requireInputs(fn, args, 6);
     const auto data = host::realVector(*args[0], {fn, "data"});
     const onex::ModParams mp = onex::modParamsFromArray(*args[1], fn);
     const double mac = host::realScalar(*args[2], {fn, "macIndex"});

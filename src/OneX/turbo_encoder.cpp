@@ -213,7 +213,6 @@ using host::Array;
 
 std::vector<Array> OneX_FwdEncoder(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdEncoder";
-    host::requireInputs(fn, args, 2);
     const auto packet = host::realVector(*args[0], {fn, "physicalLayerPacket"});
     const double codeRate = onex::modParamsField(*args[1], "codeRate", {fn, "modulationParameters"});
     return {host::toRow(onex::OneX_FwdEncoder(packet, codeRate))};
@@ -221,7 +220,6 @@ std::vector<Array> OneX_FwdEncoder(int, Arguments args) {
 
 std::vector<Array> OneX_TurboCoder(int, Arguments args) {
     constexpr const char* fn = "OneX_TurboCoder";
-    host::requireInputs(fn, args, 2);
     const double rate = host::realScalar(*args[1], {fn, "rate"});
     // Uncoded bits come back untouched, in the shape they came.
     if (rate == 1) return {*args[0]};
@@ -230,20 +228,17 @@ std::vector<Array> OneX_TurboCoder(int, Arguments args) {
 
 std::vector<Array> OneX_ConstituentEncoder(int, Arguments args) {
     constexpr const char* fn = "OneX_ConstituentEncoder";
-    host::requireInputs(fn, args, 1);
     const onex::ConstituentOutput out = onex::OneX_ConstituentEncoder(host::realVector(*args[0], {fn, "input"}));
     return {host::toRow(out.x), host::toRow(out.y0), host::toRow(out.y1)};
 }
 
 std::vector<Array> OneX_TurboInterleaver(int, Arguments args) {
     constexpr const char* fn = "OneX_TurboInterleaver";
-    host::requireInputs(fn, args, 1);
     return {host::toRow(onex::OneX_TurboInterleaver(host::realVector(*args[0], {fn, "input"})))};
 }
 
 std::vector<Array> OneX_TurboPuncturing(int, Arguments args) {
     constexpr const char* fn = "OneX_TurboPuncturing";
-    host::requireInputs(fn, args, 7);
     const auto x = host::realVector(*args[0], {fn, "x"});
     const auto y0 = host::realVector(*args[1], {fn, "y0"});
     const auto y1 = host::realVector(*args[2], {fn, "y1"});
@@ -256,7 +251,6 @@ std::vector<Array> OneX_TurboPuncturing(int, Arguments args) {
 
 std::vector<Array> reverseBits(int, Arguments args) {
     constexpr const char* fn = "reverseBits";
-    host::requireInputs(fn, args, 2);
     const auto n = host::integerScalar(*args[0], {fn, "n"}, 0, static_cast<long long>(onex::kMaxDigitValue));
     const auto len = host::integerScalar(*args[1], {fn, "len"}, 0, static_cast<long long>(onex::kMaxDigits));
     const auto out = onex::reverseBits(static_cast<std::uint64_t>(n), static_cast<std::size_t>(len));

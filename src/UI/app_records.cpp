@@ -95,12 +95,10 @@ double enlargedFontSize(double size, double pixelsPerInch) { return pixelsPerInc
 namespace brevia::bind {
 
 std::vector<host::Array> clock2str(int, host::Arguments args) {
-    host::requireInputs("clock2str", args, 1);
     return {host::Array::string(ui::clock2str(*args[0]))};
 }
 
 std::vector<host::Array> getTagIndex(int, host::Arguments args) {
-    host::requireInputs("getTagIndex", args, 1);
     if (!args[0]->isChar()) throw host::Error("getTagIndex: the tag must be text.");
     return {host::Array::scalar(ui::getTagIndex(args[0]->text()))};
 }

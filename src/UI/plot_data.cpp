@@ -557,7 +557,6 @@ ScatterData scatterData(const ComplexVector& x, double n, double offset) {
 namespace brevia::bind {
 
 std::vector<host::Array> DetermineTimeUnits(int, host::Arguments args) {
-    host::requireInputs("DetermineTimeUnits", args, 1);
     const ui::plot::TimeUnits u = ui::plot::DetermineTimeUnits(host::realScalar(*args[0], {"DetermineTimeUnits", "period"}));
     host::Array pair = host::Array::cell(1, 2);
     pair.cellAt(0) = host::Array::string(u.unit);

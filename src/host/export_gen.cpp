@@ -21,15 +21,17 @@
 
 namespace {
 
+// `required`: the inputs a call must give; -1 (no third argument) means all declared ones.
 struct Registration {
     const char* declaration;
     int line;
     bool window;
+    int required = -1;
 };
 
 const Registration registrations[] = {
-#define BREVIA_FUNCTION(declaration, line) {declaration, line, false},
-#define BREVIA_WINDOW_FUNCTION(declaration, line) {declaration, line, true},
+#define BREVIA_FUNCTION(declaration, line, ...) {declaration, line, false __VA_OPT__(, ) __VA_ARGS__},
+#define BREVIA_WINDOW_FUNCTION(declaration, line, ...) {declaration, line, true __VA_OPT__(, ) __VA_ARGS__},
 #include "functions.def"
 #undef BREVIA_FUNCTION
 #undef BREVIA_WINDOW_FUNCTION
@@ -44,6 +46,7 @@ struct Function {
     bool varargin = false;
     bool window = false;
     int line = 1;
+    int required = 0;  // inputs a call must give, checked before the function runs
 
     int nargin() const { return varargin ? -1 : static_cast<int>(inputs.size()); }
     int nargout() const { return varargout ? -1 : static_cast<int>(outputs.size()); }
@@ -117,6 +120,8 @@ Function parse(const Registration& r) {
         if (n == "varargout") fail("varargout must come last", r.declaration);
     for (const auto& n : f.inputs)
         if (n == "varargin") fail("varargin must come last", r.declaration);
+    f.required = r.required >= 0 ? r.required : static_cast<int>(f.inputs.size());
+    if (f.required > static_cast<int>(f.inputs.size())) fail("more inputs required than declared", r.declaration);
     return f;
 }
 
@@ -196,7 +201,7 @@ void writeSource(std::ostream& s, const std::vector<Function>& fs) {
     s << "}  // namespace brevia::forward\n\nnamespace host {\n\nnamespace {\nconst FunctionInfo table[] = {\n";
     for (const auto& f : fs)
         s << "    {\"" << f.name << "\", \"" << f.exported << "\", " << f.nargin() << ", " << f.nargout() << ", "
-          << f.line << ", &brevia::" << (f.window ? "forward::" : "bind::") << f.name << "},\n";
+          << f.line << ", &brevia::" << (f.window ? "forward::" : "bind::") << f.name << ", " << f.required << "},\n";
     s << "};\n}  // namespace\n\nstd::span<const FunctionInfo> functionTable() { return table; }\n\n}  // namespace host\n\n"
          "extern \"C\" {\n\n";
     for (std::size_t i = 0; i < fs.size(); ++i) {

@@ -27,6 +27,7 @@ void checkArgumentCounts(const FunctionInfo& info, int nargout, int nargin) {
         throw Error(argumentCountMessage(info.name, info.line, "outputs", info.nargout));
     if (info.nargin >= 0 && nargin > info.nargin)
         throw Error(argumentCountMessage(info.name, info.line, "inputs", info.nargin));
+    requireInputs(info.name, static_cast<std::size_t>(std::max(nargin, 0)), static_cast<std::size_t>(std::max(info.minInputs, 0)));
 }
 
 std::vector<Array> callFunction(std::string_view name, int nargout, Arguments args) {
@@ -61,10 +62,12 @@ std::vector<Array> callFunction(std::string_view name, int nargout, const std::v
     return callFunction(name, nargout, Arguments(ptrs));
 }
 
-void requireInputs(std::string_view function, Arguments args, std::size_t needed) {
-    if (args.size() < needed)
-        throw Error("Not enough input arguments: " + std::string(function) + " needs " + std::to_string(needed) +
-                    ", got " + std::to_string(args.size()) + ".");
+void requireInputs(std::string_view function, std::size_t given, std::size_t needed) {
+    if (given < needed)
+        throw Error("Not enough input arguments: " + std::string(function) + " needs " + std::to_string(needed) + ", got " +
+                    std::to_string(given) + ".");
 }
+
+void requireInputs(std::string_view function, Arguments args, std::size_t needed) { requireInputs(function, args.size(), needed); }
 
 }  // namespace host

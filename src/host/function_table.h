@@ -29,6 +29,7 @@ struct FunctionInfo {
     int nargout;                    // declared outputs, -1 for a variable number
     int line;                       // line of the declaration in its module
     HostFunction entry;
+    int minInputs = 0;              // inputs a call must give (functions.def states them)
 };
 
 // Every registered function, in registration order.
@@ -52,5 +53,6 @@ std::vector<Array> callFunction(std::string_view name, int nargout, const std::v
 // Helpers for bindings.
 // Throws "Not enough input arguments." naming the function when fewer than `needed`.
 void requireInputs(std::string_view function, Arguments args, std::size_t needed);
+void requireInputs(std::string_view function, std::size_t given, std::size_t needed);
 
 }  // namespace host

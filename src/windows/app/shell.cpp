@@ -193,33 +193,28 @@ using host::Arguments;
 using host::Array;
 
 std::vector<Array> SX_AddMenu(int, Arguments args) {
-    host::requireInputs("SX_AddMenu", args, 1);
     return {ui::SX_AddMenu(ui::handleArgument(*args[0], "SX_AddMenu", "hFigure"))};
 }
 
 std::vector<Array> SX_Splash(int, Arguments) { return {Array::scalar(ui::SX_Splash())}; }
 
 std::vector<Array> SX_About(int, Arguments args) {
-    host::requireInputs("SX_About", args, 1);
     ui::SX_About(ui::handleArgument(*args[0], "SX_About", "parent"), args.size() > 1 ? args[1] : nullptr);
     return {};
 }
 
 std::vector<Array> loadFigure(int, Arguments args) {
-    host::requireInputs("loadFigure", args, 2);
     if (!args[0]->isChar()) throw host::Error("loadFigure: the layout file name must be text.");
     return {Array::scalar(ui::loadFigure(args[0]->text(), ui::handleArgument(*args[1], "loadFigure", "parent")))};
 }
 
 std::vector<Array> positionChildWindow(int, Arguments args) {
-    host::requireInputs("positionChildWindow", args, 2);
     ui::positionChildWindow(ui::handleArgument(*args[0], "positionChildWindow", "child"),
                             ui::handleArgument(*args[1], "positionChildWindow", "parent"));
     return {};
 }
 
 std::vector<Array> resizeAllFonts(int, Arguments args) {
-    host::requireInputs("resizeAllFonts", args, 1);
     ui::resizeAllFonts(*args[0]);
     return {};
 }

@@ -84,7 +84,6 @@ namespace brevia::bind {
 
 std::vector<host::Array> SX_PlotSpectrum(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotSpectrum";
-    host::requireInputs(fn, args, 4);
     return {ui::figureResult(ui::SX_PlotSpectrum(ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn),
                                                  host::realScalar(*args[2], {fn, "sampleRate"}),
                                                  ui::waveformArgument(*args[3], fn)))};
@@ -92,7 +91,6 @@ std::vector<host::Array> SX_PlotSpectrum(int, host::Arguments args) {
 
 std::vector<host::Array> SX_PlotWaterfall(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotWaterfall";
-    host::requireInputs(fn, args, 5);
     return {ui::figureResult(ui::SX_PlotWaterfall(ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn),
                                                   host::realScalar(*args[2], {fn, "sampleRate"}),
                                                   host::realScalar(*args[3], {fn, "period"}), ui::waveformArgument(*args[4], fn)))};

@@ -227,7 +227,6 @@ using host::Array;
 
 std::vector<Array> SX_PlotIQTime(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotIQTime";
-    host::requireInputs(fn, args, 5);
     return {ui::figureResult(ui::SX_PlotIQTime(ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn),
                                                host::realScalar(*args[2], {fn, "sampleRate"}),
                                                host::realScalar(*args[3], {fn, "overlay"}) != 0, ui::waveformArgument(*args[4], fn)))};
@@ -235,7 +234,6 @@ std::vector<Array> SX_PlotIQTime(int, host::Arguments args) {
 
 std::vector<Array> SX_PlotEyeDiagram(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotEyeDiagram";
-    host::requireInputs(fn, args, 6);
     return {ui::figureResult(ui::SX_PlotEyeDiagram(
         ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn), ui::waveformArgument(*args[2], fn),
         host::realScalar(*args[3], {fn, "n"}), host::realScalar(*args[4], {fn, "period"}), host::realScalar(*args[5], {fn, "offset"})))};
@@ -243,7 +241,6 @@ std::vector<Array> SX_PlotEyeDiagram(int, host::Arguments args) {
 
 std::vector<Array> SX_PlotScatterDiagram(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotScatterDiagram";
-    host::requireInputs(fn, args, 6);
     return {ui::figureResult(ui::SX_PlotScatterDiagram(
         ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn), ui::waveformArgument(*args[2], fn),
         host::realScalar(*args[3], {fn, "n"}), host::realScalar(*args[4], {fn, "offset"}), host::realScalar(*args[5], {fn, "traceOn"}) != 0))};
