@@ -6,9 +6,7 @@
 #include <string>
 
 #include "OneX/filter_design.h"
-#include "host/convert.h"
 #include "host/error.h"
-#include "host/function_table.h"
 #include "host/parallel.h"
 #include "host/text.h"
 
@@ -269,59 +267,3 @@ ComplexVector OneX_BasebandFilter(const ComplexVector& frame, int os, BasebandFi
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
-
-namespace {
-int oversamplingArgument(const Array& a, const char* fn, const char* name, long long low) {
-    return static_cast<int>(host::integerScalar(a, {fn, name}, low, 1024));
-}
-}  // namespace
-
-std::vector<Array> upsample(int, Arguments args) {
-    constexpr const char* fn = "upsample";
-    const Array& x = *args[0];
-    if (!x.isVector() && !x.isEmpty())
-        throw host::Error(std::string(fn) + ": x must be a row or column vector, not a " + std::to_string(x.rows()) +
-                          " x " + std::to_string(x.cols()) + " matrix.");
-    const auto n = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "n"}, 1, host::kMaxElements));
-    if (x.numel() > static_cast<std::size_t>(host::kMaxElements) / n)
-        throw host::Error(std::string(fn) + ": the result would exceed " + host::num2str(host::kMaxElements) + " samples.");
-    Array out = host::applyToElements(x, {fn, "x"}, [&](const auto& v) { return onex::upsample(v, n); });
-    if (x.cols() == 1 && x.rows() > 1) out.reshape(out.numel(), 1);  // a column stays a column
-    return {std::move(out)};
-}
-
-std::vector<Array> upsampleMarker(int, Arguments args) {
-    constexpr const char* fn = "upsampleMarker";
-    const auto ratio = static_cast<std::size_t>(host::integerScalar(*args[1], {fn, "ratio"}, 1, 1024));
-    return {host::toRow(onex::upsampleMarker(host::realVector(*args[0], {fn, "in"}), ratio))};
-}
-
-std::vector<Array> FilterCoeff_IS95_Std(int, Arguments args) {
-    return {host::toRow(onex::FilterCoeff_IS95_Std(oversamplingArgument(*args[0], "FilterCoeff_IS95_Std", "oversmpl", 2)))};
-}
-
-std::vector<Array> FilterCoeff_IS95_Acp(int, Arguments args) {
-    return {host::toRow(onex::FilterCoeff_IS95_Acp(oversamplingArgument(*args[0], "FilterCoeff_IS95_Acp", "oversmpl", 2)))};
-}
-
-std::vector<Array> OneX_BasebandFilter(int, Arguments args) {
-    constexpr const char* fn = "OneX_BasebandFilter";
-    const Array& frame = *args[0];
-    const int os = oversamplingArgument(*args[1], fn, "oversamplingRate", 1);
-    const Array& type = *args[2];
-    const onex::BasebandFilterChoice choice = type.isChar()
-                                                  ? onex::basebandFilterChoice(type.text())
-                                                  : onex::basebandFilterChoice(host::realScalar(type, {fn, "filterType"}));
-    Array out = host::toRow(onex::OneX_BasebandFilter(host::complexVector(frame, {fn, "frame"}), os, choice));
-    if (frame.isVector()) out.reshape(frame.rows(), frame.cols());
-    return {std::move(out)};
-}
-
-}  // namespace brevia::bind

@@ -7,9 +7,7 @@
 #include <numeric>
 #include <string>
 
-#include "host/convert.h"
 #include "host/error.h"
-#include "host/function_table.h"
 
 namespace onex {
 
@@ -116,41 +114,3 @@ ComplexVector createRealFIR(double n, const RealVector& fIn, const ComplexVector
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
-
-namespace {
-
-std::size_t hostLength(const Array& a) { return a.isEmpty() ? 0 : std::max(a.rows(), a.cols()); }
-bool isVector(const Array& a) { return a.rows() <= 1 || a.cols() <= 1; }
-
-}  // namespace
-
-std::vector<Array> freq2fir(int, Arguments args) {
-    constexpr const char* fn = "freq2fir";
-    if (args.size() != 4) throw host::Error("You must have 4 inputs.");
-    const Array &n = *args[0], &f = *args[1], &h = *args[2], &sr = *args[3];
-    if (hostLength(f) != hostLength(h)) throw host::Error("F must be the same size as H");
-    if (!isVector(f)) throw host::Error("F must be either a 1xN or a Nx1 matrix.");
-    if (!isVector(h)) throw host::Error("H must be either a 1xN or a Nx1 matrix.");
-    return {host::toRow(onex::freq2fir(host::realScalar(n, {fn, "N"}), host::realVector(f, {fn, "F"}),
-                                       host::complexVector(h, {fn, "H"}), host::realScalar(sr, {fn, "SR"})))};
-}
-
-std::vector<Array> createRealFIR(int, Arguments args) {
-    constexpr const char* fn = "createRealFIR";
-    if (args.size() != 4) throw host::Error("You must have 4 inputs to createRealFIR.");
-    const Array &n = *args[0], &f = *args[1], &h = *args[2], &sr = *args[3];
-    const double taps = host::realScalar(n, {fn, "n"});
-    if (hostLength(f) != hostLength(h)) throw host::Error("F must be the same size as H");
-    if (!isVector(f) || !isVector(h)) throw host::Error("F and H must be either a 1xN or a Nx1 matrix.");
-    return {host::toRow(onex::createRealFIR(taps, host::realVector(f, {fn, "F"}), host::complexVector(h, {fn, "H"}),
-                                            host::realScalar(sr, {fn, "SR"})))};
-}
-
-}  // namespace brevia::bind

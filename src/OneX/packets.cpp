@@ -9,9 +9,7 @@
 #include "OneX/traffic_source.h"
 #include "OneX/turbo_encoder.h"
 #include "OneX/scrambler_interleaver.h"
-#include "host/convert.h"
 #include "host/error.h"
-#include "host/function_table.h"
 #include "host/text.h"
 
 namespace onex {
@@ -118,22 +116,3 @@ std::vector<std::size_t> packetFirstSlots(std::size_t frames, std::size_t slotsP
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-std::vector<host::Array> OneX_FwdPhysicalLayerPacket(int, host::Arguments args) {
-    constexpr const char* fn = "OneX_FwdPhysicalLayerPacket";
-    const host::Array& rate = *args[1];
-    // The DRC as a number or as its row of the DRC table.
-    const double bits = rate.isStruct() ? onex::modParamsField(rate, "bits", {fn, "modParams"})
-                                        : onex::OneX_FwdTrfChnModParams(host::integerScalar(rate, {fn, "drcValue"}, 1, 12)).bits;
-    const onex::RealVector payload = host::realVector(*args[0], {fn, "payload"});
-    for (std::size_t i = 0; i < payload.size(); ++i)
-        if (payload[i] != 0 && payload[i] != 1)
-            throw host::Error(std::string(fn) + ": payload element " + std::to_string(i + 1) + " is " + host::num2str(payload[i]) + "; bits are 0 or 1.");
-    return {host::toRow(onex::physicalLayerPacket(payload, static_cast<std::size_t>(bits)))};
-}
-
-}  // namespace brevia::bind

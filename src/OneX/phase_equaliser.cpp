@@ -11,8 +11,6 @@
 #include "OneX/baseband_filter.h"
 #include "OneX/parameters.h"
 #include "host/console.h"
-#include "host/convert.h"
-#include "host/function_table.h"
 #include "host/records.h"
 #include "host/text.h"
 
@@ -307,47 +305,3 @@ ComplexVector OneX_FwdPhaseEq(const ComplexVector& input, int os) {
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
-
-std::vector<Array> OneX_FwdPhaseEq(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdPhaseEq";
-    const Array& input = *args[0];
-    const int os = static_cast<int>(host::integerScalar(*args[1], {fn, "oversamplingRate"}, 1, 1024));
-    Array out = host::toRow(onex::OneX_FwdPhaseEq(host::complexVector(input, {fn, "input"}), os));
-    if (input.isVector()) out.reshape(input.rows(), input.cols());
-    return {std::move(out)};
-}
-
-std::vector<Array> eqlrfilt(int, Arguments args) {
-    const onex::Biquad q = onex::eqlrfilt(host::realScalar(*args[0], {"eqlrfilt", "Fs"}));
-    return {host::toRow(host::RealVector(q.b.begin(), q.b.end())), host::toRow(host::RealVector(q.a.begin(), q.a.end()))};
-}
-
-std::vector<Array> circularShift(int, Arguments args) {
-    constexpr const char* fn = "circularShift";
-    if (args.empty()) throw host::Error("Usage: circularShift(matrix, [amount], [position], [ 'r' | 'c' ] ");
-    const Array& matrix = *args[0];
-    auto whole = [&](std::size_t i, const char* name) {
-        const double v = host::realScalar(*args[i], {fn, name});
-        if (!std::isfinite(v) || v != std::floor(v) || std::fabs(v) > 1e15)
-            throw host::Error(std::string(fn) + ": " + name + " must be a whole number.");
-        return static_cast<long long>(v);
-    };
-    const long long amount = args.size() > 1 ? whole(1, "amount") : 1;
-    const long long position = args.size() > 2 ? whole(2, "position") : 1;
-    const bool rows = args.size() <= 3 || (args[3]->isChar() && args[3]->text() == "r");
-    Array out;
-    if (matrix.isComplex())
-        out = host::toArray(onex::circularShift(host::complexMatrix(matrix, {fn, "matrix"}), amount, position, rows));
-    else
-        out = host::toArray(onex::circularShift(host::realMatrix(matrix, {fn, "matrix"}), amount, position, rows));
-    return {std::move(out)};
-}
-
-}  // namespace brevia::bind

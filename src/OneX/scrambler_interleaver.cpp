@@ -6,7 +6,6 @@
 #include <string>
 
 #include "host/error.h"
-#include "host/function_table.h"
 #include "host/text.h"
 
 namespace onex {
@@ -160,43 +159,3 @@ double modParamsField(const host::Array& modParams, std::string_view field, host
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
-
-std::vector<Array> OneX_FwdScrambler(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdScrambler";
-    const auto input = host::realVector(*args[0], {fn, "input"});
-    const double drcValue = onex::modParamsField(*args[1], "drcValue", {fn, "modParams"});
-    const double macIndex = host::realScalar(*args[2], {fn, "macIndex"});
-    return {host::toRow(onex::OneX_FwdScrambler(input, drcValue, macIndex))};
-}
-
-std::vector<Array> OneX_FwdChannelInterleaver(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdChannelInterleaver";
-    const double codeRate = onex::modParamsField(*args[1], "codeRate", {fn, "modulationParameters"});
-    // Uncoded symbols pass untouched, whatever their shape; the packet size is not consulted.
-    if (codeRate == 1) return {*args[0]};
-    const auto input = host::realVector(*args[0], {fn, "input"});
-    const double bits = onex::modParamsField(*args[1], "bits", {fn, "modulationParameters"});
-    return {host::toRow(onex::OneX_FwdChannelInterleaver(input, codeRate, bits))};
-}
-
-std::vector<Array> OneX_FwdSymbolPermuter(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdSymbolPermuter";
-    const auto block = host::realVector(*args[0], {fn, "inputBlock"});
-    const auto k = host::integerScalar(*args[1], {fn, "k"}, 1, host::kMaxElements);
-    const auto m = host::integerScalar(*args[2], {fn, "m"}, 1, host::kMaxElements);
-    const Array& type = *args[3];
-    if (!type.isChar() || type.numel() != 1)
-        throw host::Error(std::string(fn) + ": type must be the one-character text 'U' or 'V'" +
-                          (type.isChar() ? ", got '" + type.text() + "'." : ", not " + std::string(type.className()) + "."));
-    return {host::toRow(onex::OneX_FwdSymbolPermuter(block, static_cast<std::size_t>(k), static_cast<std::size_t>(m),
-                                                     type.text()[0]))};
-}
-
-}  // namespace brevia::bind

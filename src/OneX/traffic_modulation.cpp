@@ -4,8 +4,6 @@
 #include <cmath>
 #include <numbers>
 
-#include "host/convert.h"
-#include "host/function_table.h"
 #include "host/text.h"
 
 namespace onex {
@@ -132,52 +130,3 @@ ComplexVector OneX_FwdTrfCoverAndSum(const ComplexMatrix& input) {
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
-
-std::vector<Array> OneX_FwdTrfModulator(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdTrfModulator";
-    const auto bits = host::realVector(*args[0], {fn, "input"});
-    const double format = host::realScalar(*args[1], {fn, "format"});
-    return {host::toRow(onex::OneX_FwdTrfModulator(bits, format))};
-}
-
-std::vector<Array> OneX_IQmap(int, Arguments args) {
-    constexpr const char* fn = "OneX_IQmap";
-    const auto bits = host::realVector(*args[0], {fn, "data"});
-    const double format = host::realScalar(*args[1], {fn, "format"});
-    const host::Complex v = onex::OneX_IQmap(bits.data(), bits.size(), format);
-    Array out = Array::complexScalar(v);
-    out.dropZeroImag();
-    return {std::move(out)};
-}
-
-std::vector<Array> OneX_FwdTrfRepSeq(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdTrfRepSeq";
-    const std::size_t n = host::lengthScalar(*args[1], {fn, "reqLength"});
-    return {host::applyToElements(*args[0], {fn, "data"}, [&](const auto& v) { return onex::OneX_FwdTrfRepSeq(v, n); })};
-}
-
-std::vector<Array> OneX_FwdTrfDemux(int, Arguments args) {
-    return {host::toArray(onex::OneX_FwdTrfDemux(host::complexVector(*args[0], {"OneX_FwdTrfDemux", "data"})))};
-}
-
-std::vector<Array> OneX_FwdTrfWalshCover(int, Arguments args) {
-    return {host::toArray(
-        onex::OneX_FwdTrfWalshCover(host::complexMatrix(*args[0], {"OneX_FwdTrfWalshCover", "input"})))};
-}
-
-std::vector<Array> OneX_FwdTrfChnGain(int, Arguments args) {
-    return {host::toArray(onex::OneX_FwdTrfChnGain(host::complexMatrix(*args[0], {"OneX_FwdTrfChnGain", "input"})))};
-}
-
-std::vector<Array> OneX_FwdTrfSummer(int, Arguments args) {
-    return {host::toRow(onex::OneX_FwdTrfSummer(host::complexMatrix(*args[0], {"OneX_FwdTrfSummer", "input"})))};
-}
-
-}  // namespace brevia::bind

@@ -9,9 +9,7 @@
 #include "OneX/scrambler_interleaver.h"
 #include "OneX/traffic_modulation.h"
 #include "OneX/turbo_encoder.h"
-#include "host/convert.h"
 #include "host/error.h"
-#include "host/function_table.h"
 #include "host/text.h"
 
 namespace onex {
@@ -230,55 +228,3 @@ ComplexVector OneX_FwdTrfChn(const RealVector& data, const ModParams& mp, double
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
-
-std::vector<Array> PNgenerator(int, Arguments args) {
-    constexpr const char* fn = "PNgenerator";
-    onex::PnSettings s;
-    // A value that is not a scalar takes the default, as the generator reads its arguments.
-    auto scalarOrDefault = [&](std::size_t i, const char* name) -> std::optional<double> {
-        if (args.size() <= i || args[i]->numel() != 1) return std::nullopt;
-        return host::realScalar(*args[i], {fn, name});
-    };
-    s.n = scalarOrDefault(0, "n");
-    s.dataLength = scalarOrDefault(1, "dataLength");
-    s.userInvert = scalarOrDefault(2, "userInvert");
-    if (args.size() > 3 && !args[3]->isEmpty()) s.seed = host::realVector(*args[3], {fn, "seed"});
-    s.zeroSuppression = scalarOrDefault(4, "zeroSuppresion");
-    if (args.size() > 5) throw host::Error("PNgenerator: at most 5 arguments (n, dataLength, userInvert, seed, zeroSuppresion).");
-    return {host::toRow(onex::PNgenerator(s))};
-}
-
-std::vector<Array> GenerateBitStream(int, Arguments args) {
-    constexpr const char* fn = "GenerateBitStream";
-    if (args.size() < 2 || args.size() > 3)
-        throw host::Error("GenerateBitStream: needs 2 or 3 arguments (type, len[, pattern]), got " +
-                          std::to_string(args.size()) + ".");
-    const double type = host::realScalar(*args[0], {fn, "type"});
-    const std::size_t len = host::lengthScalar(*args[1], {fn, "len"});
-    const host::RealVector pattern = args.size() == 3 ? host::realVector(*args[2], {fn, "pattern"}) : host::RealVector{};
-    return {host::toRow(onex::GenerateBitStream(type, len, pattern))};
-}
-
-std::vector<Array> OneX_FwdTrfChnModParams(int, Arguments args) {
-    return {onex::toArray(onex::OneX_FwdTrfChnModParams(host::realScalar(*args[0], {"OneX_FwdTrfChnModParams", "drcValue"})))};
-}
-
-std::vector<Array> OneX_FwdTrfChn(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdTrfChn";
-    const auto data = host::realVector(*args[0], {fn, "data"});
-    const onex::ModParams mp = onex::modParamsFromArray(*args[1], fn);
-    const double mac = host::realScalar(*args[2], {fn, "macIndex"});
-    const bool enc = host::realScalar(*args[3], {fn, "encoderActive"}) != 0;
-    const bool scr = host::realScalar(*args[4], {fn, "scramblerActive"}) != 0;
-    const bool intl = host::realScalar(*args[5], {fn, "interleaverActive"}) != 0;
-    return {host::toRow(onex::OneX_FwdTrfChn(data, mp, mac, enc, scr, intl))};
-}
-
-}  // namespace brevia::bind

@@ -7,9 +7,7 @@
 
 #include "OneX/common_channels.h"
 #include "OneX/scrambler_interleaver.h"
-#include "host/convert.h"
 #include "host/error.h"
-#include "host/function_table.h"
 #include "host/text.h"
 
 namespace onex {
@@ -203,58 +201,3 @@ RealVector OneX_FwdEncoder(const RealVector& packet, double codeRate) {
 }
 
 }  // namespace onex
-
-// ---- host forms ------------------------------------------------------------------------
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
-
-std::vector<Array> OneX_FwdEncoder(int, Arguments args) {
-    constexpr const char* fn = "OneX_FwdEncoder";
-    const auto packet = host::realVector(*args[0], {fn, "physicalLayerPacket"});
-    const double codeRate = onex::modParamsField(*args[1], "codeRate", {fn, "modulationParameters"});
-    return {host::toRow(onex::OneX_FwdEncoder(packet, codeRate))};
-}
-
-std::vector<Array> OneX_TurboCoder(int, Arguments args) {
-    constexpr const char* fn = "OneX_TurboCoder";
-    const double rate = host::realScalar(*args[1], {fn, "rate"});
-    // Uncoded bits come back untouched, in the shape they came.
-    if (rate == 1) return {*args[0]};
-    return {host::toRow(onex::OneX_TurboCoder(host::realVector(*args[0], {fn, "input"}), rate))};
-}
-
-std::vector<Array> OneX_ConstituentEncoder(int, Arguments args) {
-    constexpr const char* fn = "OneX_ConstituentEncoder";
-    const onex::ConstituentOutput out = onex::OneX_ConstituentEncoder(host::realVector(*args[0], {fn, "input"}));
-    return {host::toRow(out.x), host::toRow(out.y0), host::toRow(out.y1)};
-}
-
-std::vector<Array> OneX_TurboInterleaver(int, Arguments args) {
-    constexpr const char* fn = "OneX_TurboInterleaver";
-    return {host::toRow(onex::OneX_TurboInterleaver(host::realVector(*args[0], {fn, "input"})))};
-}
-
-std::vector<Array> OneX_TurboPuncturing(int, Arguments args) {
-    constexpr const char* fn = "OneX_TurboPuncturing";
-    const auto x = host::realVector(*args[0], {fn, "x"});
-    const auto y0 = host::realVector(*args[1], {fn, "y0"});
-    const auto y1 = host::realVector(*args[2], {fn, "y1"});
-    const auto xp = host::realVector(*args[3], {fn, "xp"});
-    const auto y0p = host::realVector(*args[4], {fn, "y0p"});
-    const auto y1p = host::realVector(*args[5], {fn, "y1p"});
-    const double rate = host::realScalar(*args[6], {fn, "rate"});
-    return {host::toRow(onex::OneX_TurboPuncturing(x, y0, y1, xp, y0p, y1p, rate))};
-}
-
-std::vector<Array> reverseBits(int, Arguments args) {
-    constexpr const char* fn = "reverseBits";
-    const auto n = host::integerScalar(*args[0], {fn, "n"}, 0, static_cast<long long>(onex::kMaxDigitValue));
-    const auto len = host::integerScalar(*args[1], {fn, "len"}, 0, static_cast<long long>(onex::kMaxDigits));
-    const auto out = onex::reverseBits(static_cast<std::uint64_t>(n), static_cast<std::size_t>(len));
-    return {Array::scalar(static_cast<double>(out))};
-}
-
-}  // namespace brevia::bind
