@@ -8,17 +8,11 @@
 
 #include "ext/io_manager.h"
 #include "ext/mx_values.h"
+#include "ext/text.h"
 
 namespace vesk {
 
 namespace {
-
-bool equalsIgnoringCase(const std::string& a, const char* b) {
-    const std::string other(b);
-    return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::unique_ptr<IOConfig> fail(const std::string& message) {
     IOManager::instance().setStatusText(message);

@@ -8,6 +8,7 @@
 
 #include "ext/hardware_io.h"
 #include "ext/io_manager.h"
+#include "ext/text.h"
 
 namespace vesk {
 
@@ -17,16 +18,6 @@ constexpr int kReplyLimit = 65535;
 
 void setStatus(const std::string& text) { IOManager::instance().setStatusText(text); }
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string upperCase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // The largest |I| or |Q|, each part on its own; NaNs are passed over.
 double peakOf(std::size_t count, const double* i, const double* q) {

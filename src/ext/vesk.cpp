@@ -27,6 +27,7 @@
 #include "ext/mx_values.h"
 #include "ext/parse_config.h"
 #include "ext/signal_generator.h"
+#include "ext/text.h"
 #include "mex.h"
 
 namespace vesk {
@@ -158,12 +159,7 @@ const char* query(const Call& call) {
 }
 
 // Peak normalisation is on unless the flag says "no_norm", in any case.
-bool isNoNorm(const std::string& flag) {
-    constexpr std::string_view off = "no_norm";
-    return flag.size() == off.size() && std::equal(flag.begin(), flag.end(), off.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
-           });
-}
+bool isNoNorm(const std::string& flag) { return equalsIgnoringCase(flag, "no_norm"); }
 
 bool isNumericData(const mxArray* array) { return array && !mxIsStruct(array) && !mxIsCell(array); }
 

@@ -4,6 +4,8 @@
 #include <iostream>
 #include <mutex>
 
+#include "host/text.h"
+
 namespace host {
 
 namespace {
@@ -11,12 +13,6 @@ namespace {
 std::shared_ptr<DialogProvider>& current() {
     static std::shared_ptr<DialogProvider> provider = std::make_shared<TerminalDialogs>();
     return provider;
-}
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 const char* iconWord(MessageIcon icon) {
@@ -52,7 +48,7 @@ std::string TerminalDialogs::question(std::string_view text, std::string_view ti
     if (!std::getline(std::cin, line)) return "";
     if (line.empty()) return std::string(defaultButton);
     for (const auto& b : buttons)
-        if (equalIgnoringCase(b, line)) return b;
+        if (equalNoCase(b, line)) return b;
     return "";
 }
 

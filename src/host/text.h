@@ -35,5 +35,8 @@ std::optional<double> largestNumber(std::string_view text);
 
 // The text with ASCII letters in lower case, for flags and names compared regardless of case.
 std::string lowerCase(std::string_view text);
+std::string upperCase(std::string_view text);
+// Whether two texts are the same but for the case of their ASCII letters.
+bool equalNoCase(std::string_view a, std::string_view b);
 
 }  // namespace host

@@ -153,11 +153,6 @@ bool executeCalculation(const Array& handles) {
     return true;
 }
 
-std::string lowerCase(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Whether an action may go on with the waveform: offers to calculate first when nothing has
 // been calculated, or when the settings changed since.
 bool checkWaveformReady(const Array& handles, const std::string& action) {
@@ -165,7 +160,7 @@ bool checkWaveformReady(const Array& handles, const std::string& action) {
     if (info.field("LastCalcTimeStamp").isEmpty()) {
         const std::string go = "Calculate & " + action;
         const std::string answer = host::dialogs().question(
-            "The waveform has not yet been calculated. Do you wish to calculate\nthe waveform and then " + lowerCase(action) + " ?",
+            "The waveform has not yet been calculated. Do you wish to calculate\nthe waveform and then " + host::lowerCase(action) + " ?",
             "Waveform Not Calculated", {go, "Cancel"}, go);
         // Only the button goes ahead: a box closed or escaped is a Cancel.
         return answer == go && executeCalculation(handles);
@@ -174,7 +169,7 @@ bool checkWaveformReady(const Array& handles, const std::string& action) {
         const std::string recalc = "Recalc & " + action;
         const std::string answer = host::dialogs().question(
             "Settings have changed since last calculating the waveform.\n" + action + " will use the last calculated waveform.\nDo you wish to " +
-                lowerCase(action) + " anyway ?",
+                host::lowerCase(action) + " anyway ?",
             "Waveform Not Recalculated", {"Yes", recalc, "Cancel"}, recalc);
         if (answer == recalc) return executeCalculation(handles);
         return answer == "Yes";

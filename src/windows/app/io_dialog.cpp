@@ -33,11 +33,6 @@ namespace gui = host::gui;
 
 namespace {
 
-std::string upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // The platform's connections, then the raw socket, which every platform can use.
 std::vector<std::string> connectionList(int model) {
     if (model == 1) return {"RS232", "GPIB", "LAN"};
@@ -62,10 +57,10 @@ double indexOfText(Handle list, const std::string& text) {
     const std::vector<std::string> e = entries(list);
     auto find = [&](const std::string& t) {
         for (std::size_t i = 0; i < e.size(); ++i)
-            if (upper(e[i]) == upper(t)) return static_cast<double>(i + 1);
+            if (host::upperCase(e[i]) == host::upperCase(t)) return static_cast<double>(i + 1);
         return 0.0;
     };
-    if (upper(text) == "TCPIP")
+    if (host::upperCase(text) == "TCPIP")
         if (const double i = find("TCP/IP")) return i;
     const double i = find(text);
     return i ? i : 1;
@@ -151,7 +146,7 @@ Array completeRecord(const Array& given) {
 }
 
 void showControls(const Array& state) {
-    const std::string chosen = upper(textAt(control(state, "pmConnection"), value(state, "pmConnection")));
+    const std::string chosen = host::upperCase(textAt(control(state, "pmConnection"), value(state, "pmConnection")));
     for (const auto& [group, type] :
          {std::pair{"configGPIB", "GPIB"}, {"configRS232", "RS232"}, {"configTCPIP", "TCPIP"}, {"configLAN", "LAN"}})
         gui::set(control(state, group), "Visible", chosen == type ? "on" : "off");
@@ -164,13 +159,13 @@ void updateHandShakeTip(const Array& state) {
                             (entry == 3 ? "  RTS/CTS       = RTS/CTS Pacing" : "  RTS/CTS       = Off");
     gui::set(control(state, "pmHandShake"), "TooltipString", tip);
     gui::set(control(state, "lblHandShake"), "TooltipString", tip);
-    if (upper(textAt(control(state, "pmConnection"), value(state, "pmConnection"))) == "RS232")
+    if (host::upperCase(textAt(control(state, "pmConnection"), value(state, "pmConnection"))) == "RS232")
         gui::set(control(state, "lblStatus"), "String", tip);
 }
 
 void updateGuiObjects(const Array& state, Array& c) {
     const double model = state.field("Model").realAt(0);
-    const std::string type = upper(c.field("type").text());
+    const std::string type = host::upperCase(c.field("type").text());
     if ((model == 1 && type == "TCPIP") || (model == 2 && type == "RS232")) c.setField("type", Array::string("GPIB"));
     try {
         const std::vector<std::string> list = connectionList(static_cast<int>(model));
@@ -249,7 +244,7 @@ void connectionChosen(Arguments a) {
     const Handle fig = dialogOf(a);
     Array state = gui::guidata(fig);
     const double model = state.field("Model").realAt(0);
-    const std::string chosen = upper(textAt(control(state, "pmConnection"), value(state, "pmConnection")));
+    const std::string chosen = host::upperCase(textAt(control(state, "pmConnection"), value(state, "pmConnection")));
     const bool forbidden = (model == 1 && chosen == "TCPIP") || (model == 2 && chosen == "RS232");
     if (forbidden)
         setValue(state, "pmConnection", state.field("handlesLastConnection").realAt(0));
