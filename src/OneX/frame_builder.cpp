@@ -96,7 +96,7 @@ std::optional<PacketPlan> packetPlanOf(const FrameInputs& in) {
 
 std::vector<SlotUse> slotUses(const FrameInputs& in, const std::optional<PacketPlan>& plan) {
     std::vector<SlotUse> uses(in.frameCount * kFrameSlots);
-    if (in.mode != 1) return uses;  // the all-ones frame: nothing idle
+    if (in.mode != FrameMode::FullChannel) return uses;  // the all-ones frame: nothing idle
     for (std::size_t s = 0; s < uses.size(); ++s) {
         const std::size_t k = s % kFrameSlots;
         uses[s].macIdle = in.rpcChnActive[k] + in.raActive[k] < 1;
@@ -119,7 +119,7 @@ ChipFrame buildChipFrame(const FrameInputs& in) {
     const std::size_t slots = frames * kFrameSlots;
     ChipFrame f{ComplexVector(slots * kSlotChips), std::vector<std::uint8_t>(slots * kSlotChips, 0),
                 std::vector<std::uint8_t>(slots * kSlotChips, 0)};
-    if (in.mode != 1) {
+    if (in.mode != FrameMode::FullChannel) {
         // The all-ones frame: only the spreading shapes it.
         std::fill(f.chips.begin(), f.chips.end(), Complex(1, 0));
         std::fill(f.marker2.begin(), f.marker2.end(), 1);
@@ -232,8 +232,8 @@ void finishInto(const ChipFrame& c, const FrameInputs& in, Samples samples, std:
     quadSpread(c.chips.data(), c.chips.size(), in.pilotOffsetIndex, spread);
     samples.filter(spread, in);
     auto finishSamples = [&] {
-        const bool conjugate = in.mirrorSpectrum == 0;
-        if (in.phaseEqActive == 1)
+        const bool conjugate = !in.mirrorSpectrum;
+        if (in.phaseEqActive)
             samples.equalise(in.oversampling, conjugate);
         else if (conjugate)
             samples.conjugate();
@@ -368,7 +368,7 @@ Interlaces interlaceFlags(const host::Array& p) {
 FrameInputs frameInputsFromParameters(const host::Array& p) {
     if (!p.isStruct() || p.numel() != 1) throw host::Error("parameters must be a parameter record (a struct).");
     FrameInputs in;
-    in.mode = scalarField(p, "Mode");
+    in.mode = frameMode(scalarField(p, "Mode"));
     in.pilotOffsetIndex = wholeField(p, "PilotOffsetIndex", 0, 511);
     const double macOn = scalarField(p, "MACchnActive");
     const double dataOn = scalarField(p, "DATAchnActive");
@@ -382,8 +382,8 @@ FrameInputs frameInputsFromParameters(const host::Array& p) {
     requireWithin(*p.findField("IdleSlotGain"), "parameters.IdleSlotGain", -80, 0, " dB");
     in.oversampling = static_cast<int>(wholeField(p, "OverSampling", 2, 30));
     in.filter = basebandFilterChoice(scalarField(p, "FilterType"));
-    in.phaseEqActive = scalarField(p, "PhaseEq");
-    in.mirrorSpectrum = scalarField(p, "MirrorSpectrum");
+    in.phaseEqActive = scalarField(p, "PhaseEq") == 1;
+    in.mirrorSpectrum = scalarField(p, "MirrorSpectrum") != 0;
 
     const host::Array* slot = p.findField("slot");
     if (!slot) throw host::Error("parameters has no field 'slot'.");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "OneX/baseband_filter.h"
+#include "OneX/common_channels.h"
 #include "OneX/packets.h"
 #include "OneX/slot_layout.h"
 #include "host/array.h"
@@ -32,10 +33,15 @@ struct PacketSettings {
     Interlaces interlaces{true, true, true, true};
 };
 
+// The frame's kind: the full channel (pilot, MAC, traffic and idle slots) or every chip one.
+enum class FrameMode { FullChannel, AllOnes };
+// The parameter set's Mode: 1 the full channel, any other value the all-ones frame.
+constexpr FrameMode frameMode(double mode) { return mode == 1 ? FrameMode::FullChannel : FrameMode::AllOnes; }
+
 // The frame builder's inputs: the eighteen of a frame, per-slot values one per slot of the
 // 16-slot pattern that every frame repeats, and the waveform's frame count and packets.
 struct FrameInputs {
-    double mode = 1;
+    FrameMode mode = FrameMode::FullChannel;
     double pilotOffsetIndex = 0;
     RealVector dataActive = RealVector(kFrameSlots, 0.0);
     RealVector dataFormat = RealVector(kFrameSlots, 1.0);
@@ -44,15 +50,15 @@ struct FrameInputs {
     RealVector raBit = RealVector(kFrameSlots, 1.0);
     RealVector raGain = RealVector(kFrameSlots, -3.0);  // dB
     RealVector rpcChnActive = RealVector(kFrameSlots, 0.0);
-    RealMatrix rpcActive = RealMatrix(kFrameSlots, 59, 0.0);
-    RealMatrix rpcBits = RealMatrix(kFrameSlots, 59, 1.0);
-    RealMatrix rpcGains = RealMatrix(kFrameSlots, 59, -3.0);  // dB
+    RealMatrix rpcActive = RealMatrix(kFrameSlots, kRpcChannels, 0.0);
+    RealMatrix rpcBits = RealMatrix(kFrameSlots, kRpcChannels, 1.0);
+    RealMatrix rpcGains = RealMatrix(kFrameSlots, kRpcChannels, -3.0);  // dB
     double idleSlotGainActive = 1;
     double idleSlotGain = -10;  // dB
     int oversampling = 5;
     BasebandFilterChoice filter = BasebandFilterChoice::Acp;
-    double phaseEqActive = 1;
-    double mirrorSpectrum = 0;
+    bool phaseEqActive = true;    // the parameter 1: on, anything else off
+    bool mirrorSpectrum = false;  // the parameter 0: the conjugated spectrum, anything else mirrored
     // Frames in the waveform (slot s uses the settings of pattern row s mod 16). Outside
     // packet mode the traffic bits are one stream over all active slots of all frames.
     std::size_t frameCount = 1;

@@ -79,13 +79,13 @@ ComplexVector chipResponse(const FrameInputs& in) {
     ComplexVector impulse(in.frameCount * kFrameChips, Complex(0, 0));
     impulse[0] = 1;
     ComplexVector p = basebandFilterChips(impulse, in.oversampling, in.filter);
-    if (in.phaseEqActive == 1) fwdPhaseEqInPlace(p, in.oversampling);
+    if (in.phaseEqActive) fwdPhaseEqInPlace(p, in.oversampling);
     return p;
 }
 
 std::vector<std::uint8_t> deterministicChips(const FrameInputs& in) {
     std::vector<std::uint8_t> known(in.frameCount * kFrameChips, 1);
-    if (in.mode != 1 || in.idleSlotGainActive == 0) return known;
+    if (in.mode != FrameMode::FullChannel || in.idleSlotGainActive == 0) return known;
     const std::vector<SlotUse> uses = slotUses(in, packetPlanOf(in));
     for (std::size_t slot = 0; slot < uses.size(); ++slot)
         for (std::size_t c = 0; c < kSlotChips; ++c) {
@@ -383,7 +383,7 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
     report.frames = in.frameCount;
     report.oversampling = in.oversampling;
     report.sampleRate = kChipRate * static_cast<double>(in.oversampling);
-    const bool conjugated = in.mirrorSpectrum == 0;
+    const bool conjugated = !in.mirrorSpectrum;
 
     Received received(chips);
     matchedFilterChips(waveform, in, conjugated, received);
@@ -398,7 +398,7 @@ Report analyzeFrame(const ComplexVector& waveform, const ChipFrame& reference, c
     report.occupiedBandwidthHz = occupiedBandwidth(received.binPower, frequency);
     measureCcdf(report, waveform, received.binPower);
 
-    if (in.mode != 1 || pilotAll.ss <= 0) return report;
+    if (in.mode != FrameMode::FullChannel || pilotAll.ss <= 0) return report;
     const Despreader despread{c, pilotAll.sz / pilotAll.ss};
     const std::optional<PacketPlan> plan = packetPlanOf(in);
     const ModParams packetParams = OneX_FwdTrfChnModParams(plan ? plan->drc : 1);

@@ -124,7 +124,7 @@ const char* modulationName(double code) { return code == 1 ? "QPSK" : code == 2 
 // waveform from 1, then the traffic of its data part.
 std::string slotLabel(std::size_t s, const onex::FrameInputs& in, const onex::SlotUse& use, const std::optional<onex::PacketPlan>& plan) {
     std::string label = "slot " + std::to_string(s + 1);
-    if (in.mode != 1) return label + " all ones";
+    if (in.mode != onex::FrameMode::FullChannel) return label + " all ones";
     if (use.packet != onex::kNoPacket && plan)
         return label + " packet " + std::to_string(use.packet + 1) + " DRC " + std::to_string(plan->drc);
     if (use.dataIdle) return label + " idle";
@@ -139,7 +139,7 @@ std::string description(const onex::FrameInputs& in, const std::optional<onex::P
     std::string d = title.empty() ? std::string() : title + ": ";
     d += "1xEV forward link, oversampling " + std::to_string(in.oversampling) + ", " + std::to_string(in.frameCount) +
          (in.frameCount == 1 ? " frame" : " frames") + ", pilot PN offset " + host::num2str(in.pilotOffsetIndex);
-    if (in.mode != 1) {
+    if (in.mode != onex::FrameMode::FullChannel) {
         d += ", all-ones frame";
     } else {
         d += std::string(", MAC ") + (switchedOn(parameters, "MACchnActive") ? "on" : "off");
@@ -153,8 +153,8 @@ std::string description(const onex::FrameInputs& in, const std::optional<onex::P
         }
         d += in.idleSlotGainActive != 0 ? ", idle-slot noise " + host::num2str(in.idleSlotGain) + " dB" : std::string(", idle slots silent");
     }
-    d += std::string(", ") + filterName(in.filter) + " filter, phase equaliser " + (in.phaseEqActive != 0 ? "on" : "off");
-    if (in.mirrorSpectrum != 0) d += ", spectrum mirrored";
+    d += std::string(", ") + filterName(in.filter) + " filter, phase equaliser " + (in.phaseEqActive ? "on" : "off");
+    if (in.mirrorSpectrum) d += ", spectrum mirrored";
     // The recording is at the waveform's own rate; an instrument told otherwise plays it
     // faster or slower, which whoever reads the recording should know.
     const host::Array* clock = sigGen.findField("SamplingRate");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "OneX/common_channels.h"
 #include "host/random.h"
 #include "host/text.h"
 
@@ -13,7 +14,7 @@ namespace {
 using host::Array;
 
 constexpr std::size_t kSlots = 16;
-constexpr std::size_t kChannels = 59;
+constexpr std::size_t kChannels = onex::kRpcChannels;
 
 Array filled(std::size_t rows, std::size_t cols, double v) {
     Array a = Array::zeros(rows, cols);

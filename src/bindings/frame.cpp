@@ -53,7 +53,7 @@ host::RealMatrix slotMatrixValues(const Array& a, const char* name) {
 std::vector<Array> OneX_FwdChnFrame(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdChnFrame";
     onex::FrameInputs in;
-    in.mode = host::realScalar(*args[0], {fn, "Mode"});
+    in.mode = onex::frameMode(host::realScalar(*args[0], {fn, "Mode"}));
     in.pilotOffsetIndex = host::realScalar(*args[1], {fn, "PilotOffsetIndex"});
     in.dataActive = slotValues(*args[2], "DATAactive");
     in.dataFormat = slotValues(*args[3], "DATAformat");
@@ -70,8 +70,8 @@ std::vector<Array> OneX_FwdChnFrame(int, Arguments args) {
     in.oversampling = static_cast<int>(host::integerScalar(*args[14], {fn, "oversamplingRate"}, 1, 64));
     in.filter = args[15]->isChar() ? onex::basebandFilterChoice(args[15]->text())
                                    : onex::basebandFilterChoice(host::realScalar(*args[15], {fn, "filterType"}));
-    in.phaseEqActive = host::realScalar(*args[16], {fn, "phaseEqActive"});
-    in.mirrorSpectrum = host::realScalar(*args[17], {fn, "mirrorSpectrum"});
+    in.phaseEqActive = host::realScalar(*args[16], {fn, "phaseEqActive"}) == 1;
+    in.mirrorSpectrum = host::realScalar(*args[17], {fn, "mirrorSpectrum"}) != 0;
     onex::FrameArrays f = onex::OneX_FwdChnFrameArrays(in);
     return {std::move(f.waveform), std::move(f.markers)};
 }

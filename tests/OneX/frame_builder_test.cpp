@@ -154,7 +154,7 @@ TEST(FrameBuilder, MacBurstsAndTheRaChannel) {
 
 TEST(FrameBuilder, ModeTwoIsTheSpreadAllOnesSequence) {
     FrameInputs in = quietFrame();
-    in.mode = 2;
+    in.mode = onex::FrameMode::AllOnes;
     in.dataActive.assign(16, 1);
     in.dataBits.clear();  // never read in this mode
     in.pilotOffsetIndex = 3;

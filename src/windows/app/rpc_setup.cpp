@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "OneX/common_channels.h"
 #include "UI/app_records.h"
 #include "UI/slot_setup.h"
 #include "host/convert.h"
@@ -30,7 +31,7 @@ namespace gui = host::gui;
 namespace {
 
 constexpr std::size_t kRows = 16;
-constexpr std::size_t kChannels = 59;
+constexpr std::size_t kChannels = onex::kRpcChannels;
 constexpr double kScrollMax = kChannels - kRows;  // 43
 
 Array& chn() { return host::record("chn"); }
