@@ -21,6 +21,7 @@
 #include "host/interrupt.h"
 #include "host/text.h"
 #include "windows/app/instrument_work.h"
+#include "windows/app/module.h"
 #include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
@@ -350,6 +351,29 @@ std::vector<Array> open(int nargout, Arguments args) {
 
 }  // namespace ui
 
+namespace ui {
+
+// The dialog's callbacks by name; the choices of the lists and boxes are read when it closes.
+window::Locals ioDialogLocals() {
+    auto none = [](auto f) { return [f](int, Arguments a) { f(a); return std::vector<Array>{}; }; };
+    auto readAtClose = [](int, Arguments) { return std::vector<Array>{}; };
+    window::Locals l{
+        {"pbOK_Callback", none([](Arguments a) { finish(a, "OK"); })},
+        {"pbCancel_Callback", none([](Arguments a) { finish(a, "Cancel"); })},
+        {"pmConnection_Callback", none([](Arguments a) { connectionChosen(a); })},
+        {"pbCheckHardware_Callback", none([](Arguments a) { checkHardware(a); })},
+        {"editLANPort_Callback", none([](Arguments a) { lanPortEntered(a); })},
+        {"pmHandShake_Callback", none([](Arguments a) { updateHandShakeTip(host::gui::guidata(dialogOf(a))); })},
+        {"initConfig", [](int, Arguments) { return std::vector<Array>{initConfig()}; }},
+    };
+    for (const char* name : {"pmGpibBoard_Callback", "pmPrimaryAddress_Callback", "pmSecondaryAddress_Callback", "pmPortNumber_Callback",
+                             "pmBaudRate_Callback", "editTCPIPAddress_Callback", "editLANAddress_Callback", "UpdateIoAddress"})
+        l.emplace(name, readAtClose);
+    return l;
+}
+
+}  // namespace ui
+
 namespace brevia::bind {
 
 using host::Arguments;
@@ -357,29 +381,10 @@ using host::Array;
 
 std::vector<Array> SX_SigGen(int nargout, Arguments args) {
     if (args.empty() || !args[0]->isChar()) return ui::open(nargout, args);
-    const std::string name = args[0]->text();
-    const Arguments rest = args.subspan(1);
-    try {
-        if (name == "pbOK_Callback") ui::finish(rest, "OK");
-        else if (name == "pbCancel_Callback") ui::finish(rest, "Cancel");
-        else if (name == "pmConnection_Callback") ui::connectionChosen(rest);
-        else if (name == "pbCheckHardware_Callback") ui::checkHardware(rest);
-        else if (name == "editLANPort_Callback") ui::lanPortEntered(rest);
-        else if (name == "pmHandShake_Callback") ui::updateHandShakeTip(host::gui::guidata(ui::dialogOf(rest)));
-        else if (name == "pmGpibBoard_Callback" || name == "pmPrimaryAddress_Callback" || name == "pmSecondaryAddress_Callback" ||
-                 name == "pmPortNumber_Callback" || name == "pmBaudRate_Callback" || name == "editTCPIPAddress_Callback" ||
-                 name == "editLANAddress_Callback" || name == "UpdateIoAddress") {
-            // The values are read when the dialog closes.
-        } else if (name == "initConfig") {
-            return {ui::initConfig()};
-        } else {
-            throw host::Error("Undefined function or variable '" + name + "' in SX_SigGen.");
-        }
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << std::endl;
-        ui::showStatusNow(ui::StatusPart::Error, "Error", e.what());
-    }
-    return {Array(), Array()};
+    static const ui::window::Locals locals = ui::ioDialogLocals();
+    std::vector<Array> out = ui::window::dispatch("SX_SigGen", locals, nargout, args);
+    if (out.empty()) out = {Array(), Array()};  // the dialog's two results, empty after an action
+    return out;
 }
 
 }  // namespace brevia::bind

@@ -18,6 +18,7 @@
 #include "host/records.h"
 #include "host/text.h"
 #include "windows/app/modal.h"
+#include "windows/app/module.h"
 #include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
@@ -156,6 +157,51 @@ void perRow(Arguments a, const char* field, double (*read)(Handle, double previo
 
 double listValue(Arguments a) { return gui::get(host::realScalar(argAt(a, 0), {"OneX_Fwd_GUI_RPCsetup", "h"}), "Value").realAt(0); }
 
+// A fast edit of one column: the pattern its list chose (the gain list's last entry asks for
+// a total power instead), then the rows redrawn.
+std::vector<Array> fastEdit(const char* field, Arguments a) {
+    const double v = listValue(a);
+    if (std::string_view(field) == "Gain" && v == 7) {
+        normalise();
+    } else {
+        const auto pattern = std::string_view(field) == "Active" ? slotedit::activityPattern(v, kChannels)
+                             : std::string_view(field) == "Value" ? slotedit::rpcValuePattern(v)
+                                                                  : slotedit::rpcGainPattern(v);
+        if (!pattern) throw host::Error("The fast edit has no such pattern.");
+        setRow(field, *pattern);
+    }
+    redraw(argAt(a, 2));
+    return {};
+}
+
+// The dialog's local functions and callbacks by name (the handles come third, as ever).
+window::Locals rpcSetupLocals() {
+    auto none = [](auto f) { return [f](int, Arguments a) { f(a); return std::vector<Array>{}; }; };
+    auto row = [](const char* field, double (*read)(Handle, double)) {
+        return [field, read](int, Arguments a) { perRow(a, field, read); return std::vector<Array>{}; };
+    };
+    return window::Locals{
+        {"InitializeFigure", none([](Arguments a) { initializeFigure(argAt(a, 0)); })},
+        {"defaultChnStruct", [](int, Arguments) { return std::vector<Array>{defaultChnStruct()}; }},
+        {"redraw", none([](Arguments a) { redraw(argAt(a, 0)); })},
+        {"RPCactive_Callback", row("Active", [](Handle h, double) { return gui::get(h, "Value").realAt(0); })},
+        {"RPCvalue_Callback", row("Value", [](Handle h, double was) { return slotedit::raValueEntry(gui::get(h, "String").text(), was); })},
+        {"RPCgain_Callback", row("Gain", [](Handle h, double was) { return slotedit::raGainEntry(gui::get(h, "String").text(), was); })},
+        {"sldrScrollbar_Callback", none([](Arguments a) {
+             const Handle slider = host::realScalar(argAt(a, 0), {"sldrScrollbar_Callback", "h"});
+             const double max = gui::get(slider, "Max").realAt(0), value = gui::get(slider, "Value").realAt(0);
+             host::record("scrollIndex") = Array::scalar(std::max(0.0, std::min(kScrollMax, std::round(max - value))));
+             redraw(argAt(a, 2));
+         })},
+        {"fasteditRPCactive_Callback", [](int, Arguments a) { return fastEdit("Active", a); }},
+        {"fasteditRPCvalue_Callback", [](int, Arguments a) { return fastEdit("Value", a); }},
+        {"fasteditRPCgain_Callback", [](int, Arguments a) { return fastEdit("Gain", a); }},
+        {"pbOK_Callback", none([](Arguments a) { closeWith("OK", a); })},
+        {"pbCancel_Callback", none([](Arguments a) { closeWith("Cancel", a); })},
+        {"Close_Callback", none([](Arguments a) { closeWith("Cancel", a); })},
+    };
+}
+
 }  // namespace
 
 }  // namespace ui
@@ -165,49 +211,15 @@ namespace brevia::bind {
 using host::Arguments;
 using host::Array;
 
-std::vector<Array> OneX_Fwd_GUI_RPCsetup(int, Arguments args) {
+std::vector<Array> OneX_Fwd_GUI_RPCsetup(int nargout, Arguments args) {
     if (args.empty() || !args[0]->isChar()) {
         if (args.empty()) throw host::Error("OneX_Fwd_GUI_RPCsetup: the dialog window is missing.");
         return ui::runDialog(args);
     }
-    namespace gui = host::gui;
-    const std::string name = args[0]->text();
-    const Arguments a = args.subspan(1);
-    try {
-        if (name == "InitializeFigure") ui::initializeFigure(ui::argAt(a, 0));
-        else if (name == "defaultChnStruct") return {ui::defaultChnStruct()};
-        else if (name == "redraw") ui::redraw(ui::argAt(a, 0));
-        else if (name == "RPCactive_Callback")
-            ui::perRow(a, "Active", [](ui::Handle h, double) { return gui::get(h, "Value").realAt(0); });
-        else if (name == "RPCvalue_Callback")
-            ui::perRow(a, "Value", [](ui::Handle h, double was) { return ui::slotedit::raValueEntry(gui::get(h, "String").text(), was); });
-        else if (name == "RPCgain_Callback")
-            ui::perRow(a, "Gain", [](ui::Handle h, double was) { return ui::slotedit::raGainEntry(gui::get(h, "String").text(), was); });
-        else if (name == "sldrScrollbar_Callback") {
-            const ui::Handle slider = host::realScalar(ui::argAt(a, 0), {name, "h"});
-            const double max = gui::get(slider, "Max").realAt(0), value = gui::get(slider, "Value").realAt(0);
-            host::record("scrollIndex") = Array::scalar(std::max(0.0, std::min(ui::kScrollMax, std::round(max - value))));
-            ui::redraw(ui::argAt(a, 2));
-        } else if (name == "fasteditRPCactive_Callback" || name == "fasteditRPCvalue_Callback" || name == "fasteditRPCgain_Callback") {
-            const double v = ui::listValue(a);
-            if (name == "fasteditRPCgain_Callback" && v == 7) {
-                ui::normalise();
-            } else {
-                const auto pattern = name == "fasteditRPCactive_Callback" ? ui::slotedit::activityPattern(v, ui::kChannels)
-                                     : name == "fasteditRPCvalue_Callback" ? ui::slotedit::rpcValuePattern(v)
-                                                                           : ui::slotedit::rpcGainPattern(v);
-                if (!pattern) throw host::Error("The fast edit has no such pattern.");
-                ui::setRow(name == "fasteditRPCactive_Callback" ? "Active" : name == "fasteditRPCvalue_Callback" ? "Value" : "Gain", *pattern);
-            }
-            ui::redraw(ui::argAt(a, 2));
-        } else if (name == "pbOK_Callback") ui::closeWith("OK", a);
-        else if (name == "pbCancel_Callback" || name == "Close_Callback") ui::closeWith("Cancel", a);
-        else throw host::Error("Undefined function or variable '" + name + "' in OneX_Fwd_GUI_RPCsetup.");
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << std::endl;
-        ui::showStatusNow(ui::StatusPart::Error, "Error", e.what());
-    }
-    return {Array(), Array()};
+    static const ui::window::Locals locals = ui::rpcSetupLocals();
+    std::vector<Array> out = ui::window::dispatch("OneX_Fwd_GUI_RPCsetup", locals, nargout, args);
+    if (out.empty()) out = {Array(), Array()};  // the dialog's two results, empty after an action
+    return out;
 }
 
 }  // namespace brevia::bind

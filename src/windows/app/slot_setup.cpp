@@ -14,6 +14,7 @@
 #include "host/records.h"
 #include "host/text.h"
 #include "windows/app/modal.h"
+#include "windows/app/module.h"
 #include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
@@ -131,11 +132,89 @@ std::vector<Array> runDialog(Arguments args) {
     return {Array::string(answer), slotRecord()};
 }
 
+// Slot k's 59 RPC channels in their own dialog; OK puts them back into the slot record.
+void editRpcChannels(std::size_t k) {
+    Array& s = slotRecord();
+    Array chn = Array::structure();
+    for (const auto& [field, row] : {std::pair{"Active", "RPCslotActive"}, {"Value", "RPCslotValue"}, {"Gain", "RPCslotGain"}}) {
+        const Array& m = s.field(row);
+        Array r = Array::zeros(1, m.cols());
+        for (std::size_t c = 0; c < m.cols(); ++c) r.pr()[c] = m.pr()[c * m.rows() + k - 1];
+        chn.setField(field, r);
+    }
+    const std::vector<Array> got = host::callFunction(
+        "OneX_Fwd_GUI_RPCsetup", 2, {host::record("figureList").field("figRPCsetup"), chn, Array::scalar(static_cast<double>(k))});
+    if (!got[0].isChar() || (got[0].text() != "OK")) return;
+    for (const auto& [field, row] : {std::pair{"Active", "RPCslotActive"}, {"Value", "RPCslotValue"}, {"Gain", "RPCslotGain"}}) {
+        Array& m = s.field(row);
+        const Array& r = got[1].field(field);
+        for (std::size_t c = 0; c < m.cols() && c < r.numel(); ++c) m.pr()[c * m.rows() + k - 1] = r.realAt(c);
+    }
+}
+
 // Per-slot callbacks: (control, event, handles).
-void perSlot(Arguments a, void (*action)(Handle h, std::size_t k, const Array& hs)) {
+template <class Action>
+void perSlot(Arguments a, const Action& action) {
     const Handle h = host::realScalar(ui::arg(a, 0), {"OneX_Fwd_GUI_SlotSetup", "h"});
     const std::size_t k = modal::rowOf(h, kSlots, "slot");
     action(h, k, ui::arg(a, 2));
+}
+
+// The dialog's local functions and callbacks by name (the handles come third, as ever).
+window::Locals slotSetupLocals() {
+    using window::Locals;
+    auto none = [](auto f) { return [f](int, Arguments a) { f(a); return std::vector<Array>{}; }; };
+    auto edited = [](const char* field, SlotRedraw redraw) {
+        return [field, redraw](Handle h, std::size_t k, const Array& hs) { put(field, k, controlValue(h)); redraw(k, hs); };
+    };
+    auto typed = [](const char* field, double (*entry)(std::string_view, double)) {
+        return [field, entry](Handle h, std::size_t k, const Array& hs) {
+            put(field, k, entry(gui::get(h, "String").text(), at(field, k)));
+            redrawRaSlot(k, hs);
+        };
+    };
+    auto fastedit = [](const char* name, void (*edit)(Array&, double), SlotRedraw redraw) {
+        return [name, edit, redraw](int, Arguments a) {
+            edit(slotRecord(), controlValue(host::realScalar(arg(a, 0), {name, "h"})));
+            redrawColumn(redraw, arg(a, 2));
+            return std::vector<Array>{};
+        };
+    };
+    auto activity = [](const char* name, const char* field, SlotRedraw redraw) {
+        return [name, field, redraw](int, Arguments a) {
+            const auto pattern = slotedit::fasteditActive(controlValue(host::realScalar(arg(a, 0), {name, "h"})));
+            if (!pattern) throw host::Error("The fast edit has no such pattern.");
+            slotRecord().setField(field, *pattern);
+            redrawColumn(redraw, arg(a, 2));
+            return std::vector<Array>{};
+        };
+    };
+    auto each = [](auto action) { return [action](int, Arguments a) { perSlot(a, action); return std::vector<Array>{}; }; };
+    return Locals{
+        {"InitializeFigure", none([](Arguments a) { initializeFigure(arg(a, 0)); })},
+        {"defaultSlotStruct", [](int, Arguments) { return std::vector<Array>{slotedit::defaultSlotStruct()}; }},
+        {"redrawAll", none([](Arguments a) { redrawAll(arg(a, 0)); })},
+        {"redrawDATA", none([](Arguments a) { redrawColumn(redrawDataSlot, arg(a, 0)); })},
+        {"redrawRA", none([](Arguments a) { redrawColumn(redrawRaSlot, arg(a, 0)); })},
+        {"redrawRPC", none([](Arguments a) { redrawColumn(redrawRpcSlot, arg(a, 0)); })},
+        {"DATAactive_Callback", each(edited("DATAslotActive", redrawDataSlot))},
+        {"DATAmod_Callback", each(edited("DATAslotMod", redrawDataSlot))},
+        {"RAactive_Callback", each(edited("RAslotActive", redrawRaSlot))},
+        {"RAvalue_Callback", each(typed("RAslotValue", slotedit::raValueEntry))},
+        {"RAgain_Callback", each(typed("RAslotGain", slotedit::raGainEntry))},
+        {"RPCactive_Callback", each(edited("RPCslotActiveChn", redrawRpcSlot))},
+        {"RPCsetup_Callback", each([](Handle, std::size_t k, const Array&) { editRpcChannels(k); })},
+        {"fasteditDATAactive_Callback", activity("fasteditDATAactive_Callback", "DATAslotActive", redrawDataSlot)},
+        {"fasteditRAactive_Callback", activity("fasteditRAactive_Callback", "RAslotActive", redrawRaSlot)},
+        {"fasteditRPCactive_Callback", activity("fasteditRPCactive_Callback", "RPCslotActiveChn", redrawRpcSlot)},
+        {"fasteditDATAmod_Callback", fastedit("fasteditDATAmod_Callback", slotedit::fasteditDataMod, redrawDataSlot)},
+        {"fasteditRAvalue_Callback", fastedit("fasteditRAvalue_Callback", slotedit::fasteditRaValue, redrawRaSlot)},
+        {"fasteditRAgain_Callback", fastedit("fasteditRAgain_Callback", slotedit::fasteditRaGain, redrawRaSlot)},
+        {"fasteditRPCsetup_Callback", fastedit("fasteditRPCsetup_Callback", slotedit::fasteditRpcSetup, redrawRpcSlot)},
+        {"pbOK_Callback", none([](Arguments a) { closeWith("OK", a); })},
+        {"pbCancel_Callback", none([](Arguments a) { closeWith("Cancel", a); })},
+        {"close_Callback", none([](Arguments a) { closeWith("Cancel", a); })},
+    };
 }
 
 }  // namespace
@@ -147,84 +226,15 @@ namespace brevia::bind {
 using host::Arguments;
 using host::Array;
 
-std::vector<Array> OneX_Fwd_GUI_SlotSetup(int, Arguments args) {
+std::vector<Array> OneX_Fwd_GUI_SlotSetup(int nargout, Arguments args) {
     if (args.empty() || !args[0]->isChar()) {
         if (args.empty()) throw host::Error("OneX_Fwd_GUI_SlotSetup: the dialog window is missing.");
         return ui::runDialog(args);
     }
-    namespace gui = host::gui;
-    namespace slotedit = ui::slotedit;
-    const std::string name = args[0]->text();
-    const Arguments a = args.subspan(1);
-    try {
-        auto fastedit = [&](void (*edit)(Array&, double), ui::SlotRedraw redraw) {
-            edit(ui::slotRecord(), ui::controlValue(host::realScalar(ui::arg(a, 0), {name, "h"})));
-            ui::redrawColumn(redraw, ui::arg(a, 2));
-        };
-        auto activity = [&](const char* field, ui::SlotRedraw redraw) {
-            const auto pattern = slotedit::fasteditActive(ui::controlValue(host::realScalar(ui::arg(a, 0), {name, "h"})));
-            if (!pattern) throw host::Error("The fast edit has no such pattern.");
-            ui::slotRecord().setField(field, *pattern);
-            ui::redrawColumn(redraw, ui::arg(a, 2));
-        };
-        if (name == "InitializeFigure") ui::initializeFigure(ui::arg(a, 0));
-        else if (name == "defaultSlotStruct") return {slotedit::defaultSlotStruct()};
-        else if (name == "redrawAll") ui::redrawAll(ui::arg(a, 0));
-        else if (name == "redrawDATA") ui::redrawColumn(ui::redrawDataSlot, ui::arg(a, 0));
-        else if (name == "redrawRA") ui::redrawColumn(ui::redrawRaSlot, ui::arg(a, 0));
-        else if (name == "redrawRPC") ui::redrawColumn(ui::redrawRpcSlot, ui::arg(a, 0));
-        else if (name == "DATAactive_Callback")
-            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("DATAslotActive", k, ui::controlValue(h)); ui::redrawDataSlot(k, hs); });
-        else if (name == "DATAmod_Callback")
-            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("DATAslotMod", k, ui::controlValue(h)); ui::redrawDataSlot(k, hs); });
-        else if (name == "RAactive_Callback")
-            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("RAslotActive", k, ui::controlValue(h)); ui::redrawRaSlot(k, hs); });
-        else if (name == "RAvalue_Callback")
-            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) {
-                ui::put("RAslotValue", k, slotedit::raValueEntry(gui::get(h, "String").text(), ui::at("RAslotValue", k)));
-                ui::redrawRaSlot(k, hs);
-            });
-        else if (name == "RAgain_Callback")
-            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) {
-                ui::put("RAslotGain", k, slotedit::raGainEntry(gui::get(h, "String").text(), ui::at("RAslotGain", k)));
-                ui::redrawRaSlot(k, hs);
-            });
-        else if (name == "RPCactive_Callback")
-            ui::perSlot(a, [](ui::Handle h, std::size_t k, const Array& hs) { ui::put("RPCslotActiveChn", k, ui::controlValue(h)); ui::redrawRpcSlot(k, hs); });
-        else if (name == "RPCsetup_Callback")
-            ui::perSlot(a, [](ui::Handle, std::size_t k, const Array&) {
-                Array& s = ui::slotRecord();
-                Array chn = Array::structure();
-                for (const auto& [field, row] : {std::pair{"Active", "RPCslotActive"}, {"Value", "RPCslotValue"}, {"Gain", "RPCslotGain"}}) {
-                    const Array& m = s.field(row);
-                    Array r = Array::zeros(1, m.cols());
-                    for (std::size_t c = 0; c < m.cols(); ++c) r.pr()[c] = m.pr()[c * m.rows() + k - 1];
-                    chn.setField(field, r);
-                }
-                const std::vector<Array> got = host::callFunction(
-                    "OneX_Fwd_GUI_RPCsetup", 2, {host::record("figureList").field("figRPCsetup"), chn, Array::scalar(static_cast<double>(k))});
-                if (!got[0].isChar() || (got[0].text() != "OK")) return;
-                for (const auto& [field, row] : {std::pair{"Active", "RPCslotActive"}, {"Value", "RPCslotValue"}, {"Gain", "RPCslotGain"}}) {
-                    Array& m = s.field(row);
-                    const Array& r = got[1].field(field);
-                    for (std::size_t c = 0; c < m.cols() && c < r.numel(); ++c) m.pr()[c * m.rows() + k - 1] = r.realAt(c);
-                }
-            });
-        else if (name == "fasteditDATAactive_Callback") activity("DATAslotActive", ui::redrawDataSlot);
-        else if (name == "fasteditRAactive_Callback") activity("RAslotActive", ui::redrawRaSlot);
-        else if (name == "fasteditRPCactive_Callback") activity("RPCslotActiveChn", ui::redrawRpcSlot);
-        else if (name == "fasteditDATAmod_Callback") fastedit(slotedit::fasteditDataMod, ui::redrawDataSlot);
-        else if (name == "fasteditRAvalue_Callback") fastedit(slotedit::fasteditRaValue, ui::redrawRaSlot);
-        else if (name == "fasteditRAgain_Callback") fastedit(slotedit::fasteditRaGain, ui::redrawRaSlot);
-        else if (name == "fasteditRPCsetup_Callback") fastedit(slotedit::fasteditRpcSetup, ui::redrawRpcSlot);
-        else if (name == "pbOK_Callback") ui::closeWith("OK", a);
-        else if (name == "pbCancel_Callback" || name == "close_Callback") ui::closeWith("Cancel", a);
-        else throw host::Error("Undefined function or variable '" + name + "' in OneX_Fwd_GUI_SlotSetup.");
-    } catch (const std::exception& e) {
-        std::cerr << e.what() << std::endl;
-        ui::showStatusNow(ui::StatusPart::Error, "Error", e.what());
-    }
-    return {Array(), Array()};
+    static const ui::window::Locals locals = ui::slotSetupLocals();
+    std::vector<Array> out = ui::window::dispatch("OneX_Fwd_GUI_SlotSetup", locals, nargout, args);
+    if (out.empty()) out = {Array(), Array()};  // the dialog's two results, empty after an action
+    return out;
 }
 
 }  // namespace brevia::bind
