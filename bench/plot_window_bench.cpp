@@ -31,25 +31,25 @@ const Frame& frame() {
 }
 
 // Draws every 2-D plot of the window once, at a usual window size, as showing it would.
-void drawOnce(host::gui::Handle fig) {
-    for (host::gui::Handle c : host::gui::childrenOf(fig))
-        if (host::gui::kindOf(c) == host::gui::Kind::Axes)
-            if (QCustomPlot* plot = host::gui::plotOf(c)) benchmark::DoNotOptimize(plot->toPixmap(800, 300));
+void drawOnce(windows::gui::Handle fig) {
+    for (windows::gui::Handle c : windows::gui::childrenOf(fig))
+        if (windows::gui::kindOf(c) == windows::gui::Kind::Axes)
+            if (QCustomPlot* plot = windows::gui::plotOf(c)) benchmark::DoNotOptimize(plot->toPixmap(800, 300));
 }
 
 template <class Open>
 void firstDraw(benchmark::State& state, Open open) {
-    host::gui::ensureApplication();
+    windows::gui::ensureApplication();
     const Frame& f = frame();
     for (auto _ : state) {
-        const host::gui::Handle fig = open(f);
+        const windows::gui::Handle fig = open(f);
         if (!fig) {
             state.SkipWithError("the plot was refused");
             break;
         }
         drawOnce(fig);
         state.PauseTiming();
-        host::gui::deleteObject(fig);
+        windows::gui::deleteObject(fig);
         QCoreApplication::processEvents();  // let the window go
         state.ResumeTiming();
     }

@@ -10,7 +10,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     try {
-        const host::gui::ParsedCallback call = host::gui::parseCallback(text);
+        const windows::gui::ParsedCallback call = windows::gui::parseCallback(text);
         // What was read is a plain name and plain values: a name never starts with a digit.
         if (call.function.empty() || (call.function[0] >= '0' && call.function[0] <= '9')) __builtin_trap();
     } catch (const host::Error&) {

@@ -107,11 +107,11 @@ void closeWhatWaits() {
         modal->close();
         return;
     }
-    const host::Array figures = host::gui::get(host::gui::kRoot, "Children");
+    const host::Array figures = windows::gui::get(windows::gui::kRoot, "Children");
     for (std::size_t i = 0; i < figures.numel(); ++i) {
-        const host::gui::Handle figure = figures.realAt(i);
-        if (host::gui::isValid(figure) && host::gui::get(figure, "Visible").text() == "on")
-            host::gui::windowOf(figure)->close();
+        const windows::gui::Handle figure = figures.realAt(i);
+        if (windows::gui::isValid(figure) && windows::gui::get(figure, "Visible").text() == "on")
+            windows::gui::windowOf(figure)->close();
     }
 }
 
@@ -120,7 +120,7 @@ void closeWhatWaits() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);  // the plot functions open windows
     if (!BreviaInitialize()) std::abort();
-    host::gui::ensureApplication();
+    windows::gui::ensureApplication();
     // Runs only while a call waits in an event loop of its own.
     auto* user = new QTimer;
     QObject::connect(user, &QTimer::timeout, [] {
@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A clear refusal is the expected answer to most of these calls.
     }
     // Windows the calls opened go, so that millions of calls do not pile them up.
-    host::gui::closeAllFigures();
+    windows::gui::closeAllFigures();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return 0;
 }

@@ -17,8 +17,8 @@ int main(int argc, char** argv) {
     if (const char* p = std::getenv("QT_QPA_PLATFORM"); !p || !*p) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     BreviaInitialize();
     try {
-        const host::gui::Handle fig = host::gui::openfig(argv[1]);
-        QWidget* window = host::gui::windowOf(fig);
+        const windows::gui::Handle fig = windows::gui::openfig(argv[1]);
+        QWidget* window = windows::gui::windowOf(fig);
         window->show();
         QApplication::processEvents();
         if (!window->grab().save(argv[2], "PNG")) throw std::runtime_error(std::string("cannot write ") + argv[2]);

@@ -22,7 +22,7 @@
 #include "sim/simulated_generator.h"
 #include "windows/gui/graphics.h"
 
-namespace gui = host::gui;
+namespace gui = windows::gui;
 using host::Array;
 
 namespace {

@@ -44,7 +44,7 @@
 extern "C" const host::window::Interface* breviaWindowInterface();
 
 using host::Array;
-namespace gui = host::gui;
+namespace gui = windows::gui;
 
 namespace {
 

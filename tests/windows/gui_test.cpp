@@ -26,7 +26,7 @@
 #include "windows/gui/qt_dialogs.h"
 
 using host::Array;
-using namespace host::gui;
+using namespace windows::gui;
 
 namespace {
 

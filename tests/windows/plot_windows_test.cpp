@@ -12,7 +12,7 @@
 #include "host/function_table.h"
 
 using host::Array;
-using namespace host::gui;
+using namespace windows::gui;
 
 namespace {
 

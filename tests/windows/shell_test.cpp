@@ -11,7 +11,7 @@
 #include "windows/gui/graphics.h"
 
 using host::Array;
-namespace gui = host::gui;
+namespace gui = windows::gui;
 
 namespace {
 

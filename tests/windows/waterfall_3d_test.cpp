@@ -8,7 +8,7 @@
 
 #include "windows/plots/plots.h"
 
-using namespace host::gui;
+using namespace windows::gui;
 
 TEST(Waterfall3d, DrawsTurnsAndRendersIntoAPicture) {
     ensureApplication();

@@ -124,7 +124,7 @@ void runInstrumentWork(const std::function<void()>& work) {
     auto* dialog = new ProgressDialog;
     dialog->setObjectName("instrumentProgress");
     {
-        QWidget* form = host::gui::loadLayoutWidget("SX_Progress", dialog);
+        QWidget* form = windows::gui::loadLayoutWidget("SX_Progress", dialog);
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(form);

@@ -29,8 +29,8 @@ namespace ui {
 
 using host::Array;
 using host::Arguments;
-using host::gui::Handle;
-namespace gui = host::gui;
+using windows::gui::Handle;
+namespace gui = windows::gui;
 
 namespace {
 
@@ -363,7 +363,7 @@ window::Locals ioDialogLocals() {
         {"pmConnection_Callback", none([](Arguments a) { connectionChosen(a); })},
         {"pbCheckHardware_Callback", none([](Arguments a) { checkHardware(a); })},
         {"editLANPort_Callback", none([](Arguments a) { lanPortEntered(a); })},
-        {"pmHandShake_Callback", none([](Arguments a) { updateHandShakeTip(host::gui::guidata(dialogOf(a))); })},
+        {"pmHandShake_Callback", none([](Arguments a) { updateHandShakeTip(windows::gui::guidata(dialogOf(a))); })},
         {"initConfig", [](int, Arguments) { return std::vector<Array>{initConfig()}; }},
     };
     for (const char* name : {"pmGpibBoard_Callback", "pmPrimaryAddress_Callback", "pmSecondaryAddress_Callback", "pmPortNumber_Callback",

@@ -38,8 +38,8 @@ namespace ui {
 
 using host::Array;
 using host::Arguments;
-using host::gui::Handle;
-namespace gui = host::gui;
+using windows::gui::Handle;
+namespace gui = windows::gui;
 
 namespace {
 
@@ -397,7 +397,7 @@ using host::Array;
 
 std::vector<Array> OneX_Fwd_b(int, Arguments) {
     // The application asks its questions in boxes on the screen, not on the terminal.
-    host::setDialogProvider(std::make_shared<host::gui::QtDialogs>());
+    host::setDialogProvider(std::make_shared<windows::gui::QtDialogs>());
     host::callFunction("OneX_Fwd_GUI_b", 0, std::vector<Array>{});
     return {};
 }

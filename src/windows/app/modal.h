@@ -20,8 +20,8 @@ inline const host::Array& argument(std::span<const host::Array* const> a, std::s
 }
 
 // The row (or slot) 1 ... count a per-row control stands for: the digits its tag ends with.
-inline std::size_t rowOf(host::gui::Handle control, std::size_t count, const char* what) {
-    const std::string tag = host::gui::get(control, "Tag").text();
+inline std::size_t rowOf(windows::gui::Handle control, std::size_t count, const char* what) {
+    const std::string tag = windows::gui::get(control, "Tag").text();
     const auto r = static_cast<std::size_t>(getTagIndex(tag));
     if (r < 1 || r > count) throw host::Error("The control " + tag + " names no " + what + ".");
     return r;
@@ -29,17 +29,17 @@ inline std::size_t rowOf(host::gui::Handle control, std::size_t count, const cha
 
 // Whether the dialog is up and waiting already: a second run would reset its working copy
 // under the first. The window is brought to the front instead.
-inline bool alreadyOpen(host::gui::Handle fig) {
-    if (!host::gui::isValid(fig) || !host::gui::waiting(fig)) return false;
-    host::gui::raise(fig);
+inline bool alreadyOpen(windows::gui::Handle fig) {
+    if (!windows::gui::isValid(fig) || !windows::gui::waiting(fig)) return false;
+    windows::gui::raise(fig);
     return true;
 }
 
 // Shows the dialog application-modal, waits until it is resumed, hides it again for the next
 // run, and returns the answer its closing callback stored on it: "Cancel" when the window was
 // destroyed or hidden without one.
-inline std::string run(host::gui::Handle fig) {
-    namespace gui = host::gui;
+inline std::string run(windows::gui::Handle fig) {
+    namespace gui = windows::gui;
     host::Array state = gui::guidata(fig);
     state.setField("answer", host::Array::string("Cancel"));
     gui::guidata(fig, state);
@@ -60,8 +60,8 @@ inline void resume(host::Array handles, const char* windowTag, const char* answe
     const host::Array* window = handles.findField(windowTag);
     if (!window || window->isEmpty()) throw host::Error(std::string("The dialog's handles name no window ") + windowTag + ".");
     handles.setField("answer", host::Array::string(answer));
-    host::gui::guidata(window->realAt(0), handles);
-    host::gui::uiresume(window->realAt(0));
+    windows::gui::guidata(window->realAt(0), handles);
+    windows::gui::uiresume(window->realAt(0));
 }
 
 }  // namespace ui::modal

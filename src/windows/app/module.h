@@ -19,8 +19,8 @@ namespace ui::window {
 
 using host::Array;
 using host::Arguments;
-using host::gui::Handle;
-namespace gui = host::gui;
+using windows::gui::Handle;
+namespace gui = windows::gui;
 
 using Local = std::function<std::vector<Array>(int nargout, Arguments args)>;
 // A control's callback: its own handle and the window's handles.

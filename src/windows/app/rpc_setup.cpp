@@ -26,8 +26,8 @@ namespace ui {
 
 using host::Array;
 using host::Arguments;
-using host::gui::Handle;
-namespace gui = host::gui;
+using windows::gui::Handle;
+namespace gui = windows::gui;
 
 namespace {
 

@@ -10,7 +10,7 @@ namespace ui {
 
 namespace {
 
-namespace gui = host::gui;
+namespace gui = windows::gui;
 
 const char* tagOf(StatusPart part) {
     switch (part) {

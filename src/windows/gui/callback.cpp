@@ -5,7 +5,9 @@
 
 #include "host/error.h"
 
-namespace host::gui {
+namespace windows::gui {
+
+using host::Error;
 
 namespace {
 
@@ -136,4 +138,4 @@ ParsedCallback parseCallback(std::string_view text) {
     return call;
 }
 
-}  // namespace host::gui
+}  // namespace windows::gui

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace host::gui {
+namespace windows::gui {
 
 // The values a callback can pass: text, a number, the empty matrix [], the object whose
 // callback runs (gcbo), its figure (gcbf, gcf) and that figure's stored data.
@@ -27,4 +27,4 @@ struct ParsedCallback {
 // Throws host::Error("Invalid callback text: ...") for anything else.
 ParsedCallback parseCallback(std::string_view text);
 
-}  // namespace host::gui
+}  // namespace windows::gui

@@ -30,7 +30,7 @@
 
 #include "windows/gui/objects.h"
 
-namespace host::gui {
+namespace windows::gui {
 
 using namespace detail;
 
@@ -490,4 +490,4 @@ void raise(Handle figureHandle) {
     w->activateWindow();
 }
 
-}  // namespace host::gui
+}  // namespace windows::gui

@@ -40,7 +40,7 @@
 #include "windows/gui/callback.h"
 #include "windows/gui/objects.h"
 
-namespace host::gui {
+namespace windows::gui {
 
 using namespace detail;
 
@@ -1037,7 +1037,7 @@ void invokeCallback(Handle h) {
             callFunction(call.function, 0, args);
         }
     } catch (const std::exception& e) {
-        warning(e.what());
+        host::warning(e.what());
     }
     r.callbackObject = previous;
 }
@@ -1114,4 +1114,4 @@ QWidget* windowOf(Handle h) { return as<FigureObject>(h, Kind::Figure, "a figure
 QCustomPlot* plotOf(Handle h) { return as<AxesObject>(h, Kind::Axes, "an axes").plot; }
 QWidget* view3dOf(Handle h) { return as<AxesObject>(h, Kind::Axes, "an axes").container; }
 
-}  // namespace host::gui
+}  // namespace windows::gui

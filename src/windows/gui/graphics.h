@@ -15,10 +15,15 @@
 #include <vector>
 
 #include "host/array.h"
+#include "host/error.h"
 
 class QCustomPlot;
 
-namespace host::gui {
+namespace windows::gui {
+
+// The host's value type and error by their short names, as everywhere in the window code.
+using host::Array;
+using host::Error;
 
 using Handle = double;
 inline constexpr Handle kRoot = 0;  // the screen
@@ -158,4 +163,4 @@ QCustomPlot* plotOf(Handle axes);
 // The three-dimensional view of axes, or nullptr.
 QWidget* view3dOf(Handle axes);
 
-}  // namespace host::gui
+}  // namespace windows::gui

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace host::gui::detail {
+namespace windows::gui::detail {
 
 Registry& registry() {
     static Registry r;
@@ -109,4 +109,4 @@ Array handleList(const std::vector<Handle>& hs) {
     return a;
 }
 
-}  // namespace host::gui::detail
+}  // namespace windows::gui::detail

@@ -18,7 +18,7 @@ class QCPAbstractPlottable;
 class QCPItemText;
 class Q3DSurface;
 
-namespace host::gui::detail {
+namespace windows::gui::detail {
 
 struct Object {
     virtual ~Object() = default;
@@ -136,4 +136,4 @@ const char* typeName(Kind k);
 Array getControl(ControlObject& c, std::string_view property);
 void setControl(ControlObject& c, std::string_view property, const Array& value);
 
-}  // namespace host::gui::detail
+}  // namespace windows::gui::detail

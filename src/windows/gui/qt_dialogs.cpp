@@ -12,7 +12,7 @@
 
 #include "windows/gui/graphics.h"
 
-namespace host::gui {
+namespace windows::gui {
 
 namespace {
 
@@ -27,11 +27,11 @@ std::optional<FileChoice> choice(const QString& path, const QString& filter = {}
     const QFileInfo info(path);
     FileChoice c{info.absolutePath().toStdString() + "/", info.fileName().toStdString()};
     c.type = std::max(0, static_cast<int>(filter.split(";;").indexOf(selectedFilter)));
-    setLastFolder(c.folder);
+    host::setLastFolder(c.folder);
     return c;
 }
 
-QString startFolder() { return qt(lastFolder()); }  // "" is the working folder
+QString startFolder() { return qt(host::lastFolder()); }  // "" is the working folder
 
 }  // namespace
 
@@ -115,4 +115,4 @@ std::optional<FileChoice> QtDialogs::saveFile(std::string_view filter, std::stri
     return choice(path, qt(filter), selected);
 }
 
-}  // namespace host::gui
+}  // namespace windows::gui

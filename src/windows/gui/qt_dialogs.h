@@ -3,9 +3,12 @@
 
 #include "host/dialogs.h"
 
-namespace host::gui {
+namespace windows::gui {
 
-class QtDialogs : public DialogProvider {
+using host::FileChoice;
+using host::MessageIcon;
+
+class QtDialogs : public host::DialogProvider {
 public:
     std::string question(std::string_view text, std::string_view title, const std::vector<std::string>& buttons,
                          std::string_view defaultButton) override;
@@ -16,4 +19,4 @@ public:
     std::optional<FileChoice> saveFile(std::string_view filter, std::string_view title) override;
 };
 
-}  // namespace host::gui
+}  // namespace windows::gui

@@ -11,15 +11,15 @@
 
 namespace {
 
-void savePng(double figure, const std::string& path, int width, int height) { host::gui::savePng(figure, path, width, height); }
-void deleteObject(double figure) { host::gui::deleteObject(figure); }
+void savePng(double figure, const std::string& path, int width, int height) { windows::gui::savePng(figure, path, width, height); }
+void deleteObject(double figure) { windows::gui::deleteObject(figure); }
 
 // The application has ended when the windows it showed have gone. Qt's own end, at the last
 // window closed, never comes for a window that is deleted rather than closed, and dialogs kept
 // hidden for reuse must not hold the process either; so the windows shown at the start are
 // watched, and only they count.
 void runUntilClosed() {
-    host::gui::ensureApplication();
+    windows::gui::ensureApplication();
     std::vector<QPointer<QWidget>> shown;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible()) shown.emplace_back(w);
@@ -39,8 +39,8 @@ void runUntilClosed() {
 }
 
 bool displayAvailable() {
-    host::gui::ensureApplication();
-    return !host::gui::offscreen();
+    windows::gui::ensureApplication();
+    return !windows::gui::offscreen();
 }
 
 }  // namespace

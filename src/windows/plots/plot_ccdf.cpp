@@ -12,9 +12,9 @@ Handle SX_PlotCCDF(Handle parent, const std::string& label, const Waveform& wave
     const Handle fig = newPlotWindow("CCDF " + label, parent, plot::Placement::Standard);
     addPlotMenus(fig, true, false);
     const Handle ax = plotAxes(fig);
-    using host::gui::set;
-    host::gui::line(ax, d.X, d.Y);
-    host::gui::line(ax, d.X, d.Y1, {.red = 0.7, .green = 0.7, .blue = 0.7});
+    using windows::gui::set;
+    windows::gui::line(ax, d.X, d.Y);
+    windows::gui::line(ax, d.X, d.Y1, {.red = 0.7, .green = 0.7, .blue = 0.7});
     dressAxes(ax, {"CCDF", "dB above Average", "Frequency of occurence (%)", 0, d.maxX, d.yMin, 100});
     set(ax, "YScale", "log");
     set(ax, "XGrid", "on");

@@ -47,8 +47,8 @@ Handle SX_PlotSpectrum(Handle parent, const std::string& label, double sampleRat
     const Handle fig = newPlotWindow("Magnitude Spectrum " + label, parent, plot::Placement::Spectrum);
     addPlotMenus(fig, true, false);
     const Handle ax = plotAxes(fig);
-    using host::gui::set;
-    host::gui::line(ax, d.f, d.magSignal);
+    using windows::gui::set;
+    windows::gui::line(ax, d.f, d.magSignal);
     dressAxes(ax, {"Spectrum", frequencyLabel(d.units), "LogMag (dB)", d.fMin, d.fMax, d.mMin, d.mMax});
     set(ax, "XGrid", "on");
     set(ax, "YGrid", "on");
@@ -60,12 +60,12 @@ Handle SX_PlotWaterfall(Handle parent, const std::string& label, double sampleRa
     const plot::WaterfallData d = plot::waterfallData(sampleRate, period, wave.samples);
     const Handle fig = newPlotWindow("Spectrum Waterfall " + label, parent, plot::Placement::Waterfall, true);
     addPlotMenus(fig, true, true);
-    const Handle ax = host::gui::axes(fig);
+    const Handle ax = windows::gui::axes(fig);
     DisplayGrid grid = mergeBins(d, 1024);
     // Levels below the floor of the level axis would hang below the view as needles.
     for (double& z : grid.z) z = std::clamp(std::isfinite(z) ? z : d.mMin, d.mMin, d.mMax);
-    host::gui::waterfall(ax, grid.x, d.sliceTime, grid.z);
-    using host::gui::set;
+    windows::gui::waterfall(ax, grid.x, d.sliceTime, grid.z);
+    using windows::gui::set;
     set(ax, "XLabel", frequencyLabel(d.fUnits));
     set(ax, "YLabel", "Time (" + d.tUnits.unit + ")");
     set(ax, "ZLabel", "LogMag (dB)");

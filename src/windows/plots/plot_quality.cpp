@@ -70,7 +70,7 @@ void drawSlot(QCustomPlot* plot, const onex::quality::Report& report, int slot) 
 Handle SX_PlotSignalQuality(Handle parent, const std::string& label, const onex::quality::Report& report) {
     const Handle fig = newPlotWindow("Signal Quality " + label, parent, plot::Placement::Standard);
     addPlotMenus(fig, false, false);
-    auto* window = qobject_cast<QMainWindow*>(host::gui::windowOf(fig));
+    auto* window = qobject_cast<QMainWindow*>(windows::gui::windowOf(fig));
     auto* content = new QWidget;
     auto* layout = new QHBoxLayout(content);
     layout->addWidget(figureTable(report));
@@ -108,7 +108,7 @@ Handle SX_PlotSignalQuality(Handle parent, const std::string& label, const onex:
         frame.moveTop(std::max(frame.top(), free.top()));
         window->setGeometry(frame);
     }
-    host::gui::set(fig, "Visible", "on");
+    windows::gui::set(fig, "Visible", "on");
     return fig;
 }
 

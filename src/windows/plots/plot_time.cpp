@@ -14,13 +14,13 @@ namespace ui {
 
 namespace {
 
-using host::gui::set;
+using windows::gui::set;
 
 // The default positions of the two rows of a stacked layout, before the plots move them.
 constexpr plot::Rect kUpperRow{0.13, 0.5838, 0.775, 0.3412};
 constexpr plot::Rect kLowerRow{0.13, 0.11, 0.775, 0.3412};
 
-Handle rowAxes(Handle fig, const plot::Rect& p) { return host::gui::axes(fig, toPosition(p)); }
+Handle rowAxes(Handle fig, const plot::Rect& p) { return windows::gui::axes(fig, toPosition(p)); }
 
 // Symmetric limits around the largest magnitude, with a little room; [-1, 1] for silence.
 std::pair<double, double> amplitudeLimits(const std::vector<double>& a, const std::vector<double>& b) {
@@ -55,7 +55,7 @@ void tracesWithBreaks(const plot::EyeData& d, const std::vector<double>& values,
 // The library eye diagram: a window with the in-phase traces above the quadrature ones.
 Handle eyediagram(const host::ComplexVector& x, double n, double period, double offset) {
     const plot::EyeData d = plot::eyeDiagramData(x, n, period, offset);
-    const Handle fig = host::gui::figure({});
+    const Handle fig = windows::gui::figure({});
     std::vector<double> tx, ty;
     const auto [low, high] = amplitudeLimits(d.iTraces, d.qTraces);
     const struct {
@@ -66,7 +66,7 @@ Handle eyediagram(const host::ComplexVector& x, double n, double period, double 
     for (const auto& r : rows) {
         const Handle ax = rowAxes(fig, r.row);
         tracesWithBreaks(d, r.values, tx, ty);
-        host::gui::line(ax, tx, ty, {.keepOrder = true});
+        windows::gui::line(ax, tx, ty, {.keepOrder = true});
         dressAxes(ax, {r.title, "Time", "Amplitude", -period / 2, period / 2, low, high});
     }
     return fig;
@@ -78,14 +78,14 @@ Handle scatterplot(const host::ComplexVector& x, double n, double offset, const 
     const plot::ScatterData d = plot::scatterData(x, n, offset);
     Handle fig = target;
     Handle ax = 0;
-    if (fig && host::gui::isValid(fig)) {
-        for (Handle c : host::gui::childrenOf(fig))
-            if (host::gui::kindOf(c) == host::gui::Kind::Axes) ax = c;
+    if (fig && windows::gui::isValid(fig)) {
+        for (Handle c : windows::gui::childrenOf(fig))
+            if (windows::gui::kindOf(c) == windows::gui::Kind::Axes) ax = c;
     } else {
-        fig = host::gui::figure({});
+        fig = windows::gui::figure({});
     }
     if (!ax) ax = plotAxes(fig);
-    host::gui::LineOptions o{.keepOrder = true};
+    windows::gui::LineOptions o{.keepOrder = true};
     if (style.size() >= 1 && style[0] == 'c') o = {.red = 0, .green = 0.75, .blue = 0.75, .keepOrder = true};
     if (style.size() >= 1 && style[0] == 'b') o = {.red = 0, .green = 0, .blue = 1, .keepOrder = true};
     const bool dots = style.find('.') != std::string::npos;
@@ -93,12 +93,12 @@ Handle scatterplot(const host::ComplexVector& x, double n, double offset, const 
         o.lineStyle = "none";
         o.marker = ".";
     }
-    host::gui::line(ax, d.i, d.q, o);
+    windows::gui::line(ax, d.i, d.q, o);
     const auto [low, high] = amplitudeLimits(d.i, d.q);
     // The first call sets the square view; a later one into the same axes widens it if needed.
     double lo = low, hi = high;
     if (target) {
-        const host::Array old = host::gui::get(ax, "XLim");
+        const host::Array old = windows::gui::get(ax, "XLim");
         lo = std::min(lo, old.realAt(0));
         hi = std::max(hi, old.realAt(1));
     }
@@ -116,15 +116,15 @@ Handle SX_PlotIQTime(Handle parent, std::string label, double sampleRate, bool o
     const double tMax = d.tMax > 0 ? d.tMax : 1;
     if (overlay) {
         const Handle ax = plotAxes(fig);
-        host::gui::line(ax, d.t, d.i);
-        host::gui::line(ax, d.t, d.q, {.red = 1, .green = 0, .blue = 1});
+        windows::gui::line(ax, d.t, d.i);
+        windows::gui::line(ax, d.t, d.q, {.red = 1, .green = 0, .blue = 1});
         dressAxes(ax, {"I(t) Q(t)", timeLabel, "Amplitude (V)", 0, tMax, -iMax, iMax});
         set(ax, "Tag", "SX_IQwave");
     } else {
         const Handle upper = rowAxes(fig, {kUpperRow.left * 1.2, kUpperRow.bottom, kUpperRow.width, kUpperRow.height / 1.1});
         const Handle lower = rowAxes(fig, {kLowerRow.left * 1.2, kLowerRow.bottom * 1.2, kLowerRow.width, kLowerRow.height / 1.1});
-        host::gui::line(upper, d.t, d.i);
-        host::gui::line(lower, d.t, d.q);
+        windows::gui::line(upper, d.t, d.i);
+        windows::gui::line(lower, d.t, d.q);
         set(upper, "Tag", "SX_Iwave");
         set(lower, "Tag", "SX_Qwave");
         dressAxes(upper, {"I(t)", "", "Amplitude (V)", 0, tMax, -iMax, iMax});
@@ -161,7 +161,7 @@ Handle SX_PlotEyeDiagram(Handle parent, const std::string& label, const Waveform
         dressLibraryPlot(fig, "Eye Diagram " + label, parent);
         return fig;
     } catch (const std::exception& e) {
-        if (fig && host::gui::isValid(fig)) host::gui::deleteObject(fig);
+        if (fig && windows::gui::isValid(fig)) windows::gui::deleteObject(fig);
         showPlotError("Unable to Plot Eye Diagram", e.what());
         return 0;
     }
@@ -180,7 +180,7 @@ Handle SX_PlotScatterDiagram(Handle parent, const std::string& label, const Wave
         dressLibraryPlot(fig, "Scatter Diagram " + label, parent);
         return fig;
     } catch (const std::exception& e) {
-        if (fig && host::gui::isValid(fig)) host::gui::deleteObject(fig);
+        if (fig && windows::gui::isValid(fig)) windows::gui::deleteObject(fig);
         showPlotError("Unable to Plot Scatter Diagram", e.what());
         return 0;
     }
@@ -190,25 +190,25 @@ namespace {
 
 // The Zoom and Rotate items of the current figure; a figure without them is an error.
 std::pair<Handle, Handle> toolItems(const char* function) {
-    const Handle fig = host::gui::gcf();
+    const Handle fig = windows::gui::gcf();
     if (!fig) throw host::Error(std::string(function) + ": there is no current figure.");
-    const Handle zoom = host::gui::findByTag(fig, "SX_Zoom"), rotate = host::gui::findByTag(fig, "SX_Rotate");
+    const Handle zoom = windows::gui::findByTag(fig, "SX_Zoom"), rotate = windows::gui::findByTag(fig, "SX_Rotate");
     if (!zoom || !rotate) throw host::Error(std::string(function) + ": the current figure has no Zoom and Rotate menu items.");
     return {zoom, rotate};
 }
 
-bool checked(Handle item) { return host::gui::get(item, "Checked").text() == "on"; }
+bool checked(Handle item) { return windows::gui::get(item, "Checked").text() == "on"; }
 
-void toggle(const char* function, host::gui::Mode mode) {
+void toggle(const char* function, windows::gui::Mode mode) {
     const auto [zoom, rotate] = toolItems(function);
-    const Handle mine = mode == host::gui::Mode::Zoom ? zoom : rotate;
+    const Handle mine = mode == windows::gui::Mode::Zoom ? zoom : rotate;
     const Handle other = mine == zoom ? rotate : zoom;
-    const Handle fig = host::gui::gcf();
+    const Handle fig = windows::gui::gcf();
     if (checked(mine)) {
-        host::gui::setMode(fig, mode, false);
+        windows::gui::setMode(fig, mode, false);
         set(mine, "Checked", "off");
     } else {
-        host::gui::setMode(fig, mode, true);  // switches the other mode off
+        windows::gui::setMode(fig, mode, true);  // switches the other mode off
         set(mine, "Checked", "on");
         set(other, "Checked", "off");
     }
@@ -216,8 +216,8 @@ void toggle(const char* function, host::gui::Mode mode) {
 
 }  // namespace
 
-void SX_Zoom() { toggle("SX_Zoom", host::gui::Mode::Zoom); }
-void SX_Rotate() { toggle("SX_Rotate", host::gui::Mode::Rotate); }
+void SX_Zoom() { toggle("SX_Zoom", windows::gui::Mode::Zoom); }
+void SX_Rotate() { toggle("SX_Rotate", windows::gui::Mode::Rotate); }
 
 }  // namespace ui
 

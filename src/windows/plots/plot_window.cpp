@@ -13,32 +13,32 @@ constexpr plot::Rect kDefaultAxes{0.13, 0.11, 0.775, 0.815};
 const QSize kLeastPlotWindow(300, 240);
 }
 
-host::gui::Position toPosition(const plot::Rect& r) { return {r.left, r.bottom, r.width, r.height}; }
+windows::gui::Position toPosition(const plot::Rect& r) { return {r.left, r.bottom, r.width, r.height}; }
 
 ParentPlacement parentPlacement(Handle parent) {
-    if (parent == host::gui::kRoot) return {std::nullopt, true};
-    if (!host::gui::isValid(parent) || host::gui::kindOf(parent) != host::gui::Kind::Figure)
+    if (parent == windows::gui::kRoot) return {std::nullopt, true};
+    if (!windows::gui::isValid(parent) || windows::gui::kindOf(parent) != windows::gui::Kind::Figure)
         throw host::Error("The parent " + std::to_string(parent) + " is not a figure window.");
-    const host::Array p = host::gui::get(parent, "Position");
-    const bool pixels = host::gui::get(parent, "Units").text() == "pixels";
+    const host::Array p = windows::gui::get(parent, "Position");
+    const bool pixels = windows::gui::get(parent, "Units").text() == "pixels";
     return {plot::Rect{p.realAt(0), p.realAt(1), p.realAt(2), p.realAt(3)}, pixels};
 }
 
 Handle newPlotWindow(const std::string& name, Handle parent, plot::Placement placement, bool standardMenuBar) {
     const ParentPlacement from = parentPlacement(parent);
-    host::gui::FigureOptions o;
+    windows::gui::FigureOptions o;
     o.name = name;
     o.normalized = !from.pixels;
     o.position = toPosition(plot::plotWindowPosition(placement, from.position, from.pixels));
     o.standardMenuBar = standardMenuBar;
-    const Handle fig = host::gui::figure(o);
+    const Handle fig = windows::gui::figure(o);
     // Smaller than this, tick labels overlap and the plot box vanishes behind them.
-    host::gui::windowOf(fig)->setMinimumSize(kLeastPlotWindow);
+    windows::gui::windowOf(fig)->setMinimumSize(kLeastPlotWindow);
     return fig;
 }
 
 void addPlotMenus(Handle figure, bool rotateEnabled, bool separateZoomReset) {
-    using host::gui::uimenu;
+    using windows::gui::uimenu;
     const Handle file = uimenu(figure, {.label = "&File"});
     uimenu(file, {.label = "&Print", .callback = "print"});
     uimenu(file, {.label = "Print &Setup", .callback = "print -dsetup"});
@@ -52,7 +52,7 @@ void addPlotMenus(Handle figure, bool rotateEnabled, bool separateZoomReset) {
 }
 
 void dressAxes(Handle ax, const AxesLook& look) {
-    using host::gui::set;
+    using windows::gui::set;
     set(ax, "Title", look.title);
     set(ax, "XLabel", look.xLabel);
     set(ax, "YLabel", look.yLabel);
@@ -61,7 +61,7 @@ void dressAxes(Handle ax, const AxesLook& look) {
 }
 
 Handle plotAxes(Handle figure) {
-    return host::gui::axes(figure, toPosition(plot::adjustedAxesPosition(kDefaultAxes)));
+    return windows::gui::axes(figure, toPosition(plot::adjustedAxesPosition(kDefaultAxes)));
 }
 
 void showPlotError(const std::string& what, const std::string& reason) {
@@ -87,7 +87,7 @@ std::string labelArgument(const host::Array& a, const char* function) {
 }
 
 Handle handleArgument(const host::Array& a, const char* function, const char* name) {
-    if (a.isEmpty()) return host::gui::kRoot;
+    if (a.isEmpty()) return windows::gui::kRoot;
     return host::realScalar(a, {function, name});
 }
 

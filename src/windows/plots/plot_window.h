@@ -10,7 +10,7 @@
 
 namespace ui {
 
-using host::gui::Handle;
+using windows::gui::Handle;
 
 // The parent's place and units, or the screen's when `parent` is 0. Throws a host error for
 // a handle that is not a window.
@@ -38,7 +38,7 @@ void dressAxes(Handle axes, const AxesLook& look);
 // Axes at the default position moved as every single-axes plot moves them.
 Handle plotAxes(Handle figure);
 
-host::gui::Position toPosition(const plot::Rect& r);
+windows::gui::Position toPosition(const plot::Rect& r);
 
 // The "Plot Error" box: `what` ("Unable to Plot Eye Diagram"), a line break, the reason.
 void showPlotError(const std::string& what, const std::string& reason);
