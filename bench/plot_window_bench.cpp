@@ -13,7 +13,7 @@
 namespace {
 
 struct Frame {
-    ui::Waveform wave;
+    windows::plots::Waveform wave;
     double sampleRate = 0, overSampling = 30;
 };
 
@@ -56,24 +56,24 @@ void firstDraw(benchmark::State& state, Open open) {
 }
 
 void BM_FirstDrawSpectrum(benchmark::State& s) {
-    firstDraw(s, [](const Frame& f) { return ui::SX_PlotSpectrum(0, "bench", f.sampleRate, f.wave); });
+    firstDraw(s, [](const Frame& f) { return windows::plots::SX_PlotSpectrum(0, "bench", f.sampleRate, f.wave); });
 }
 void BM_FirstDrawWaterfall(benchmark::State& s) {
     firstDraw(s, [](const Frame& f) {
-        return ui::SX_PlotWaterfall(0, "bench", f.sampleRate, static_cast<double>(f.wave.samples.size()) / f.sampleRate / 200, f.wave);
+        return windows::plots::SX_PlotWaterfall(0, "bench", f.sampleRate, static_cast<double>(f.wave.samples.size()) / f.sampleRate / 200, f.wave);
     });
 }
 void BM_FirstDrawIQTime(benchmark::State& s) {
-    firstDraw(s, [](const Frame& f) { return ui::SX_PlotIQTime(0, "bench", f.sampleRate, false, f.wave); });
+    firstDraw(s, [](const Frame& f) { return windows::plots::SX_PlotIQTime(0, "bench", f.sampleRate, false, f.wave); });
 }
 void BM_FirstDrawEyeDiagram(benchmark::State& s) {
-    firstDraw(s, [](const Frame& f) { return ui::SX_PlotEyeDiagram(0, "bench", f.wave, f.overSampling, f.overSampling / f.sampleRate, 0); });
+    firstDraw(s, [](const Frame& f) { return windows::plots::SX_PlotEyeDiagram(0, "bench", f.wave, f.overSampling, f.overSampling / f.sampleRate, 0); });
 }
 void BM_FirstDrawScatter(benchmark::State& s) {
-    firstDraw(s, [](const Frame& f) { return ui::SX_PlotScatterDiagram(0, "bench", f.wave, f.overSampling, 0, true); });
+    firstDraw(s, [](const Frame& f) { return windows::plots::SX_PlotScatterDiagram(0, "bench", f.wave, f.overSampling, 0, true); });
 }
 void BM_FirstDrawCCDF(benchmark::State& s) {
-    firstDraw(s, [](const Frame& f) { return ui::SX_PlotCCDF(0, "bench", f.wave); });
+    firstDraw(s, [](const Frame& f) { return windows::plots::SX_PlotCCDF(0, "bench", f.wave); });
 }
 BENCHMARK(BM_FirstDrawSpectrum)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FirstDrawWaterfall)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -601,7 +601,7 @@ TEST(Application, ADownloadToASilentInstrumentIsCancelled) {
             return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
         };
         std::chrono::steady_clock::time_point cancelled;
-        whenReady([] { return ui::instrumentProgressWindow(); }, [&](QWidget* w) {
+        whenReady([] { return windows::app::instrumentProgressWindow(); }, [&](QWidget* w) {
             progress = w;
             upAfter = since(clicked);
             title = w->windowTitle().toStdString();

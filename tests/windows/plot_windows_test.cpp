@@ -35,8 +35,8 @@ std::vector<double> values(const Array& a) {
     return v;
 }
 
-ui::Waveform tone(std::size_t n, double cyclesPerSample) {
-    ui::Waveform w;
+windows::plots::Waveform tone(std::size_t n, double cyclesPerSample) {
+    windows::plots::Waveform w;
     w.real = false;
     w.samples.resize(n);
     for (std::size_t k = 0; k < n; ++k) w.samples[k] = std::polar(0.5, 2 * std::numbers::pi * cyclesPerSample * static_cast<double>(k));
@@ -75,17 +75,17 @@ TEST_F(PlotWindows, CcdfOfTheTestSignal) {
 
 TEST_F(PlotWindows, PlacedFromTheirParentWindow) {
     const Handle parent = figure({.name = "Main", .position = {100, 100, 500, 400}});
-    const Handle ccdf = ui::SX_PlotCCDF(parent, "x", {});
+    const Handle ccdf = windows::plots::SX_PlotCCDF(parent, "x", {});
     EXPECT_EQ(values(get(ccdf, "Position")), (std::vector<double>{140, 68, 400, 320}));
-    const Handle spectrum = ui::SX_PlotSpectrum(parent, "x", 1, {});
+    const Handle spectrum = windows::plots::SX_PlotSpectrum(parent, "x", 1, {});
     EXPECT_EQ(values(get(spectrum, "Position")), (std::vector<double>{150, 172, 400, 320}));
-    const Handle waterfall = ui::SX_PlotWaterfall(parent, "x", 1, 0, {});
+    const Handle waterfall = windows::plots::SX_PlotWaterfall(parent, "x", 1, 0, {});
     EXPECT_EQ(values(get(waterfall, "Position")), (std::vector<double>{180, 36, 400, 320}));
-    EXPECT_NE(errorMessageOf([&] { ui::SX_PlotCCDF(98765, "x", {}); }).find("is not a figure window"), std::string::npos);
+    EXPECT_NE(errorMessageOf([&] { windows::plots::SX_PlotCCDF(98765, "x", {}); }).find("is not a figure window"), std::string::npos);
 }
 
 TEST_F(PlotWindows, SpectrumAndWaterfallAxes) {
-    const Handle fig = ui::SX_PlotSpectrum(0, "L", 6144000, tone(4096, 0.25));
+    const Handle fig = windows::plots::SX_PlotSpectrum(0, "L", 6144000, tone(4096, 0.25));
     EXPECT_EQ(get(fig, "Name").text(), "Magnitude Spectrum L");
     EXPECT_EQ(values(get(fig, "Position")), (std::vector<double>{50, 480, 300, 300}));
     expectPlotMenus(fig, true);
@@ -95,7 +95,7 @@ TEST_F(PlotWindows, SpectrumAndWaterfallAxes) {
     EXPECT_EQ(values(get(ax, "YLim"))[1], 0);
     EXPECT_GE(values(get(ax, "YLim"))[0], -100);
 
-    const Handle w = ui::SX_PlotWaterfall(0, "L", 6144000, 4096.0 / 6144000 / 8, tone(4096, 0.25));
+    const Handle w = windows::plots::SX_PlotWaterfall(0, "L", 6144000, 4096.0 / 6144000 / 8, tone(4096, 0.25));
     EXPECT_EQ(get(w, "Name").text(), "Spectrum Waterfall L");
     const Handle wax = childrenOf(w).back();
     EXPECT_EQ(get(wax, "YLabel").text(), "Time (uS)");
@@ -104,7 +104,7 @@ TEST_F(PlotWindows, SpectrumAndWaterfallAxes) {
 }
 
 TEST_F(PlotWindows, IqAgainstTimeStackedOrOverlaid) {
-    const Handle stacked = ui::SX_PlotIQTime(0, "L", 2457600, false, tone(65536, 0.01));
+    const Handle stacked = windows::plots::SX_PlotIQTime(0, "L", 2457600, false, tone(65536, 0.01));
     EXPECT_EQ(get(stacked, "Name").text(), "I(t) Q(t) L");
     expectPlotMenus(stacked, false);
     const Handle i = findByTag(stacked, "SX_Iwave"), q = findByTag(stacked, "SX_Qwave");
@@ -118,7 +118,7 @@ TEST_F(PlotWindows, IqAgainstTimeStackedOrOverlaid) {
     EXPECT_EQ(get(childrenOf(i)[0], "XData").numel(), 65536u);
     EXPECT_TRUE(plotOf(i)->graph(0)->adaptiveSampling());
 
-    const Handle overlaid = ui::SX_PlotIQTime(0, "L", 0, true, {});
+    const Handle overlaid = windows::plots::SX_PlotIQTime(0, "L", 0, true, {});
     EXPECT_EQ(get(overlaid, "Name").text(), "I(t) Q(t) No Data");  // the test circle
     const Handle ax = findByTag(overlaid, "SX_IQwave");
     ASSERT_NE(ax, 0);
@@ -129,11 +129,11 @@ TEST_F(PlotWindows, IqAgainstTimeStackedOrOverlaid) {
 }
 
 TEST_F(PlotWindows, EyeAndScatterRefusalsShowThePlotErrorBox) {
-    const ui::Waveform w = tone(400, 0.05);
-    EXPECT_EQ(ui::SX_PlotEyeDiagram(0, "L", w, 0, 1, 0), 0);  // n raised to 1, which the eye refuses
-    EXPECT_EQ(ui::SX_PlotEyeDiagram(0, "L", {}, 4, 1, 0), 0);
-    EXPECT_EQ(ui::SX_PlotEyeDiagram(0, "L", w, 4, -1, 0), 0);
-    EXPECT_EQ(ui::SX_PlotScatterDiagram(0, "L", {}, 4, 0, false), 0);
+    const windows::plots::Waveform w = tone(400, 0.05);
+    EXPECT_EQ(windows::plots::SX_PlotEyeDiagram(0, "L", w, 0, 1, 0), 0);  // n raised to 1, which the eye refuses
+    EXPECT_EQ(windows::plots::SX_PlotEyeDiagram(0, "L", {}, 4, 1, 0), 0);
+    EXPECT_EQ(windows::plots::SX_PlotEyeDiagram(0, "L", w, 4, -1, 0), 0);
+    EXPECT_EQ(windows::plots::SX_PlotScatterDiagram(0, "L", {}, 4, 0, false), 0);
     ASSERT_EQ(dialogs->asked().size(), 4u);
     EXPECT_EQ(dialogs->asked()[0].title, "Plot Error");
     EXPECT_EQ(dialogs->asked()[0].text, "Unable to Plot Eye Diagram\nN must be an integer greater than 1.");
@@ -149,8 +149,8 @@ TEST_F(PlotWindows, EyeAndScatterRefusalsShowThePlotErrorBox) {
 }
 
 TEST_F(PlotWindows, EyeAndScatterWindows) {
-    const ui::Waveform w = tone(400, 0.05);
-    const Handle eye = ui::SX_PlotEyeDiagram(0, "L", w, 4, 2, 10);  // offset cut to 3
+    const windows::plots::Waveform w = tone(400, 0.05);
+    const Handle eye = windows::plots::SX_PlotEyeDiagram(0, "L", w, 4, 2, 10);  // offset cut to 3
     ASSERT_NE(eye, 0);
     EXPECT_EQ(get(eye, "Name").text(), "Eye Diagram L");
     EXPECT_EQ(get(eye, "MenuBar").text(), "none");
@@ -165,7 +165,7 @@ TEST_F(PlotWindows, EyeAndScatterWindows) {
     EXPECT_EQ(axesCount, 2);
 
     // With the trace on, the trajectory and the symbol instants share one window and axes.
-    const Handle scatter = ui::SX_PlotScatterDiagram(0, "L", w, 4, -3, true);
+    const Handle scatter = windows::plots::SX_PlotScatterDiagram(0, "L", w, 4, -3, true);
     ASSERT_NE(scatter, 0);
     EXPECT_EQ(get(scatter, "Name").text(), "Scatter Diagram L");
     Handle ax = 0;
@@ -177,7 +177,7 @@ TEST_F(PlotWindows, EyeAndScatterWindows) {
     EXPECT_EQ(get(lines[1], "XData").numel(), 100u);  // every 4th, from the first (offset raised to 0)
     EXPECT_EQ(get(lines[1], "LineStyle").text(), "none");
     // A delay with the trace on: the trajectory starts at the first symbol instant.
-    const Handle delayed = ui::SX_PlotScatterDiagram(0, "L", w, 4, 2, true);
+    const Handle delayed = windows::plots::SX_PlotScatterDiagram(0, "L", w, 4, 2, true);
     ASSERT_NE(delayed, 0);
     Handle dax = 0;
     for (Handle c : childrenOf(delayed))
@@ -187,7 +187,7 @@ TEST_F(PlotWindows, EyeAndScatterWindows) {
 }
 
 TEST_F(PlotWindows, ZoomAndRotateAreNeverCheckedTogether) {
-    const Handle fig = ui::SX_PlotCCDF(0, "L", {});
+    const Handle fig = windows::plots::SX_PlotCCDF(0, "L", {});
     const Handle zoom = findByTag(fig, "SX_Zoom"), rotate = findByTag(fig, "SX_Rotate");
     auto marks = [&] { return get(zoom, "Checked").text() + get(rotate, "Checked").text(); };
     invokeCallback(rotate);
@@ -222,7 +222,7 @@ TEST_F(PlotWindows, HostFormsCheckTheirArgumentCounts) {
 // distinct tick labels; zooming or panning out stops at the whole trace and a margin. A plot
 // window cannot be made smaller than its axes and labels need.
 TEST_F(PlotWindows, ZoomStaysWhereTheDataCanBeShown) {
-    const Handle fig = ui::SX_PlotIQTime(0, "L", 2457600, false, tone(65536, 0.01));
+    const Handle fig = windows::plots::SX_PlotIQTime(0, "L", 2457600, false, tone(65536, 0.01));
     const Handle i = findByTag(fig, "SX_Iwave");
     QCustomPlot* plot = plotOf(i);
     const double home = values(get(i, "XLim"))[1] - values(get(i, "XLim"))[0];

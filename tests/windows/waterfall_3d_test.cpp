@@ -13,10 +13,10 @@ using namespace windows::gui;
 TEST(Waterfall3d, DrawsTurnsAndRendersIntoAPicture) {
     ensureApplication();
     ASSERT_TRUE(threeDimensionalViewsAvailable()) << "run under xvfb-run with QT_QPA_PLATFORM=xcb";
-    ui::Waveform w;
+    windows::plots::Waveform w;
     w.real = false;
     for (int k = 0; k < 8192; ++k) w.samples.push_back(std::polar(1.0, 0.3 * k) + std::polar(0.01, -1.1 * k));
-    const Handle fig = ui::SX_PlotWaterfall(0, "3-D", 6144000, 8192.0 / 6144000 / 20, w);
+    const Handle fig = windows::plots::SX_PlotWaterfall(0, "3-D", 6144000, 8192.0 / 6144000 / 20, w);
     Handle ax = 0;
     for (Handle c : childrenOf(fig))
         if (kindOf(c) == Kind::Axes) ax = c;
@@ -26,7 +26,7 @@ TEST(Waterfall3d, DrawsTurnsAndRendersIntoAPicture) {
     EXPECT_EQ(get(ax, "ZLabel").text(), "LogMag (dB)");
 
     setCurrentFigure(fig);
-    ui::SX_Rotate();
+    windows::plots::SX_Rotate();
     EXPECT_EQ(mode(fig), Mode::Rotate);
     EXPECT_EQ(get(findByTag(fig, "SX_Rotate"), "Checked").text(), "on");
 

@@ -29,11 +29,15 @@
 #include "windows/app/module.h"
 #include "windows/plots/plots.h"
 
-namespace ui {
+namespace windows::app {
+
+// The application's logic without a display (src/UI) and the plot windows, by their short names.
+using namespace ::ui;
+using namespace windows::plots;
 
 namespace {
 
-using namespace window;
+
 
 std::string textArgument(Arguments a, std::size_t i, const char* function) {
     const Array& v = argument(a, i, function);
@@ -248,7 +252,7 @@ void download(const Array& handles) {
     {
         const BusyPointer busy(tagged(handles, "main"));
         // The work has its own copies: the records stay the window thread's.
-        ui::runInstrumentWork([&out, waveform = host::record("waveform"), markers = host::record("markers"),
+        runInstrumentWork([&out, waveform = host::record("waveform"), markers = host::record("markers"),
                                settings = host::record("SigGenSettings"), config = host::record("configuration")] {
             out = mexio::downloadWaveform(waveform, markers, settings, config, true);
         });
@@ -268,7 +272,7 @@ void download(const Array& handles) {
 // Refresh: only the settings go to the instrument.
 void refresh() {
     mexio::Reply r;
-    ui::runInstrumentWork([&r, settings = host::record("SigGenSettings"), config = host::record("configuration")] {
+    runInstrumentWork([&r, settings = host::record("SigGenSettings"), config = host::record("configuration")] {
         r = mexio::OrvexPlay(settings.field("Title").text(), settings, config);
     });
     if (r.status != 0) {
@@ -499,13 +503,13 @@ Locals rfCommonUILocals() {
 
 }  // namespace
 
-}  // namespace ui
+}  // namespace windows::app
 
 namespace brevia::bind {
 
 std::vector<host::Array> rfCommonUI(int nargout, host::Arguments args) {
-    static const ui::window::Locals locals = ui::rfCommonUILocals();
-    std::vector<host::Array> out = ui::window::dispatch("rfCommonUI", locals, nargout, args);
+    static const windows::app::Locals locals = windows::app::rfCommonUILocals();
+    std::vector<host::Array> out = windows::app::dispatch("rfCommonUI", locals, nargout, args);
     if (out.empty()) out.emplace_back();
     return out;
 }

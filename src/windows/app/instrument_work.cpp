@@ -21,7 +21,7 @@
 #include "host/interrupt.h"
 #include "windows/gui/graphics.h"
 
-namespace ui {
+namespace windows::app {
 
 namespace {
 
@@ -195,4 +195,4 @@ void runInstrumentWork(const std::function<void()>& work) {
     if (failure) std::rethrow_exception(failure);
 }
 
-}  // namespace ui
+}  // namespace windows::app

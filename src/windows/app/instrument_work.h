@@ -12,7 +12,7 @@
 
 class QWidget;
 
-namespace ui {
+namespace windows::app {
 
 // Runs `work` to its end as above; returns when it has ended. Exceptions from the work
 // reach the caller.
@@ -21,4 +21,4 @@ void runInstrumentWork(const std::function<void()>& work);
 // The progress window while it is up (for tests), else nullptr.
 QWidget* instrumentProgressWindow();
 
-}  // namespace ui
+}  // namespace windows::app

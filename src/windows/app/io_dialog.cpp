@@ -25,7 +25,8 @@
 #include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
-namespace ui {
+namespace windows::app {
+
 
 using host::Array;
 using host::Arguments;
@@ -268,7 +269,7 @@ void checkHardware(Arguments a) {
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     std::string shown;
     try {
-        ui::runInstrumentWork([&shown, record] {
+        runInstrumentWork([&shown, record] {
             host::setProgressStep("Checking the connection");
             const std::vector<Array> r = host::callFunction("VerifyComm", 2, {record});
             shown = r[1].isChar() ? r[1].text() : host::num2str(r[1].isEmpty() ? 0 : r[1].realAt(0));
@@ -288,7 +289,7 @@ void checkHardware(Arguments a) {
         shown = e.what();
     }
     gui::set(control(state, "lblStatus"), "String", shown);
-    ui::showStatusNow(ui::StatusPart::Instrument, "Check Hardware", shown);
+    showStatusNow(StatusPart::Instrument, "Check Hardware", shown);
     gui::set(fig, "Pointer", pointer);
 }
 
@@ -349,15 +350,15 @@ std::vector<Array> open(int nargout, Arguments args) {
 
 }  // namespace
 
-}  // namespace ui
+}  // namespace windows::app
 
-namespace ui {
+namespace windows::app {
 
 // The dialog's callbacks by name; the choices of the lists and boxes are read when it closes.
-window::Locals ioDialogLocals() {
+Locals ioDialogLocals() {
     auto none = [](auto f) { return [f](int, Arguments a) { f(a); return std::vector<Array>{}; }; };
     auto readAtClose = [](int, Arguments) { return std::vector<Array>{}; };
-    window::Locals l{
+    Locals l{
         {"pbOK_Callback", none([](Arguments a) { finish(a, "OK"); })},
         {"pbCancel_Callback", none([](Arguments a) { finish(a, "Cancel"); })},
         {"pmConnection_Callback", none([](Arguments a) { connectionChosen(a); })},
@@ -372,7 +373,7 @@ window::Locals ioDialogLocals() {
     return l;
 }
 
-}  // namespace ui
+}  // namespace windows::app
 
 namespace brevia::bind {
 
@@ -380,9 +381,9 @@ using host::Arguments;
 using host::Array;
 
 std::vector<Array> SX_SigGen(int nargout, Arguments args) {
-    if (args.empty() || !args[0]->isChar()) return ui::open(nargout, args);
-    static const ui::window::Locals locals = ui::ioDialogLocals();
-    std::vector<Array> out = ui::window::dispatch("SX_SigGen", locals, nargout, args);
+    if (args.empty() || !args[0]->isChar()) return windows::app::open(nargout, args);
+    static const windows::app::Locals locals = windows::app::ioDialogLocals();
+    std::vector<Array> out = windows::app::dispatch("SX_SigGen", locals, nargout, args);
     if (out.empty()) out = {Array(), Array()};  // the dialog's two results, empty after an action
     return out;
 }

@@ -34,7 +34,10 @@
 #include "windows/gui/qt_dialogs.h"
 #include "windows/app/module.h"
 
-namespace ui {
+namespace windows::app {
+
+// The application's logic without a display (src/UI) and the plot windows, by their short names.
+using namespace ::ui;
 
 using host::Array;
 using host::Arguments;
@@ -43,7 +46,7 @@ namespace gui = windows::gui;
 
 namespace {
 
-using namespace window;
+
 // ---- the signal generator panel: set-up and redraw -----------------------------------
 
 void redrawSigGenFrequency(double f, Handle box, Handle list) {
@@ -388,7 +391,7 @@ Locals mainWindowLocals() {
 
 }  // namespace
 
-}  // namespace ui
+}  // namespace windows::app
 
 namespace brevia::bind {
 
@@ -404,19 +407,19 @@ std::vector<Array> OneX_Fwd_b(int, Arguments) {
 
 std::vector<Array> OneX_Fwd_GUI_b(int nargout, Arguments args) {
     if (args.empty()) {
-        const ui::Handle fig = ui::startUp();
+        const windows::app::Handle fig = windows::app::startUp();
         return {nargout > 0 ? Array::scalar(fig) : Array()};
     }
-    static const ui::window::Locals locals = ui::mainWindowLocals();
-    std::vector<Array> out = ui::window::dispatch("OneX_Fwd_GUI_b", locals, nargout, args);
+    static const windows::app::Locals locals = windows::app::mainWindowLocals();
+    std::vector<Array> out = windows::app::dispatch("OneX_Fwd_GUI_b", locals, nargout, args);
     // A failed action still answers every output asked for, with empties.
     out.resize(std::max<std::size_t>({out.size(), static_cast<std::size_t>(std::max(nargout, 1))}));
     return out;
 }
 
 std::vector<Array> Orvexconfig(int nargout, Arguments args) {
-    static const ui::window::Locals locals = ui::orvexconfigLocals();
-    std::vector<Array> out = ui::window::dispatch("Orvexconfig", locals, nargout, args);
+    static const windows::app::Locals locals = windows::app::orvexconfigLocals();
+    std::vector<Array> out = windows::app::dispatch("Orvexconfig", locals, nargout, args);
     if (out.empty()) out.emplace_back();
     return out;
 }

@@ -15,7 +15,7 @@
 #include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
-namespace ui::window {
+namespace windows::app {
 
 using host::Array;
 using host::Arguments;
@@ -84,4 +84,4 @@ inline void addCallbacks(Locals& locals, const std::map<std::string, Callback, s
         });
 }
 
-}  // namespace ui::window
+}  // namespace windows::app

@@ -22,7 +22,10 @@
 #include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
-namespace ui {
+namespace windows::app {
+
+// The application's logic without a display (src/UI) and the plot windows, by their short names.
+using namespace ::ui;
 
 using host::Array;
 using host::Arguments;
@@ -175,12 +178,12 @@ std::vector<Array> fastEdit(const char* field, Arguments a) {
 }
 
 // The dialog's local functions and callbacks by name (the handles come third, as ever).
-window::Locals rpcSetupLocals() {
+Locals rpcSetupLocals() {
     auto none = [](auto f) { return [f](int, Arguments a) { f(a); return std::vector<Array>{}; }; };
     auto row = [](const char* field, double (*read)(Handle, double)) {
         return [field, read](int, Arguments a) { perRow(a, field, read); return std::vector<Array>{}; };
     };
-    return window::Locals{
+    return Locals{
         {"InitializeFigure", none([](Arguments a) { initializeFigure(argAt(a, 0)); })},
         {"defaultChnStruct", [](int, Arguments) { return std::vector<Array>{defaultChnStruct()}; }},
         {"redraw", none([](Arguments a) { redraw(argAt(a, 0)); })},
@@ -204,7 +207,7 @@ window::Locals rpcSetupLocals() {
 
 }  // namespace
 
-}  // namespace ui
+}  // namespace windows::app
 
 namespace brevia::bind {
 
@@ -214,10 +217,10 @@ using host::Array;
 std::vector<Array> OneX_Fwd_GUI_RPCsetup(int nargout, Arguments args) {
     if (args.empty() || !args[0]->isChar()) {
         if (args.empty()) throw host::Error("OneX_Fwd_GUI_RPCsetup: the dialog window is missing.");
-        return ui::runDialog(args);
+        return windows::app::runDialog(args);
     }
-    static const ui::window::Locals locals = ui::rpcSetupLocals();
-    std::vector<Array> out = ui::window::dispatch("OneX_Fwd_GUI_RPCsetup", locals, nargout, args);
+    static const windows::app::Locals locals = windows::app::rpcSetupLocals();
+    std::vector<Array> out = windows::app::dispatch("OneX_Fwd_GUI_RPCsetup", locals, nargout, args);
     if (out.empty()) out = {Array(), Array()};  // the dialog's two results, empty after an action
     return out;
 }

@@ -11,7 +11,10 @@
 #include "host/function_table.h"
 #include "windows/gui/graphics.h"
 
-namespace ui {
+namespace windows::app {
+
+// The application's logic without a display (src/UI) and the plot windows, by their short names.
+using namespace ::ui;
 
 using host::Array;
 using windows::gui::Handle;
@@ -185,7 +188,7 @@ void SX_About(Handle parent, const Array* app) {
     if (gui::isValid(box)) gui::deleteObject(box);
 }
 
-}  // namespace ui
+}  // namespace windows::app
 
 namespace brevia::bind {
 
@@ -193,29 +196,29 @@ using host::Arguments;
 using host::Array;
 
 std::vector<Array> SX_AddMenu(int, Arguments args) {
-    return {ui::SX_AddMenu(ui::handleArgument(*args[0], "SX_AddMenu", "hFigure"))};
+    return {windows::app::SX_AddMenu(windows::app::handleArgument(*args[0], "SX_AddMenu", "hFigure"))};
 }
 
-std::vector<Array> SX_Splash(int, Arguments) { return {Array::scalar(ui::SX_Splash())}; }
+std::vector<Array> SX_Splash(int, Arguments) { return {Array::scalar(windows::app::SX_Splash())}; }
 
 std::vector<Array> SX_About(int, Arguments args) {
-    ui::SX_About(ui::handleArgument(*args[0], "SX_About", "parent"), args.size() > 1 ? args[1] : nullptr);
+    windows::app::SX_About(windows::app::handleArgument(*args[0], "SX_About", "parent"), args.size() > 1 ? args[1] : nullptr);
     return {};
 }
 
 std::vector<Array> loadFigure(int, Arguments args) {
     if (!args[0]->isChar()) throw host::Error("loadFigure: the layout file name must be text.");
-    return {Array::scalar(ui::loadFigure(args[0]->text(), ui::handleArgument(*args[1], "loadFigure", "parent")))};
+    return {Array::scalar(windows::app::loadFigure(args[0]->text(), windows::app::handleArgument(*args[1], "loadFigure", "parent")))};
 }
 
 std::vector<Array> positionChildWindow(int, Arguments args) {
-    ui::positionChildWindow(ui::handleArgument(*args[0], "positionChildWindow", "child"),
-                            ui::handleArgument(*args[1], "positionChildWindow", "parent"));
+    windows::app::positionChildWindow(windows::app::handleArgument(*args[0], "positionChildWindow", "child"),
+                            windows::app::handleArgument(*args[1], "positionChildWindow", "parent"));
     return {};
 }
 
 std::vector<Array> resizeAllFonts(int, Arguments args) {
-    ui::resizeAllFonts(*args[0]);
+    windows::app::resizeAllFonts(*args[0]);
     return {};
 }
 

@@ -18,7 +18,10 @@
 #include "windows/app/status_line.h"
 #include "windows/gui/graphics.h"
 
-namespace ui {
+namespace windows::app {
+
+// The application's logic without a display (src/UI) and the plot windows, by their short names.
+using namespace ::ui;
 
 using host::Array;
 using host::Arguments;
@@ -155,14 +158,13 @@ void editRpcChannels(std::size_t k) {
 // Per-slot callbacks: (control, event, handles).
 template <class Action>
 void perSlot(Arguments a, const Action& action) {
-    const Handle h = host::realScalar(ui::arg(a, 0), {"OneX_Fwd_GUI_SlotSetup", "h"});
+    const Handle h = host::realScalar(arg(a, 0), {"OneX_Fwd_GUI_SlotSetup", "h"});
     const std::size_t k = modal::rowOf(h, kSlots, "slot");
-    action(h, k, ui::arg(a, 2));
+    action(h, k, arg(a, 2));
 }
 
 // The dialog's local functions and callbacks by name (the handles come third, as ever).
-window::Locals slotSetupLocals() {
-    using window::Locals;
+Locals slotSetupLocals() {
     auto none = [](auto f) { return [f](int, Arguments a) { f(a); return std::vector<Array>{}; }; };
     auto edited = [](const char* field, SlotRedraw redraw) {
         return [field, redraw](Handle h, std::size_t k, const Array& hs) { put(field, k, controlValue(h)); redraw(k, hs); };
@@ -219,7 +221,7 @@ window::Locals slotSetupLocals() {
 
 }  // namespace
 
-}  // namespace ui
+}  // namespace windows::app
 
 namespace brevia::bind {
 
@@ -229,10 +231,10 @@ using host::Array;
 std::vector<Array> OneX_Fwd_GUI_SlotSetup(int nargout, Arguments args) {
     if (args.empty() || !args[0]->isChar()) {
         if (args.empty()) throw host::Error("OneX_Fwd_GUI_SlotSetup: the dialog window is missing.");
-        return ui::runDialog(args);
+        return windows::app::runDialog(args);
     }
-    static const ui::window::Locals locals = ui::slotSetupLocals();
-    std::vector<Array> out = ui::window::dispatch("OneX_Fwd_GUI_SlotSetup", locals, nargout, args);
+    static const windows::app::Locals locals = windows::app::slotSetupLocals();
+    std::vector<Array> out = windows::app::dispatch("OneX_Fwd_GUI_SlotSetup", locals, nargout, args);
     if (out.empty()) out = {Array(), Array()};  // the dialog's two results, empty after an action
     return out;
 }

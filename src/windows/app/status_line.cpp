@@ -6,7 +6,10 @@
 #include "host/array.h"
 #include "windows/gui/graphics.h"
 
-namespace ui {
+namespace windows::app {
+
+// The application's logic without a display (src/UI) and the plot windows, by their short names.
+using namespace ::ui;
 
 namespace {
 
@@ -45,4 +48,4 @@ void showStatusNow(StatusPart part, const std::string& what, const std::string& 
     showStatus(part, status::line(what, std::time(nullptr), text));
 }
 
-}  // namespace ui
+}  // namespace windows::app

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace ui {
+namespace windows::app {
 
 enum class StatusPart { Calculation, File, Instrument, Error };
 
@@ -16,4 +16,4 @@ void showStatus(StatusPart part, const std::string& text);
 // The same with the current time: "<what> at 15:13:10: <text>".
 void showStatusNow(StatusPart part, const std::string& what, const std::string& text);
 
-}  // namespace ui
+}  // namespace windows::app

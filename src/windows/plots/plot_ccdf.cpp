@@ -5,7 +5,10 @@
 #include "host/function_table.h"
 #include "host/text.h"
 
-namespace ui {
+namespace windows::plots {
+
+// What each plot shows, worked out without a display (src/UI).
+using namespace ::ui;
 
 Handle SX_PlotCCDF(Handle parent, const std::string& label, const Waveform& wave) {
     const plot::CcdfData d = plot::ccdfData(wave.samples, wave.real && !wave.samples.empty());
@@ -25,16 +28,16 @@ Handle SX_PlotCCDF(Handle parent, const std::string& label, const Waveform& wave
     return fig;
 }
 
-}  // namespace ui
+}  // namespace windows::plots
 
 namespace brevia::bind {
 
 std::vector<host::Array> SX_PlotCCDF(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotCCDF";
-    const ui::Handle parent = args.size() > 0 ? ui::handleArgument(*args[0], fn, "hParent") : 0;
-    const std::string label = args.size() > 1 ? ui::labelArgument(*args[1], fn) : "Test Data";
-    const ui::Waveform wave = args.size() > 2 ? ui::waveformArgument(*args[2], fn) : ui::Waveform{};
-    return {ui::figureResult(ui::SX_PlotCCDF(parent, label, wave))};
+    const windows::plots::Handle parent = args.size() > 0 ? windows::plots::handleArgument(*args[0], fn, "hParent") : 0;
+    const std::string label = args.size() > 1 ? windows::plots::labelArgument(*args[1], fn) : "Test Data";
+    const windows::plots::Waveform wave = args.size() > 2 ? windows::plots::waveformArgument(*args[2], fn) : windows::plots::Waveform{};
+    return {windows::plots::figureResult(windows::plots::SX_PlotCCDF(parent, label, wave))};
 }
 
 }  // namespace brevia::bind

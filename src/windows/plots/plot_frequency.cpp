@@ -8,7 +8,10 @@
 #include "host/error.h"
 #include "host/function_table.h"
 
-namespace ui {
+namespace windows::plots {
+
+// What each plot shows, worked out without a display (src/UI).
+using namespace ::ui;
 
 namespace {
 
@@ -78,22 +81,22 @@ Handle SX_PlotWaterfall(Handle parent, const std::string& label, double sampleRa
     return fig;
 }
 
-}  // namespace ui
+}  // namespace windows::plots
 
 namespace brevia::bind {
 
 std::vector<host::Array> SX_PlotSpectrum(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotSpectrum";
-    return {ui::figureResult(ui::SX_PlotSpectrum(ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn),
+    return {windows::plots::figureResult(windows::plots::SX_PlotSpectrum(windows::plots::handleArgument(*args[0], fn, "hParent"), windows::plots::labelArgument(*args[1], fn),
                                                  host::realScalar(*args[2], {fn, "sampleRate"}),
-                                                 ui::waveformArgument(*args[3], fn)))};
+                                                 windows::plots::waveformArgument(*args[3], fn)))};
 }
 
 std::vector<host::Array> SX_PlotWaterfall(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotWaterfall";
-    return {ui::figureResult(ui::SX_PlotWaterfall(ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn),
+    return {windows::plots::figureResult(windows::plots::SX_PlotWaterfall(windows::plots::handleArgument(*args[0], fn, "hParent"), windows::plots::labelArgument(*args[1], fn),
                                                   host::realScalar(*args[2], {fn, "sampleRate"}),
-                                                  host::realScalar(*args[3], {fn, "period"}), ui::waveformArgument(*args[4], fn)))};
+                                                  host::realScalar(*args[3], {fn, "period"}), windows::plots::waveformArgument(*args[4], fn)))};
 }
 
 }  // namespace brevia::bind

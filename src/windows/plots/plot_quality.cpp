@@ -16,7 +16,10 @@
 #include "UI/quality_table.h"
 #include "windows/plots/plots.h"
 
-namespace ui {
+namespace windows::plots {
+
+// What each plot shows, worked out without a display (src/UI).
+using namespace ::ui;
 
 namespace {
 
@@ -112,4 +115,4 @@ Handle SX_PlotSignalQuality(Handle parent, const std::string& label, const onex:
     return fig;
 }
 
-}  // namespace ui
+}  // namespace windows::plots

@@ -10,7 +10,10 @@
 #include "host/error.h"
 #include "host/function_table.h"
 
-namespace ui {
+namespace windows::plots {
+
+// What each plot shows, worked out without a display (src/UI).
+using namespace ::ui;
 
 namespace {
 
@@ -219,7 +222,7 @@ void toggle(const char* function, windows::gui::Mode mode) {
 void SX_Zoom() { toggle("SX_Zoom", windows::gui::Mode::Zoom); }
 void SX_Rotate() { toggle("SX_Rotate", windows::gui::Mode::Rotate); }
 
-}  // namespace ui
+}  // namespace windows::plots
 
 namespace brevia::bind {
 
@@ -227,32 +230,32 @@ using host::Array;
 
 std::vector<Array> SX_PlotIQTime(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotIQTime";
-    return {ui::figureResult(ui::SX_PlotIQTime(ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn),
+    return {windows::plots::figureResult(windows::plots::SX_PlotIQTime(windows::plots::handleArgument(*args[0], fn, "hParent"), windows::plots::labelArgument(*args[1], fn),
                                                host::realScalar(*args[2], {fn, "sampleRate"}),
-                                               host::realScalar(*args[3], {fn, "overlay"}) != 0, ui::waveformArgument(*args[4], fn)))};
+                                               host::realScalar(*args[3], {fn, "overlay"}) != 0, windows::plots::waveformArgument(*args[4], fn)))};
 }
 
 std::vector<Array> SX_PlotEyeDiagram(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotEyeDiagram";
-    return {ui::figureResult(ui::SX_PlotEyeDiagram(
-        ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn), ui::waveformArgument(*args[2], fn),
+    return {windows::plots::figureResult(windows::plots::SX_PlotEyeDiagram(
+        windows::plots::handleArgument(*args[0], fn, "hParent"), windows::plots::labelArgument(*args[1], fn), windows::plots::waveformArgument(*args[2], fn),
         host::realScalar(*args[3], {fn, "n"}), host::realScalar(*args[4], {fn, "period"}), host::realScalar(*args[5], {fn, "offset"})))};
 }
 
 std::vector<Array> SX_PlotScatterDiagram(int, host::Arguments args) {
     constexpr const char* fn = "SX_PlotScatterDiagram";
-    return {ui::figureResult(ui::SX_PlotScatterDiagram(
-        ui::handleArgument(*args[0], fn, "hParent"), ui::labelArgument(*args[1], fn), ui::waveformArgument(*args[2], fn),
+    return {windows::plots::figureResult(windows::plots::SX_PlotScatterDiagram(
+        windows::plots::handleArgument(*args[0], fn, "hParent"), windows::plots::labelArgument(*args[1], fn), windows::plots::waveformArgument(*args[2], fn),
         host::realScalar(*args[3], {fn, "n"}), host::realScalar(*args[4], {fn, "offset"}), host::realScalar(*args[5], {fn, "traceOn"}) != 0))};
 }
 
 std::vector<Array> SX_Zoom(int, host::Arguments) {
-    ui::SX_Zoom();
+    windows::plots::SX_Zoom();
     return {};
 }
 
 std::vector<Array> SX_Rotate(int, host::Arguments) {
-    ui::SX_Rotate();
+    windows::plots::SX_Rotate();
     return {};
 }
 

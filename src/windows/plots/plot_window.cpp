@@ -6,7 +6,10 @@
 #include "host/dialogs.h"
 #include "host/error.h"
 
-namespace ui {
+namespace windows::plots {
+
+// What each plot shows, worked out without a display (src/UI).
+using namespace ::ui;
 
 namespace {
 constexpr plot::Rect kDefaultAxes{0.13, 0.11, 0.775, 0.815};
@@ -93,4 +96,4 @@ Handle handleArgument(const host::Array& a, const char* function, const char* na
 
 host::Array figureResult(Handle figure) { return figure ? host::Array::scalar(figure) : host::Array(); }
 
-}  // namespace ui
+}  // namespace windows::plots

@@ -8,20 +8,20 @@
 #include "host/array.h"
 #include "windows/gui/graphics.h"
 
-namespace ui {
+namespace windows::plots {
 
 using windows::gui::Handle;
 
 // The parent's place and units, or the screen's when `parent` is 0. Throws a host error for
 // a handle that is not a window.
 struct ParentPlacement {
-    std::optional<plot::Rect> position;
+    std::optional<::ui::plot::Rect> position;
     bool pixels = true;
 };
 ParentPlacement parentPlacement(Handle parent);
 
 // A hidden plot window named `name`, placed by `placement` from its parent.
-Handle newPlotWindow(const std::string& name, Handle parent, plot::Placement placement, bool standardMenuBar = false);
+Handle newPlotWindow(const std::string& name, Handle parent, ::ui::plot::Placement placement, bool standardMenuBar = false);
 
 // File (Print, Print Setup, Close), Edit (Copy) and Tools (Zoom, Rotate, Zoom Reset). Rotate
 // is created disabled in windows that have nothing to turn; `separateZoomReset` puts a
@@ -38,7 +38,7 @@ void dressAxes(Handle axes, const AxesLook& look);
 // Axes at the default position moved as every single-axes plot moves them.
 Handle plotAxes(Handle figure);
 
-windows::gui::Position toPosition(const plot::Rect& r);
+windows::gui::Position toPosition(const ::ui::plot::Rect& r);
 
 // The "Plot Error" box: `what` ("Unable to Plot Eye Diagram"), a line break, the reason.
 void showPlotError(const std::string& what, const std::string& reason);
@@ -60,4 +60,4 @@ Handle handleArgument(const host::Array& a, const char* function, const char* na
 // A figure handle as the host form returns it ([] when there is no window).
 host::Array figureResult(Handle figure);
 
-}  // namespace ui
+}  // namespace windows::plots

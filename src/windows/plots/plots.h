@@ -8,7 +8,7 @@
 #include "OneX/signal_quality.h"
 #include "windows/plots/plot_window.h"
 
-namespace ui {
+namespace windows::plots {
 
 Handle SX_PlotCCDF(Handle parent, const std::string& label, const Waveform& wave);
 Handle SX_PlotSpectrum(Handle parent, const std::string& label, double sampleRate, const Waveform& wave);
@@ -26,4 +26,4 @@ void SX_Rotate();
 Handle eyediagram(const host::ComplexVector& x, double n, double period, double offset);
 Handle scatterplot(const host::ComplexVector& x, double n, double offset, const std::string& style, Handle target);
 
-}  // namespace ui
+}  // namespace windows::plots
