@@ -11,7 +11,7 @@
 #include "host/error.h"
 #include "windows/gui/graphics.h"
 
-namespace ui::modal {
+namespace windows::app::modal {
 
 // Argument i of a dialog's callback or local function.
 inline const host::Array& argument(std::span<const host::Array* const> a, std::size_t i) {
@@ -22,7 +22,7 @@ inline const host::Array& argument(std::span<const host::Array* const> a, std::s
 // The row (or slot) 1 ... count a per-row control stands for: the digits its tag ends with.
 inline std::size_t rowOf(windows::gui::Handle control, std::size_t count, const char* what) {
     const std::string tag = windows::gui::get(control, "Tag").text();
-    const auto r = static_cast<std::size_t>(getTagIndex(tag));
+    const auto r = static_cast<std::size_t>(::ui::getTagIndex(tag));
     if (r < 1 || r > count) throw host::Error("The control " + tag + " names no " + what + ".");
     return r;
 }
@@ -64,4 +64,4 @@ inline void resume(host::Array handles, const char* windowTag, const char* answe
     windows::gui::uiresume(window->realAt(0));
 }
 
-}  // namespace ui::modal
+}  // namespace windows::app::modal
