@@ -44,6 +44,20 @@ inline std::vector<Array> dispatch(const char* module, const Locals& locals, int
     return {};
 }
 
+// A dialog module's function: without an action name it runs the dialog (`run`, which
+// answers with the button and the record edited), else the action by name, whose two
+// results are empty unless it gives some.
+inline std::vector<Array> dispatchDialog(const char* module, const Locals& locals, std::vector<Array> (*run)(Arguments), int nargout,
+                                         Arguments args) {
+    if (args.empty() || !args[0]->isChar()) {
+        if (args.empty()) throw host::Error(std::string(module) + ": the dialog window is missing.");
+        return run(args);
+    }
+    std::vector<Array> out = dispatch(module, locals, nargout, args);
+    if (out.empty()) out = {Array(), Array()};
+    return out;
+}
+
 inline Handle tagged(const Array& handles, const char* tag) {
     const Array* h = handles.findField(tag);
     if (!h || h->isEmpty()) throw host::Error(std::string("The window has no control tagged ") + tag + ".");

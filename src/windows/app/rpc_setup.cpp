@@ -215,14 +215,8 @@ using host::Arguments;
 using host::Array;
 
 std::vector<Array> OneX_Fwd_GUI_RPCsetup(int nargout, Arguments args) {
-    if (args.empty() || !args[0]->isChar()) {
-        if (args.empty()) throw host::Error("OneX_Fwd_GUI_RPCsetup: the dialog window is missing.");
-        return windows::app::runDialog(args);
-    }
     static const windows::app::Locals locals = windows::app::rpcSetupLocals();
-    std::vector<Array> out = windows::app::dispatch("OneX_Fwd_GUI_RPCsetup", locals, nargout, args);
-    if (out.empty()) out = {Array(), Array()};  // the dialog's two results, empty after an action
-    return out;
+    return windows::app::dispatchDialog("OneX_Fwd_GUI_RPCsetup", locals, windows::app::runDialog, nargout, args);
 }
 
 }  // namespace brevia::bind
