@@ -10,21 +10,25 @@
 
 namespace ui::panel {
 
-namespace {
-
-constexpr double kUnitFactors[] = {1, 1e3, 1e6, 1e9};
-
-double unitFactor(double unitIndex) {
-    const int i = static_cast<int>(unitIndex);
-    return i >= 1 && i <= 4 ? kUnitFactors[i - 1] : 1;
+FrequencyUnit frequencyUnit(double listValue) {
+    const int i = static_cast<int>(listValue);
+    return i >= 1 && i <= 4 ? static_cast<FrequencyUnit>(i) : FrequencyUnit::Hz;
 }
 
-}  // namespace
+double hertzPer(FrequencyUnit unit) {
+    switch (unit) {
+    case FrequencyUnit::Hz: return 1;
+    case FrequencyUnit::kHz: return 1e3;
+    case FrequencyUnit::MHz: return 1e6;
+    case FrequencyUnit::GHz: return 1e9;
+    }
+    return 1;
+}
 
 double scaledEntry(std::string_view text, double unitIndex, double low, double high, double previous) {
     const std::optional<double> v = host::largestNumber(text);
     if (!v) return previous;
-    return std::max(std::min(*v * unitFactor(unitIndex), high), low);
+    return std::max(std::min(*v * hertzPer(frequencyUnit(unitIndex)), high), low);
 }
 
 double frequencyEntry(std::string_view text, double unitIndex, double previous) { return scaledEntry(text, unitIndex, 1e5, 4e9, previous); }
@@ -93,8 +97,8 @@ std::vector<std::string> limitSettings(host::Array& s, bool asTyped) {
 }
 
 Shown shownFrequency(double f) {
-    const int unit = f < 1e3 ? 1 : f < 1e6 ? 2 : f < 1e9 ? 3 : 4;
-    return {unit, f / kUnitFactors[unit - 1]};
+    const FrequencyUnit unit = f < 1e3 ? FrequencyUnit::Hz : f < 1e6 ? FrequencyUnit::kHz : f < 1e9 ? FrequencyUnit::MHz : FrequencyUnit::GHz;
+    return {unit, f / hertzPer(unit)};
 }
 
 }  // namespace ui::panel

@@ -11,6 +11,12 @@
 
 namespace ui::panel {
 
+// The units of the frequency boxes' lists, by their place in the list (the list's value).
+enum class FrequencyUnit { Hz = 1, kHz = 2, MHz = 3, GHz = 4 };
+// The unit a list's value chooses; a value off the list is Hz.
+FrequencyUnit frequencyUnit(double listValue);
+double hertzPer(FrequencyUnit unit);
+
 // The number an entry stands for in the unit of its list (1 Hz, 2 kHz, 3 MHz, 4 GHz), limited
 // to [low, high]; several numbers give the largest. Text with no number in it keeps
 // `previous` (in Hz), rather than ending at a limit.
@@ -38,7 +44,7 @@ std::vector<std::string> limitSettings(host::Array& settings, bool asTyped);
 
 // The unit list's index for a frequency and the number shown in that unit.
 struct Shown {
-    int unit;
+    FrequencyUnit unit;
     double value;
 };
 Shown shownFrequency(double hertz);

@@ -41,7 +41,7 @@ TEST(SigGenPanel, TitlesAndShownUnits) {
         double shown;
     } units[] = {{999, 1, 999}, {1000, 2, 1}, {2.2e9, 4, 2.2}, {9830400, 3, 9.8304}, {1e5, 2, 100}, {4e9, 4, 4}};
     for (const auto& u : units) {
-        EXPECT_EQ(shownFrequency(u.hertz).unit, u.unit) << u.hertz;
+        EXPECT_EQ(static_cast<int>(shownFrequency(u.hertz).unit), u.unit) << u.hertz;
         EXPECT_DOUBLE_EQ(shownFrequency(u.hertz).value, u.shown) << u.hertz;
     }
 }

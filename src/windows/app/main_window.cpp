@@ -51,7 +51,7 @@ namespace {
 
 void redrawSigGenFrequency(double f, Handle box, Handle list) {
     const panel::Shown shown = panel::shownFrequency(f);
-    gui::set(list, "Value", Array::scalar(shown.unit));
+    gui::set(list, "Value", Array::scalar(static_cast<double>(shown.unit)));
     gui::set(box, "String", host::num2str(shown.value));
 }
 
