@@ -70,25 +70,73 @@ private:
     std::shared_ptr<host::DialogProvider> inner_;
 };
 
-// Escape and the window's frame ask for the stop, as the button does; the window goes when
-// the work has ended.
+// The progress window "Instrument", from its layout: the step, the bytes of a block sent of
+// the total, and Cancel. Cancel, Escape and the window's frame ask the work to stop once; the
+// window goes when the work has ended.
 class ProgressDialog : public QDialog {
 public:
-    std::function<void()> onCancel;
+    ProgressDialog() {
+        setObjectName("instrumentProgress");
+        QWidget* form = windows::gui::loadLayoutWidget("SX_Progress", this);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(form);
+        setWindowTitle(form->windowTitle());
+        resize(form->size());
+        setWindowModality(Qt::ApplicationModal);
+        step_ = findChild<QLabel*>("lblStep");
+        bytes_ = findChild<QLabel*>("lblBytes");
+        bar_ = findChild<QProgressBar*>("progressBytes");
+        cancel_ = findChild<QPushButton*>("pbCancel");
+        QObject::connect(cancel_, &QPushButton::clicked, this, [this] { askToStop(); });
+    }
     bool closable = false;
+
+    // What the work says it is doing, until a stop has been asked for.
+    void showProgress(const host::ProgressState& now) {
+        if (cancelling_) return;
+        step_->setText(QString::fromStdString(now.step));
+        if (now.total > 0) {
+            bar_->setRange(0, 1000);
+            bar_->setValue(static_cast<int>(1000.0 * static_cast<double>(now.done) / static_cast<double>(now.total)));
+            bytes_->setText(QString::fromStdString(host::bytesSentText(now)));
+        } else {
+            bar_->setRange(0, 0);  // busy, no block yet
+            bytes_->clear();
+        }
+    }
+    void bringUp() {
+        show();
+        raise();
+        activateWindow();
+        cancel_->setFocus();
+    }
 
 protected:
     void reject() override {
         if (closable)
             QDialog::reject();
-        else if (onCancel)
-            onCancel();
+        else
+            askToStop();
     }
     void closeEvent(QCloseEvent* event) override {
         if (closable) return QDialog::closeEvent(event);
         event->ignore();
-        if (onCancel) onCancel();
+        askToStop();
     }
+
+private:
+    void askToStop() {
+        if (cancelling_) return;
+        cancelling_ = true;
+        host::requestInterrupt();
+        cancel_->setEnabled(false);
+        step_->setText("Cancelling...");
+    }
+    QLabel *step_ = nullptr, *bytes_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    bool cancelling_ = false;
 };
 
 }  // namespace
@@ -120,48 +168,12 @@ void runInstrumentWork(const std::function<void()>& work) {
         finished.store(true);
     });
 
-    // The window: from the layout, on top of whatever is active, application-modal.
     auto* dialog = new ProgressDialog;
-    dialog->setObjectName("instrumentProgress");
-    {
-        QWidget* form = windows::gui::loadLayoutWidget("SX_Progress", dialog);
-        auto* layout = new QVBoxLayout(dialog);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(form);
-        dialog->setWindowTitle(form->windowTitle());
-        dialog->resize(form->size());
-    }
-    dialog->setWindowModality(Qt::ApplicationModal);
-    auto* step = dialog->findChild<QLabel*>("lblStep");
-    auto* bytes = dialog->findChild<QLabel*>("lblBytes");
-    auto* bar = dialog->findChild<QProgressBar*>("progressBytes");
-    auto* cancel = dialog->findChild<QPushButton*>("pbCancel");
-    bool cancelling = false;
-    dialog->onCancel = [&] {
-        if (cancelling) return;
-        cancelling = true;
-        host::requestInterrupt();
-        cancel->setEnabled(false);
-        step->setText("Cancelling...");
-    };
-    QObject::connect(cancel, &QPushButton::clicked, dialog, [&] { dialog->onCancel(); });
-
     QEventLoop loop;
     QTimer tick;
     auto update = [&] {
         if (finished.load()) return loop.quit();
-        if (cancelling) return;
-        const host::ProgressState now = host::progressState();
-        step->setText(QString::fromStdString(now.step));
-        if (now.total > 0) {
-            const int permille = static_cast<int>(1000.0 * static_cast<double>(now.done) / static_cast<double>(now.total));
-            bar->setRange(0, 1000);
-            bar->setValue(permille);
-            bytes->setText(QString::fromStdString(host::bytesSentText(now)));
-        } else {
-            bar->setRange(0, 0);  // busy, no block yet
-            bytes->clear();
-        }
+        dialog->showProgress(host::progressState());
     };
     QObject::connect(&tick, &QTimer::timeout, &loop, update);
     tick.start(50);
@@ -177,10 +189,7 @@ void runInstrumentWork(const std::function<void()>& work) {
     if (!finished.load()) {
         progressWindow = dialog;
         update();
-        dialog->show();
-        dialog->raise();
-        dialog->activateWindow();
-        cancel->setFocus();
+        dialog->bringUp();
         loop.exec();
     }
     tick.stop();
