@@ -77,14 +77,7 @@ std::vector<Array> OneX_BasebandFilter(int, Arguments args) {
     return {std::move(out)};
 }
 
-}  // namespace brevia::bind
-
 // ---- phase equaliser
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
 
 std::vector<Array> OneX_FwdPhaseEq(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdPhaseEq";
@@ -121,14 +114,7 @@ std::vector<Array> circularShift(int, Arguments args) {
     return {std::move(out)};
 }
 
-}  // namespace brevia::bind
-
 // ---- inverse fir
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
 
 namespace {
 

@@ -76,10 +76,6 @@ std::vector<Array> OneX_FwdChnFrame(int, Arguments args) {
     return {std::move(f.waveform), std::move(f.markers)};
 }
 
-}  // namespace brevia::bind
-
-namespace brevia::bind {
-
 std::vector<host::Array> OneX_FwdChnFrames(int, host::Arguments args) {
     constexpr const char* fn = "OneX_FwdChnFrames";
     const host::Array parameters = onex::completedParameters(*args[0], fn);  // the defaults for what it leaves out

@@ -73,14 +73,7 @@ std::vector<Array> OneX_FwdTrfChn(int, Arguments args) {
     return {host::toRow(onex::OneX_FwdTrfChn(data, mp, mac, enc, scr, intl))};
 }
 
-}  // namespace brevia::bind
-
 // ---- traffic modulation
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
 
 std::vector<Array> OneX_FwdTrfModulator(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdTrfModulator";
@@ -122,14 +115,7 @@ std::vector<Array> OneX_FwdTrfSummer(int, Arguments args) {
     return {host::toRow(onex::OneX_FwdTrfSummer(host::complexMatrix(*args[0], {"OneX_FwdTrfSummer", "input"})))};
 }
 
-}  // namespace brevia::bind
-
 // ---- turbo encoder
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
 
 std::vector<Array> OneX_FwdEncoder(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdEncoder";
@@ -177,14 +163,7 @@ std::vector<Array> reverseBits(int, Arguments args) {
     return {Array::scalar(static_cast<double>(out))};
 }
 
-}  // namespace brevia::bind
-
 // ---- scrambler interleaver
-
-namespace brevia::bind {
-
-using host::Arguments;
-using host::Array;
 
 std::vector<Array> OneX_FwdScrambler(int, Arguments args) {
     constexpr const char* fn = "OneX_FwdScrambler";
@@ -217,11 +196,7 @@ std::vector<Array> OneX_FwdSymbolPermuter(int, Arguments args) {
                                                      type.text()[0]))};
 }
 
-}  // namespace brevia::bind
-
 // ---- packets
-
-namespace brevia::bind {
 
 std::vector<host::Array> OneX_FwdPhysicalLayerPacket(int, host::Arguments args) {
     constexpr const char* fn = "OneX_FwdPhysicalLayerPacket";
